@@ -1,0 +1,158 @@
+// Fixed-width texts.
+//
+// The system keeps every text in a field of fixed width, as its window definitions and stored records
+// do. Two kinds exist:
+//   ZText<N>  zero-ended: N bytes, at most N - 1 characters, always terminated.
+//   PText<N>  blank-padded: N characters, no terminator; unused positions hold blanks.
+// Both are exactly N bytes with no other members, so a record made of them has the same layout as the
+// plain C record of char arrays (the public header relies on that).
+//
+// Assigning cuts to the width; nothing ever writes past the field. Comparisons ignore trailing blanks.
+// clip() is the explicit "without trailing blanks" of the system's texts.
+#pragma once
+
+#include <algorithm>
+#include <compare>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace ui {
+
+// The text without trailing blanks.
+constexpr std::string_view clip(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && s[n - 1] == ' ') --n;
+  return s.substr(0, n);
+}
+
+// The text without leading and trailing blanks.
+constexpr std::string_view trim(std::string_view s) {
+  s = clip(s);
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  return s.substr(i);
+}
+
+// Equality that ignores trailing blanks on both sides.
+constexpr bool sameText(std::string_view a, std::string_view b) { return clip(a) == clip(b); }
+
+// Ordering that ignores trailing blanks on both sides (byte order).
+inline std::strong_ordering compareText(std::string_view a, std::string_view b) {
+  const int c = clip(a).compare(clip(b));
+  return c < 0 ? std::strong_ordering::less
+               : (c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
+}
+
+// Joins any number of string-like pieces into a std::string; the usual way to build a text before
+// assigning it to a field (the field then cuts it).
+template <typename... Parts> std::string cat(const Parts&... parts) {
+  std::string out;
+  (out.append(std::string_view(parts)), ...);
+  return out;
+}
+
+template <std::size_t N> class ZText {
+  static_assert(N >= 1, "a zero-ended text needs room for its terminator");
+
+ public:
+  static constexpr std::size_t capacity = N - 1;  // characters it can hold
+
+  constexpr ZText() noexcept { buf_[0] = '\0'; }
+  ZText(std::string_view s) noexcept { assign(s); }  // NOLINT: implicit by design, like the fields
+  ZText(const char* s) noexcept { assign(s ? std::string_view(s) : std::string_view()); }
+  ZText(const std::string& s) noexcept { assign(s); }
+
+  ZText& operator=(std::string_view s) noexcept { return assign(s); }
+  ZText& operator=(const char* s) noexcept { return assign(s ? std::string_view(s) : std::string_view()); }
+  ZText& operator=(const std::string& s) noexcept { return assign(s); }
+
+  ZText& assign(std::string_view s) noexcept {
+    const std::size_t n = std::min(s.size(), capacity);
+    // memmove: the source may be this very buffer (x = x.view().substr(..)).
+    if (n) std::memmove(buf_, s.data(), n);
+    buf_[n] = '\0';
+    return *this;
+  }
+  void clear() noexcept { buf_[0] = '\0'; }
+
+  // The text as stored (up to the terminator, trailing blanks kept).
+  std::string_view view() const noexcept { return std::string_view(buf_, ::strnlen(buf_, N)); }
+  std::string_view clip() const noexcept { return ui::clip(view()); }
+  std::string str() const { return std::string(view()); }
+  operator std::string_view() const noexcept { return view(); }  // NOLINT
+
+  const char* c_str() const noexcept { return buf_; }
+  // Raw buffer of N bytes, for platform calls that fill a text. ensureTerminated() afterwards.
+  char* data() noexcept { return buf_; }
+  static constexpr std::size_t size() noexcept { return N; }
+  void ensureTerminated() noexcept { buf_[N - 1] = '\0'; }
+
+  std::size_t length() const noexcept { return view().size(); }
+  bool empty() const noexcept { return buf_[0] == '\0'; }
+  bool blank() const noexcept { return clip().empty(); }  // empty or only blanks
+
+  friend bool operator==(const ZText& a, std::string_view b) noexcept { return sameText(a.view(), b); }
+  friend std::strong_ordering operator<=>(const ZText& a, std::string_view b) noexcept {
+    return compareText(a.view(), b);
+  }
+  template <std::size_t M> friend bool operator==(const ZText& a, const ZText<M>& b) noexcept {
+    return sameText(a.view(), b.view());
+  }
+
+ private:
+  char buf_[N];
+};
+
+template <std::size_t N> class PText {
+  static_assert(N >= 1, "a text needs at least one character");
+
+ public:
+  static constexpr std::size_t capacity = N;
+
+  constexpr PText() noexcept { std::fill(buf_, buf_ + N, ' '); }
+  PText(std::string_view s) noexcept { assign(s); }  // NOLINT
+  PText(const char* s) noexcept { assign(s ? std::string_view(s) : std::string_view()); }
+  PText(const std::string& s) noexcept { assign(s); }
+
+  PText& operator=(std::string_view s) noexcept { return assign(s); }
+  PText& operator=(const char* s) noexcept { return assign(s ? std::string_view(s) : std::string_view()); }
+  PText& operator=(const std::string& s) noexcept { return assign(s); }
+
+  PText& assign(std::string_view s) noexcept {
+    const std::size_t n = std::min(s.size(), N);
+    if (n) std::memmove(buf_, s.data(), n);
+    std::fill(buf_ + n, buf_ + N, ' ');
+    // A NUL taken from outside would end the text early for C readers; keep it a blank-padded text.
+    std::replace(buf_, buf_ + n, '\0', ' ');
+    return *this;
+  }
+  void clear() noexcept { std::fill(buf_, buf_ + N, ' '); }
+
+  // All N characters, padding included.
+  std::string_view view() const noexcept { return std::string_view(buf_, N); }
+  std::string_view clip() const noexcept { return ui::clip(view()); }
+  std::string str() const { return std::string(clip()); }
+  operator std::string_view() const noexcept { return clip(); }  // NOLINT
+
+  char* data() noexcept { return buf_; }
+  static constexpr std::size_t size() noexcept { return N; }
+
+  std::size_t length() const noexcept { return clip().size(); }
+  bool empty() const noexcept { return clip().empty(); }
+  bool blank() const noexcept { return clip().empty(); }
+
+  friend bool operator==(const PText& a, std::string_view b) noexcept { return sameText(a.view(), b); }
+  friend std::strong_ordering operator<=>(const PText& a, std::string_view b) noexcept {
+    return compareText(a.view(), b);
+  }
+  template <std::size_t M> friend bool operator==(const PText& a, const PText<M>& b) noexcept {
+    return sameText(a.view(), b.view());
+  }
+
+ private:
+  char buf_[N];
+};
+
+}  // namespace ui
