@@ -101,6 +101,11 @@ UIRT_API bool start();
 // The reason start() failed, for a plain message to the user.
 UIRT_API std::string startError();
 
+// Registers the window modules of a definition text (the JSON format of ui/DEFINITIONS.md). The
+// deliverables' own definitions are found without this, in their built-in resources; tests use it for
+// windows of their own. A malformed text halts with a message naming the module.
+UIRT_API void addWindowDefinitions(std::string_view jsonText);
+
 // ---- Windows -------------------------------------------------------------------------------------
 struct Rect {
   int x = 0, y = 0, width = 0, height = 0;  // dialog units
