@@ -20,15 +20,17 @@ void ErrorManager::addErrors(std::span<const std::uint8_t> packed) {
 
 int ErrorManager::takeBenign() { return level::Benign; }
 
+// The title is copied before a box is shown: a message raised while the box waits changes the
+// current message, and with it what the entry's views refer to.
 int ErrorManager::takeFatal() {
-  const MessageEntry entry = current();
-  const std::string title(entry.TITLE);
+  const std::string title(current().TITLE);
   ui::message(ui::cat(compose(), kFatalTail), title, ui::IDI_ASTERISK, ui::BUTTON_OK, ui::BUTTON_OK);
   ui::halt(kFatalExitCode, title);
 }
 
 int ErrorManager::takeNotify() {
-  ui::message(compose(), current().TITLE, ui::IDI_ASTERISK, ui::BUTTON_OK, ui::BUTTON_OK);
+  const std::string title(current().TITLE);
+  ui::message(compose(), title, ui::IDI_ASTERISK, ui::BUTTON_OK, ui::BUTTON_OK);
   return level::Notify;
 }
 
@@ -37,12 +39,15 @@ int ErrorManager::takeOther() { return takeProgram(); }
 int ErrorManager::takeProgram() { return takeFatal(); }
 
 int ErrorManager::takeUser() {
-  const int pressed = ui::message(compose(), current().TITLE, ui::IDI_EXCLAMATION,
-                                  ui::BUTTON_YES + ui::BUTTON_NO, ui::BUTTON_YES);
+  const std::string title(current().TITLE);
+  const int pressed =
+      ui::message(compose(), title, ui::IDI_EXCLAMATION, ui::BUTTON_YES + ui::BUTTON_NO, ui::BUTTON_YES);
   return pressed == ui::BUTTON_YES ? level::Benign : level::Cancel;
 }
 
 void ErrorManager::init() {
+  tables_.clear();
+  current_ = 0;
   ERRORS = std::make_unique<ui::Queue<MessageEntry>>();
   addErrors(packedMessageTable());
   PROCNAMES = std::make_unique<ui::Queue<ProcNameEntry>>();
@@ -90,7 +95,8 @@ int ErrorManager::takeError(std::uint16_t id) {
 
 int ErrorManager::message(std::uint16_t id, int buttons, int defaultButton) {
   setId(id);
-  return ui::message(compose(), current().TITLE, ui::IDI_EXCLAMATION, buttons, defaultButton);
+  const std::string title(current().TITLE);
+  return ui::message(compose(), title, ui::IDI_EXCLAMATION, buttons, defaultButton);
 }
 
 void ErrorManager::setProcedureName(std::string_view name, bool remove) {
