@@ -138,6 +138,8 @@ void readDrives(LocalSide& side) {
     const char letter = row ? side.DRV.DRIVE.view()[0] : 'C';
     LocalDirectory = std::string{letter, ':', '\\'};
   }
+  // The list shows the drives just read before one of them can be highlighted.
+  side.window.redisplay(control::DriveList);
   if (row) side.window.selectRow(control::DriveList, static_cast<int>(row));
   readLocalFolders(side);
 }

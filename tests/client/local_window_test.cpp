@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/local.h"
+#include "client/local_paths.h"
 #include "kernel/paths.h"
 #include "window_fixture.h"
 

@@ -129,11 +129,13 @@ TEST_F(ResizerWindow, ModeTwoKeepsButtonsAtTheirNearestEdges) {
   EXPECT_EQ(grown.at(7), (ui::Rect{260, 10, 120, 60}));
 
   // Shrinking shrinks with it.
-  resizeTo(100, 50);
+  resizeTo(150, 75);
+  ASSERT_EQ(window_->position().width, 150);
+  ASSERT_EQ(window_->position().height, 75);
   const Layout shrunk = layoutOf(*window_);
-  EXPECT_EQ(shrunk.at(4), (ui::Rect{10, 15, 30, 10}));
-  EXPECT_EQ(shrunk.at(7), (ui::Rect{65, 2, 30, 15}));
-  EXPECT_EQ(shrunk.at(1), (ui::Rect{50, 25, 30, 15}));
+  EXPECT_EQ(shrunk.at(4), (ui::Rect{15, 22, 45, 10}));
+  EXPECT_EQ(shrunk.at(7), (ui::Rect{97, 3, 45, 22}));
+  EXPECT_EQ(shrunk.at(1), (ui::Rect{100, 50, 30, 15}));
 
   resizeTo(start_.width, start_.height);
   EXPECT_EQ(layoutOf(*window_), recorded);

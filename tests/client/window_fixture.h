@@ -27,13 +27,18 @@ inline void addClientWindowDefinitions() {
 }
 
 // Handles every event the window has pending, each through `handle`, and returns once the window has
-// caught up: a user event posted behind them marks the end.
+// caught up: a user event posted behind them marks the end. What the handling itself queues (a
+// keystroke, a post) is caught up with as well.
 inline void pump(ui::Window& window, const std::function<void(int event, int control)>& handle) {
   constexpr int kCaughtUp = ui::event::User + 777;
-  window.post(kCaughtUp);
-  while (window.accept()) {
-    if (window.event() == kCaughtUp) return;
-    handle(window.event(), window.control());
+  for (int handled = 1; handled > 0;) {
+    handled = 0;
+    window.post(kCaughtUp);
+    while (window.accept()) {
+      if (window.event() == kCaughtUp) break;
+      handle(window.event(), window.control());
+      ++handled;
+    }
   }
 }
 
