@@ -301,7 +301,7 @@ TEST_F(LocalWindow, DownloadEndsReadFilesWhileTheWindowMoves) {
   std::thread worker([&] {
     while (!stop.load()) readLocalFiles();
   });
-  for (int round = 0; round < 30; ++round) {
+  for (int round = 0; round < 150; ++round) {
     window_->selectRow(control::FolderList, round % 2 == 0 ? 2 : 1);
     ui::setKeyCode(ui::key::Enter);
     goToFolder(*side_);
