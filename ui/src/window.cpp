@@ -325,8 +325,10 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
         if (!quiet_) enqueue(event::NewSelection, n);
       });
       // Right button, double-click and Enter raise the list's alert, with keyCode() telling which.
-      auto* filter = new detail::Filter(v, [this, n, v](QObject* watched, QEvent* e) {
-        if (watched == v->viewport()) {
+      // The viewport is taken now: the filter also sees events while the view is being destroyed.
+      QWidget* viewport = v->viewport();
+      auto* filter = new detail::Filter(v, [this, n, v, viewport](QObject* watched, QEvent* e) {
+        if (watched == viewport) {
           if (e->type() == QEvent::MouseButtonPress &&
               static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
             const QModelIndex index = v->indexAt(static_cast<QMouseEvent*>(e)->position().toPoint());
@@ -348,7 +350,7 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
         }
         return false;
       });
-      v->viewport()->installEventFilter(filter);
+      viewport->installEventFilter(filter);
       v->installEventFilter(filter);
       c.view = v;
       w = v;
@@ -433,6 +435,9 @@ void WindowImpl::open() {
     sub->setWindowIcon(shell_->windowIcon());
     if (!def_->resizable) sub->setWindowFlags(sub->windowFlags() & ~Qt::WindowMaximizeButtonHint);
     frame->mdi_->addSubWindow(sub);
+    QObject::connect(frame->mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* active) {
+      if (active && active == sub_) activated();
+    });
     QObject::connect(sub, &QObject::destroyed, this, [this] {
       // The frame went away under the window: it is closed from now on.
       sub_ = nullptr;
