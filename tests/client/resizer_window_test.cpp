@@ -151,16 +151,6 @@ TEST_F(ResizerWindow, ACollectingDeferredCountIsGivenBack) {
   EXPECT_EQ(window_->controlPosition(4), (ui::Rect{30, 30, 90, 10}));
 }
 
-TEST_F(ResizerWindow, ReleasedResizerLeavesTheWindowAlone) {
-  open("RESIZE01");
-  setUp(resizer_, *window_, 1);
-  release(resizer_);
-  EXPECT_EQ(resizer_.CONTROLQUEUE, nullptr);
-  const Layout before = layoutOf(*window_);
-  resizeTo(400, 200);
-  EXPECT_EQ(layoutOf(*window_), before);
-}
-
 TEST_F(ResizerWindow, TheClientWindowScalesAndComesBack) {
   open("NIMBO001");
   EXPECT_EQ(start_.width, 464);
