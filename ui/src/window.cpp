@@ -478,7 +478,7 @@ void WindowImpl::open() {
       shell_->move(screen->availableGeometry().center() - shell_->rect().center());
     }
     shell_->show();
-    shell_->raise();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) shell_->raise();  // it has no stacking
     shell_->activateWindow();
   }
   opened_ = true;
