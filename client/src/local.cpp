@@ -63,24 +63,26 @@ int32_t sizeField(std::int64_t size) {
 void fillAllFiles(const std::string& directory, const std::string& pattern, bool hiddenToo) {
   std::uint32_t mask = ui::ff_READONLY | ui::ff_ARCHIVE;
   if (hiddenToo) mask |= ui::ff_HIDDEN | ui::ff_SYSTEM;
-  std::vector<AllFilesRecord> files;
-  for (const ui::DirEntry& e : ui::directory(pattern, mask)) {
-    if (e.attrib & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (!hiddenToo && (e.attrib & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) continue;
-    if (!addressableName(e.name)) continue;
-    AllFilesRecord r;
+  std::vector<ui::DirEntry> entries = ui::directory(pattern, mask);
+  std::erase_if(entries, [&](const ui::DirEntry& e) {
+    return (e.attrib & FILE_ATTRIBUTE_DIRECTORY) ||
+           (!hiddenToo && (e.attrib & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) ||
+           !addressableName(e.name);
+  });
+  // Sorted by the names as listed: the records' blank-padded fields are costly to compare and to move.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const ui::DirEntry& a, const ui::DirEntry& b) { return nameBefore(a.name, b.name); });
+  std::vector<AllFilesRecord> files(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const ui::DirEntry& e = entries[i];
+    AllFilesRecord& r = files[i];
     r.NAME = e.name;
     r.SHORTNAME = e.shortName;
     r.DATE = e.date;
     r.TIME = e.time;
     r.SIZE = sizeField(e.size);
     r.ATTRIB = e.attrib;
-    r.MARKFIELD = 0;
-    files.push_back(r);
   }
-  std::stable_sort(files.begin(), files.end(), [](const AllFilesRecord& a, const AllFilesRecord& b) {
-    return nameBefore(a.NAME, b.NAME);
-  });
   AllFiles.locked([&](auto& q) {
     if (LocalDirectory.get().view() != directory) return;
     q.delRange(1, q.count());
