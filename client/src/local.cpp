@@ -157,27 +157,29 @@ void readLocalFolders(LocalSide& side) {
   top.LEVEL = 1;
   side.FolderList.add(top);
 
+  std::vector<std::string> names;
   FileSearch search(directory + "*.*");
   if (search.found()) {
     do {
       const std::string_view name = search.name();
       if (!(search.data().dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
       if (name == "." || name == ".." || !addressableName(name)) continue;
-      SubfolderNamesRecord r;
-      r.NAME = name;
-      side.SubfolderNames.add(r);
+      names.emplace_back(name);
     } while (search.next());
   }
-  side.SubfolderNames.sort([](const SubfolderNamesRecord& a, const SubfolderNamesRecord& b) {
-    return nameBefore(a.NAME, b.NAME);
-  });
-  side.SubfolderNames.forEach([&](std::size_t, const SubfolderNamesRecord& r) {
-    FolderListRecord row;
-    row.NAME = upperCase(r.NAME.clip());
-    row.ICON = 2;
-    row.LEVEL = 2;
+  // Sorted as plain strings: the queue's blank-padded fields are costly to compare.
+  std::stable_sort(names.begin(), names.end(),
+                   [](const std::string& a, const std::string& b) { return nameBefore(a, b); });
+  SubfolderNamesRecord sub;
+  FolderListRecord row;
+  row.ICON = 2;
+  row.LEVEL = 2;
+  for (const std::string& name : names) {
+    sub.NAME = name;
+    side.SubfolderNames.add(sub);
+    row.NAME = upperCase(name);
     side.FolderList.add(row);
-  });
+  }
   ui::pressKey(ui::key::Home);
 }
 
