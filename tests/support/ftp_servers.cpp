@@ -353,11 +353,11 @@ StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
   }
 
   auto process = std::make_unique<FtpServer::Process>();
-  SpawnSpec spec;
-  spec.argv = argv;
-  spec.pipeStdout = true;
-  spec.stderrFile = (server->base_ / "server.log").string();
-  if (auto e = process->child.start(spec)) return StartedServer::failed("cannot start pyftpdlib: " + *e);
+  SpawnRequest request;
+  request.argv = argv;
+  request.pipeStdout = true;
+  request.stderrFile = (server->base_ / "server.log").string();
+  if (auto e = process->child.start(request)) return StartedServer::failed("cannot start pyftpdlib: " + *e);
   const auto deadline = Clock::now() + kStartLimit;
   // The launcher binds a port of the kernel's choosing and names it: no race with other tests.
   std::optional<std::string> line;
@@ -473,10 +473,10 @@ StartedServer ServerStarter::vsftpd(const ServerOptions& o) {
       out.close();
 
       auto process = std::make_unique<FtpServer::Process>();
-      SpawnSpec spec;
-      spec.argv = {kVsftpd, conf.string()};
-      spec.stdoutFile = (server->base_ / "server.log").string();
-      if (auto e = process->child.start(spec)) return StartedServer::failed("cannot start vsftpd: " + *e);
+      SpawnRequest request;
+      request.argv = {kVsftpd, conf.string()};
+      request.stdoutFile = (server->base_ / "server.log").string();
+      if (auto e = process->child.start(request)) return StartedServer::failed("cannot start vsftpd: " + *e);
       why = awaitGreeting(process->child, port, v6, deadline);
       server->processes_.push_back(std::move(process));
       if (!why.empty()) {

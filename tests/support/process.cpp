@@ -44,19 +44,19 @@ class Fd {
 
 ChildProcess::~ChildProcess() { stop(); }
 
-std::optional<std::string> ChildProcess::start(const SpawnSpec& spec) {
-  if (spec.argv.empty()) return "no program given";
+std::optional<std::string> ChildProcess::start(const SpawnRequest& request) {
+  if (request.argv.empty()) return "no program given";
   // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
   std::vector<char*> argv;
-  for (const auto& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : request.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  Fd out(openForAppend(spec.stdoutFile));
-  Fd err(spec.stderrFile.empty() ? ::dup(out.get()) : openForAppend(spec.stderrFile));
+  Fd out(openForAppend(request.stdoutFile));
+  Fd err(request.stderrFile.empty() ? ::dup(out.get()) : openForAppend(request.stderrFile));
   if (out.get() < 0 || err.get() < 0) return "cannot open the log file: " + std::string(std::strerror(errno));
   int outPipe[2] = {-1, -1};
   int inPipe[2] = {-1, -1};
-  if (spec.pipeStdout && ::pipe2(outPipe, O_CLOEXEC) != 0)
+  if (request.pipeStdout && ::pipe2(outPipe, O_CLOEXEC) != 0)
     return "pipe: " + std::string(std::strerror(errno));
   Fd pipeRead(outPipe[0]), pipeWrite(outPipe[1]);
   if (::pipe2(inPipe, O_CLOEXEC) != 0) return "pipe: " + std::string(std::strerror(errno));
@@ -70,7 +70,7 @@ std::optional<std::string> ChildProcess::start(const SpawnSpec& spec) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
     ::dup2(stdinRead.get(), 0);
-    ::dup2(spec.pipeStdout ? pipeWrite.get() : out.get(), 1);
+    ::dup2(request.pipeStdout ? pipeWrite.get() : out.get(), 1);
     ::dup2(err.get(), 2);
     // Nothing else of the test process (listening sockets above all) may live on in a server.
     ::close_range(3, ~0U, 0);
@@ -81,12 +81,12 @@ std::optional<std::string> ChildProcess::start(const SpawnSpec& spec) {
   pid_ = pid;
   status_.reset();
   stdinRead.reset();
-  if (!spec.stdinText.empty()) {
+  if (!request.stdinText.empty()) {
     // Small texts only (a password line): they fit the pipe, so this cannot block.
-    [[maybe_unused]] auto n = ::write(stdinWrite.get(), spec.stdinText.data(), spec.stdinText.size());
+    [[maybe_unused]] auto n = ::write(stdinWrite.get(), request.stdinText.data(), request.stdinText.size());
   }
   stdinWrite.reset();
-  if (spec.pipeStdout) pipe_ = pipeRead.release();
+  if (request.pipeStdout) pipe_ = pipeRead.release();
   return std::nullopt;
 }
 
@@ -158,10 +158,10 @@ void ChildProcess::stop() {
 int runCommand(const std::vector<std::string>& argv, const std::string& stdinText,
                std::chrono::seconds limit) {
   ChildProcess child;
-  SpawnSpec spec;
-  spec.argv = argv;
-  spec.stdinText = stdinText;
-  if (child.start(spec)) return -1;
+  SpawnRequest request;
+  request.argv = argv;
+  request.stdinText = stdinText;
+  if (child.start(request)) return -1;
   const auto status = child.wait(Clock::now() + limit);
   return status ? *status : -1;
 }

@@ -11,7 +11,7 @@
 
 namespace testsupport {
 
-struct SpawnSpec {
+struct SpawnRequest {
   std::vector<std::string> argv;  // argv[0] is the program's full path
   std::string stdoutFile;         // appended to; empty: /dev/null
   std::string stderrFile;         // appended to; empty: same as stdout
@@ -27,7 +27,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts the child; an error text when it could not be started.
-  std::optional<std::string> start(const SpawnSpec& spec);
+  std::optional<std::string> start(const SpawnRequest& request);
   // One line of the child's piped stdout, waiting no longer than the deadline.
   std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline);
   // Stops reading the pipe.
