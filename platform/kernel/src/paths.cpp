@@ -195,6 +195,7 @@ namespace detail {
 std::optional<std::string> resolve(std::string_view windowsPath, DWORD& error) {
   error = ERROR_INVALID_NAME;
   if (windowsPath.empty() || windowsPath.find('\0') != std::string_view::npos) return std::nullopt;
+  if (windowsPath.front() == ':') return std::nullopt;  // a drive without its letter
 
   std::optional<std::string> cwd;  // holds the text the current directory's parts point into
   WindowsComponents w;
