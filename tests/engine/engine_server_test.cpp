@@ -32,8 +32,9 @@ struct Step {
   std::string progressText;
 };
 
-std::mutex traceMutex;
-std::vector<Step> trace;
+// Never destroyed: the FTP layer's delivery threads are not joined at exit.
+std::mutex& traceMutex = *new std::mutex;
+std::vector<Step>& trace = *new std::vector<Step>;
 
 void tracingCallback(HINTERNET h, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
   Step step;
