@@ -46,6 +46,7 @@ class Client {
   template <typename Call>
   Completion await(Call&& call, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     Completion c;
+    const size_t from = recorder.notes().size();
     c.returned = call();
     c.callError = GetLastError();
     if (c.returned && c.callError != ERROR_IO_PENDING) return c;  // finished on the spot
@@ -53,7 +54,7 @@ class Client {
       c.error = c.callError;
       return c;
     }
-    auto note = recorder.complete(++completes_, limit);
+    auto note = recorder.completeAfter(from, limit);
     if (!note) {
       ADD_FAILURE() << "no REQUEST_COMPLETE within the limit\n" << describe(recorder.notes());
       c.error = 0xffffffff;
@@ -84,9 +85,6 @@ class Client {
 
   HINTERNET root = nullptr;
   Recorder recorder;
-
- private:
-  size_t completes_ = 0;
 };
 
 }  // namespace inettest
