@@ -274,12 +274,12 @@ TEST_F(Transcript, CallbackMayCloseItsSessionAndOpenAnother) {
   FaultServer server;
   Client client;
   Recorder second;
-  HINTERNET newRoot = nullptr, newConn = nullptr, oldConn = nullptr;
+  // Written by the callback, read here: the call's result may be stored after its completion came.
+  std::atomic<HINTERNET> newRoot{nullptr}, newConn{nullptr}, oldConn{nullptr};
   client.recorder.inside = [&](const Note& n) {
     if (n.status != INTERNET_STATUS_REQUEST_COMPLETE || newRoot) return;
     oldConn = n.handle;
     EXPECT_TRUE(InternetCloseHandle(client.root));
-    client.root = nullptr;
     newRoot = InternetOpenA("again", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, INTERNET_FLAG_ASYNC);
     InternetSetStatusCallback(newRoot, &Recorder::callback);
     newConn = InternetConnectA(newRoot, server.address().c_str(), 0, "bob", "pw", INTERNET_SERVICE_FTP,
@@ -291,10 +291,12 @@ TEST_F(Transcript, CallbackMayCloseItsSessionAndOpenAnother) {
   auto done = second.complete(1);
   ASSERT_TRUE(done);
   EXPECT_EQ(done->result.dwError, 0u);
-  EXPECT_EQ(done->result.dwResult, reinterpret_cast<DWORD_PTR>(newConn));
+  for (int i = 0; i < 500 && !newConn.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(done->result.dwResult, reinterpret_cast<DWORD_PTR>(newConn.load()));
   EXPECT_TRUE(client.recorder.waitForClosing(oldConn));
   EXPECT_TRUE(InternetCloseHandle(newRoot));
   EXPECT_TRUE(second.waitForClosing(newConn));
+  client.root = nullptr;  // closed by the callback
 }
 
 }  // namespace
