@@ -138,7 +138,7 @@ void ControlChannel::quit() {
   if (!healthy_ || !socket_.valid() || outstanding_ > 0) return;
   // A goodbye is a courtesy: it never holds up the close for long.
   Timeouts brief = timeouts_;
-  brief.reply = std::min(timeouts_.reply, Millis(2000));
+  brief.reply = std::min(timeouts_.reply, Millis(1000));
   std::swap(timeouts_, brief);
   cancel_ = nullptr;
   Reply goodbye;
