@@ -29,7 +29,8 @@ struct Completion {
 class Client {
  public:
   explicit Client(DWORD accessType = INTERNET_OPEN_TYPE_DIRECT, const char* proxy = nullptr,
-                  const char* bypass = nullptr) {
+                  const char* bypass = nullptr)
+      : threadsBefore_(inet::activeThreads()) {
     root = InternetOpenA("inet test", accessType, proxy, bypass, INTERNET_FLAG_ASYNC);
     EXPECT_NE(root, nullptr) << GetLastError();
     InternetSetStatusCallback(root, &Recorder::callback);
@@ -37,7 +38,8 @@ class Client {
   ~Client() {
     if (root) InternetCloseHandle(root);
     // The session's thread and the connections' workers end by themselves once closed.
-    EXPECT_TRUE(inet::waitForThreads(0, std::chrono::seconds(10))) << "a thread of the layer hangs";
+    EXPECT_TRUE(inet::waitForThreads(threadsBefore_, std::chrono::seconds(10)))
+        << "a thread of the layer hangs";
   }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -85,6 +87,9 @@ class Client {
 
   HINTERNET root = nullptr;
   Recorder recorder;
+
+ private:
+  int threadsBefore_;
 };
 
 }  // namespace inettest

@@ -361,3 +361,72 @@ TEST_F(Faults, Ipv6Loopback) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Faults, TisGatewayGetsTheServerInTheUserName) {
+  FaultServer gateway;
+  gateway.putFile("/f.txt", "through the gateway");
+  const std::string list = "ftp=ftp://" + gateway.address();
+  Client client(INTERNET_OPEN_TYPE_PROXY, list.c_str(), "<-loopback>");
+  Completion c;
+  HINTERNET conn = client.connect("ftp.example.invalid:2121", "ann", "pw", INTERNET_FLAG_PASSIVE, &c);
+  ASSERT_NE(conn, nullptr) << c.error;
+  // Names are the gateway's to resolve: ours is the gateway's own.
+  auto notes = client.recorder.notes();
+  auto resolving = std::find_if(notes.begin(), notes.end(),
+                                [](const Note& n) { return n.status == INTERNET_STATUS_RESOLVING_NAME; });
+  ASSERT_NE(resolving, notes.end());
+  EXPECT_EQ(resolving->text, "127.0.0.1");
+  EXPECT_EQ(gateway.commands().front(), "USER ann@ftp.example.invalid:2121");
+  Completion get = download(client, conn, "/f.txt");
+  EXPECT_EQ(get.error, 0u);
+  EXPECT_EQ(ts::readFile(local / "target"), "through the gateway");
+
+  // Loopback servers go direct unless the bypass list says otherwise.
+  FaultServer direct;
+  Client bypassing(INTERNET_OPEN_TYPE_PROXY, list.c_str(), nullptr);
+  ASSERT_NE(bypassing.connect(direct.address(), "bob", "pw"), nullptr);
+  EXPECT_EQ(direct.commands().front(), "USER bob");
+}
+
+TEST_F(Faults, ProxiesThatCannotCarryFtp) {
+  {
+    Client client(INTERNET_OPEN_TYPE_PROXY, "ftp=127.0.0.1:1", "<-loopback>");
+    Completion c;
+    EXPECT_EQ(client.connect("ftp.example.invalid", "ann", "pw", INTERNET_FLAG_PASSIVE, &c), nullptr);
+    EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_PROXY_SERVER_UNREACHABLE));
+    EXPECT_FALSE(messageOf(c.error).empty());
+  }
+  Client cern(INTERNET_OPEN_TYPE_PROXY, "http://127.0.0.1:3128", "<-loopback>");
+  Completion c;
+  EXPECT_EQ(cern.connect("ftp.example.invalid", "ann", "pw", INTERNET_FLAG_PASSIVE, &c), nullptr);
+  EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_NOT_PROXY_REQUEST));
+}
+
+TEST_F(Faults, TraceShowsTheDialogueWithoutThePassword) {
+  ts::TempDir dir;
+  const std::string trace = (dir / "ftp.trace").string();
+  ::setenv("NIMBO_FTP_TRACE", trace.c_str(), 1);
+  FaultServer server;
+  server.putFile("/f.bin", std::string(1000, 'x'));
+  server.setListing("/", "-rw-r--r-- 1 u g 1 Jan  1  2020 ok\r\nnot a listing line\r\n");
+  {
+    Client client;
+    HINTERNET conn = client.connect(server.address(), "ann", "s3cret-pw");
+    ASSERT_NE(conn, nullptr);
+    DWORD error = 0;
+    EXPECT_EQ(list(client, conn, "*.*", &error).size(), 1u);
+    EXPECT_EQ(download(client, conn, "/f.bin").error, 0u);
+  }
+  ::unsetenv("NIMBO_FTP_TRACE");
+  std::string text = ts::readFile(trace).value_or("");
+  EXPECT_NE(text.find("> USER ann"), std::string::npos) << text;
+  EXPECT_NE(text.find("> PASS ****"), std::string::npos);
+  EXPECT_EQ(text.find("s3cret-pw"), std::string::npos);
+  EXPECT_NE(text.find("< 226 Transfer complete."), std::string::npos);
+  EXPECT_NE(text.find("received 1000 bytes"), std::string::npos);
+  EXPECT_NE(text.find("1 lines not understood"), std::string::npos);
+}
+
+}  // namespace
