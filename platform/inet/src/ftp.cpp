@@ -232,6 +232,24 @@ std::optional<Outcome> Ftp::controlDuringData(Operation& op, bool& watch) {
   return Outcome::refused(reply);
 }
 
+Outcome Ftp::dataFailure(int err) {
+  // The server broke the data connection: the control connection usually says why (quota, disk
+  // full, shutting down), or has gone too.
+  Reply reply;
+  Outcome o = control_->receive(reply);
+  if (!o.ok()) {
+    if (o.error == ERROR_INTERNET_CONNECTION_ABORTED) return Outcome::failure(running_->closedError());
+    if (o.error == ERROR_INTERNET_OPERATION_CANCELLED) return o;
+    return Outcome::failure(socketError(err));
+  }
+  if (reply.code == 421) {
+    control_->abandon();
+    return Outcome::failure(running_->droppedError(), reply);
+  }
+  if (reply.failure()) return Outcome::refused(reply);
+  return Outcome::failure(socketError(err));
+}
+
 Outcome Ftp::pump(Operation& op) {
   if (listener_.valid())
     if (Outcome o = accept(); !o.ok()) return o;
@@ -268,7 +286,7 @@ Outcome Ftp::download(DataSink& sink) {
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       trace_.note("the data connection failed after " + std::to_string(total + fill) + " bytes");
-      return Outcome::failure(socketError(errno));
+      return dataFailure(errno);
     }
     // Nothing more for now: hand over what came, then wait.
     if (Outcome o = flush(); !o.ok()) return o;
@@ -306,18 +324,8 @@ Outcome Ftp::upload(DataSource& source) {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        const int err = errno;
         trace_.note("the data connection failed after " + std::to_string(total + sent) + " bytes");
-        // The server closed the data connection: its reply usually says why (quota, disk full).
-        Reply reply;
-        if (control_->receive(reply).ok() && reply.failure()) {
-          if (reply.code == 421) {
-            control_->abandon();
-            return Outcome::failure(running_->droppedError(), reply);
-          }
-          return Outcome::refused(reply);
-        }
-        return Outcome::failure(socketError(err));
+        return dataFailure(errno);
       }
       bool controlReady = false;
       Wait w = waitFor(data_.get(), POLLOUT, Clock::now() + params_.timeouts.data, cancel_,

@@ -72,6 +72,7 @@ class Ftp {
   Outcome pump(Operation& op);
   Outcome download(DataSink& sink);
   Outcome upload(DataSource& source);
+  Outcome dataFailure(int err);
   // A reply that arrived on the control connection while data was moving: nothing, or why to stop.
   std::optional<Outcome> controlDuringData(Operation& op, bool& watch);
 
