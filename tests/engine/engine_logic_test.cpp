@@ -232,4 +232,28 @@ TEST(StatusCallback, ProgressSkipsThreeCountsThenAddsUp) {
   EXPECT_EQ(window.status(2), "Finished");
 }
 
+TEST(Commands, RefusedBeforeTheyReachTheServer) {
+  ui::test::headlessDialogs(true);
+  ui::test::messagesShown();
+  // A path cut to its field would name another file: the command is not started.
+  OperationState = state::Idle;
+  RemoteDirectory = "/" + std::string(250, 'd');
+  startDeleteFile("a-name-that-does-not-fit.txt");
+  EXPECT_EQ(OperationState.load(), state::Idle);
+  auto shown = ui::test::messagesShown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text.rfind("The path is too long:|", 0), 0u);
+
+  // A connect the FTP layer refuses at once gets no completion: it must not leave the state busy.
+  hOpen = 0x7ffffff0;
+  OperationState = state::DeleteConnecting;
+  EXPECT_FALSE(issueConnect());
+  EXPECT_EQ(OperationState.load(), state::Idle);
+  shown = ui::test::messagesShown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, "OrinFTP Client Error");
+  hOpen = 0;
+  RemoteDirectory = "/";
+}
+
 }  // namespace

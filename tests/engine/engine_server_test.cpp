@@ -212,9 +212,11 @@ TEST_P(EngineOnServer, ConnectListsTheRootAndDisconnectEmptiesTheTree) {
   EXPECT_EQ(bActiveSession.load(), 0);
   EXPECT_EQ(bSessionOpen.load(), 1);
 
-  connect();  // a new root listing, from an empty tree
+  bPassive = 0;
+  connect();  // a new root listing, from an empty tree, in active mode this time
   ASSERT_TRUE(
       window_->waitUntil([] { return bActiveSession.load() == 1 && OperationState.load() == state::Idle; }));
+  EXPECT_EQ(ConnectFlags.load(), 0u);
   EXPECT_EQ(DirectoryList.count(), 5u);
 
   closeSession();
