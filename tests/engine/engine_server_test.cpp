@@ -207,6 +207,7 @@ TEST_P(EngineOnServer, DownloadAndUploadCountTheirBytes) {
   EXPECT_EQ(run([&] { startGet(node("/pub/big.bin"), localDirectory_); }), (Transitions{{3, 4}, {4, 1}}));
   EXPECT_EQ(testsupport::readFile(local_ / "big.bin"), randomBytes(300000, 3));
   EXPECT_EQ(localReads_.load(), 1);
+  EXPECT_EQ(hConnection.load() + hFtp.load(), 0u);  // its connection closed, not left logged in
   EXPECT_EQ(window_->status(0), "Done");
   EXPECT_EQ(window_->status(2), "Finished");
 
