@@ -435,6 +435,9 @@ void WindowImpl::open() {
     sub->setWindowIcon(shell_->windowIcon());
     if (!def_->resizable) sub->setWindowFlags(sub->windowFlags() & ~Qt::WindowMaximizeButtonHint);
     frame->mdi_->addSubWindow(sub);
+    QObject::connect(frame->mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* active) {
+      if (active && active == sub_) activated();
+    });
     QObject::connect(sub, &QObject::destroyed, this, [this] {
       // The frame went away under the window: it is closed from now on.
       sub_ = nullptr;
@@ -475,7 +478,7 @@ void WindowImpl::open() {
       shell_->move(screen->availableGeometry().center() - shell_->rect().center());
     }
     shell_->show();
-    shell_->raise();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) shell_->raise();  // it has no stacking
     shell_->activateWindow();
   }
   opened_ = true;
