@@ -251,6 +251,11 @@ TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
   EXPECT_EQ(run([] { startCreateDirectory("made"); }), (Transitions{{7, 8}, {8, 1}}));
   EXPECT_TRUE(server_->exists("pub/made"));
   EXPECT_EQ(node("/pub/made").ICONFIELD, icon::ClosedFolder);
+  const auto count = DirectoryList.count();
+  nodeAction(node("/pub/made"));  // empty: listed, and nothing added
+  EXPECT_EQ(DirectoryList.count(), count);
+  EXPECT_EQ(node("/pub/made").WASENUMERATED, 1);
+  RemoteDirectory = "/pub";
   EXPECT_EQ(run([] { startRenameFile("notes.txt", "renamed.txt"); }), (Transitions{{13, 14}, {14, 1}}));
   EXPECT_TRUE(server_->exists("pub/renamed.txt"));
   EXPECT_FALSE(hasNode("/pub/notes.txt"));
@@ -274,6 +279,16 @@ TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
                        "File was deleted! / FTP Client", "Directory was removed! / FTP Client"}));
   startCreateDirectory("  ");  // an empty name starts nothing
   EXPECT_EQ(OperationState.load(), state::Idle);
+
+  // A call that completes with a result of 0: no message, yet idle again and listed again.
+  const auto session = hOpen.load();
+  OperationState = state::DeleteRunning;
+  const INTERNET_ASYNC_RESULT noResult{0, 0};
+  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, const_cast<INTERNET_ASYNC_RESULT*>(&noResult),
+                 sizeof noResult);
+  EXPECT_EQ(OperationState.load(), state::Idle);
+  EXPECT_NE(hOpen.load(), session);
+  EXPECT_TRUE(ui::test::messagesShown().empty());
 }
 
 TEST_P(EngineOnServer, FailedCommandShowsTheServerReplyAndReturnsToIdle) {
