@@ -12,7 +12,10 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 root=$(mktemp -d)
-trap 'kill "${server:-0}" 2>/dev/null || true; rm -rf "$root"' EXIT
+log=$(mktemp)
+cleanup() { kill "${server:-0}" 2>/dev/null || true; rm -rf "$root" "$log"; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 cp -r "$top/resources/demo/." "$root/"
 mkdir -p "$root/incoming"
 /usr/bin/python3 - "$root/incoming/Quillmere.zip" <<'PY'
@@ -21,7 +24,7 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("Quillmere/readme.txt", "A small archive from the demo server.\n" * 40)
 PY
 chmod -R a+rwX "$root"
-/usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 2121 -w -d "$root" -r 30000-30100 >"$root.log" 2>&1 &
+/usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 2121 -w -d "$root" -r 30000-30100 >"$log" 2>&1 &
 server=$!
 for _ in $(seq 50); do
   (exec 3<>/dev/tcp/127.0.0.1/2121) 2>/dev/null && break
