@@ -430,3 +430,29 @@ TEST_F(Faults, TraceShowsTheDialogueWithoutThePassword) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t openDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST_F(Faults, FailedConnectsLeftOpenHoldNoDescriptors) {
+  faultftp::Options options;
+  options.password = "right";
+  FaultServer server(options);
+  Client client;
+  Completion c;
+  (void)client.connect(server.address(), "ann", "wrong", INTERNET_FLAG_PASSIVE, &c);
+  const size_t before = openDescriptors();
+  // Retried without closing the failed handles, as a caller that retries until it gets in may do.
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(client.connect(server.address(), "ann", "wrong", INTERNET_FLAG_PASSIVE, &c), nullptr);
+    EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_INCORRECT_PASSWORD));
+  }
+  EXPECT_LE(openDescriptors(), before + 2);
+}
+
+}  // namespace

@@ -107,6 +107,12 @@ void Ftp::close() {
   notifier_->status(INTERNET_STATUS_CONNECTION_CLOSED);
 }
 
+void Ftp::drop() {
+  data_.reset();
+  listener_.reset();
+  control_.reset();
+}
+
 Outcome Ftp::run(Operation& op) {
   if (!control_) return Outcome::failure(ERROR_FTP_DROPPED);
   running_ = &op;

@@ -56,6 +56,8 @@ class Ftp {
   Outcome run(Operation& operation);
   // CLOSING_CONNECTION, QUIT when the connection is idle and sound, CONNECTION_CLOSED.
   void close();
+  // Closes the sockets at once, without a word: for a session that failed to start.
+  void drop();
 
   bool connected() const { return control_ != nullptr; }
   const ConnectParams& params() const { return params_; }
