@@ -149,6 +149,18 @@ TEST_F(Faults, ConnectionClosedAfterPreliminaryReply) {
   expectTargetIntact();
 }
 
+TEST_F(Faults, ServerLeavingRightAfterItsFinalReplyLosesNothing) {
+  FaultServer server;
+  server.putFile("/f.bin", ts::randomBytes(300000));
+  server.add(Fault::on("RETR").chunks(100000, milliseconds(20)).hangsUp());
+  Client client;
+  HINTERNET conn = client.connect(server.address(), "ann", "pw");
+  ASSERT_NE(conn, nullptr);
+  Completion c = download(client, conn, "/f.bin");
+  EXPECT_EQ(c.error, 0u) << c.response;
+  EXPECT_TRUE(ts::readFile(local / "target") == ts::randomBytes(300000));
+}
+
 TEST_F(Faults, DataConnectionClosedEarly) {
   FaultServer server;
   server.putFile("/f.bin", ts::randomBytes(100000));
@@ -427,6 +439,32 @@ TEST_F(Faults, TraceShowsTheDialogueWithoutThePassword) {
   EXPECT_NE(text.find("< 226 Transfer complete."), std::string::npos);
   EXPECT_NE(text.find("received 1000 bytes"), std::string::npos);
   EXPECT_NE(text.find("1 lines not understood"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+size_t openDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST_F(Faults, FailedConnectsLeftOpenHoldNoDescriptors) {
+  faultftp::Options options;
+  options.password = "right";
+  FaultServer server(options);
+  Client client;
+  Completion c;
+  (void)client.connect(server.address(), "ann", "wrong", INTERNET_FLAG_PASSIVE, &c);
+  const size_t before = openDescriptors();
+  // Retried without closing the failed handles, as a caller that retries until it gets in may do.
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(client.connect(server.address(), "ann", "wrong", INTERNET_FLAG_PASSIVE, &c), nullptr);
+    EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_INCORRECT_PASSWORD));
+  }
+  EXPECT_LE(openDescriptors(), before + 2);
 }
 
 }  // namespace
