@@ -1,0 +1,52 @@
+#include "batch/status.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "nimbo.h"
+#include "ui/runtime.h"
+
+namespace batch {
+namespace {
+
+std::mutex traceMutex;
+std::FILE* traceFile = nullptr;
+
+void traceLine(std::string_view tag, std::string_view text) {
+  std::lock_guard lock(traceMutex);
+  if (!traceFile) return;
+  std::fprintf(traceFile, "%.*s\t%.*s\n", static_cast<int>(tag.size()), tag.data(),
+               static_cast<int>(text.size()), text.data());
+  std::fflush(traceFile);
+}
+
+}  // namespace
+
+void showStatus(int zone, std::string_view text) {
+  ui::setStatus(MainWindow.load(), zone, text);
+  const char tag[2] = {static_cast<char>('0' + zone), '\0'};
+  traceLine(tag, text);
+}
+
+void traceFailure(std::string_view what) { traceLine("!", what); }
+
+bool tracing() {
+  std::lock_guard lock(traceMutex);
+  return traceFile != nullptr;
+}
+
+void openTrace() {
+  std::lock_guard lock(traceMutex);
+  if (traceFile) return;
+  const char* path = std::getenv("NIMBO_BATCH_TRACE");
+  if (path && *path) traceFile = std::fopen(path, "a");
+}
+
+void closeTrace() {
+  std::lock_guard lock(traceMutex);
+  if (traceFile) std::fclose(traceFile);
+  traceFile = nullptr;
+}
+
+}  // namespace batch
