@@ -1,12 +1,13 @@
 // The library's exported data: one set for the whole process, shared by the interactive client and
 // the batch.
+#include "engine/session.h"
 #include "nimbo.h"
 
 extern "C" {
 std::atomic<uint32_t> hOpen{0};
 std::atomic<uint32_t> hConnection{0};
 std::atomic<uint8_t> bActiveSession{0};
-ui::Guarded<ui::ZText<40>> ServerName;
+ui::Guarded<ui::ZText<40>> ServerName{ui::ZText<40>(engine::kDefaultServerName)};
 ui::Queue<FoundFilesRecord> FoundFiles;
 ui::Queue<DirectoryListRecord> DirectoryList;
 int32_t GlobalRequest = 0;

@@ -1,0 +1,183 @@
+#include "engine/callback.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "engine/commands.h"
+#include "engine/session.h"
+#include "engine/texts.h"
+#include "engine/tree.h"
+#include "ui/runtime.h"
+
+namespace engine {
+
+namespace {
+
+// A value at the start of the notification data, read no further than its own size; nothing when the
+// notification brings less than that.
+template <typename T>
+std::optional<T> leading(LPVOID info, DWORD length, std::size_t size = sizeof(T)) {
+  if (info == nullptr || length < size) return std::nullopt;
+  T value{};
+  std::memcpy(&value, info, size);
+  return value;
+}
+
+// dwResult and dwError, without the padding after them.
+constexpr std::size_t kAsyncResultSize = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
+
+}  // namespace
+
+std::string_view statusTextOf(DWORD status) {
+  switch (status) {
+    case INTERNET_STATUS_RESOLVING_NAME:
+      return "Resolving name";
+    case INTERNET_STATUS_NAME_RESOLVED:
+      return "Name resolved";
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      return "Connecting ...";
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      return "Connected";
+    case INTERNET_STATUS_SENDING_REQUEST:
+      return "Sending request";
+    case INTERNET_STATUS_REQUEST_SENT:
+      return "Request sent";
+    case INTERNET_STATUS_RECEIVING_RESPONSE:
+      return "Receiving response";
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      return "Response received";
+    case INTERNET_STATUS_CLOSING_CONNECTION:
+      return "Closing connection";
+    case INTERNET_STATUS_CONNECTION_CLOSED:
+      return "Connection closed";
+    case INTERNET_STATUS_HANDLE_CREATED:
+      return "Handle created";
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      return "Handle closed";
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      return "Request completed";
+    default:
+      return {};
+  }
+}
+
+void statusCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoLength) {
+  switch (status) {
+    case INTERNET_STATUS_HANDLE_CREATED:
+      if (const auto handle = leading<std::uint32_t>(info, infoLength)) hFtp = *handle;
+      break;
+    case INTERNET_STATUS_REQUEST_SENT:
+      if (OperationState.load() == state::PutRunning)
+        if (const auto bytes = leading<DWORD>(info, infoLength)) progressStep(*bytes);
+      break;
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      if (OperationState.load() == state::GetRunning)
+        if (const auto bytes = leading<DWORD>(info, infoLength)) progressStep(*bytes);
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      // A completion that does not say how it ended is taken as failed rather than as done.
+      const auto result = leading<INTERNET_ASYNC_RESULT>(info, infoLength, kAsyncResultSize)
+                              .value_or(INTERNET_ASYNC_RESULT{0, ERROR_INTERNET_INTERNAL_ERROR});
+      if (result.dwError != 0) {
+        failRequest(result.dwError);
+        return;
+      }
+      requestCompleted(result);
+      break;
+    }
+    default:
+      break;
+  }
+  ui::setStatus(MainWindow.load(), 1, statusTextOf(status));
+}
+
+void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
+  const std::int16_t current = OperationState.load();
+  const ui::WindowRef window = MainWindow.load();
+  switch (current) {
+    case state::Listing:
+      // The connect only proved the server answers; the listing makes a connection of its own.
+      listRemoteDirectory();
+      bActiveSession = 1;
+      bSessionOpen = 1;
+      ui::postToThread(MainThread.load(), ui::event::User);
+      ui::setStatus(window, 3, "");
+      break;
+    case state::GetConnecting:
+    case state::PutConnecting:
+    case state::CreateConnecting:
+    case state::RemoveConnecting:
+    case state::DeleteConnecting:
+    case state::RenameConnecting:
+      issueCommand(current);
+      break;
+    case state::GetRunning:
+      ui::setStatus(window, 0, "Download complete");
+      finishTransfer(state::Idle);
+      readLocalFiles();
+      ui::setStatus(window, 0, "Done");
+      ui::requestRedisplay(window);
+      break;
+    case state::PutRunning:
+      ui::setStatus(window, 0, "Upload complete");
+      finishTransfer(state::Listing);
+      refreshRemoteNode();
+      ui::requestRedisplay(window);
+      break;
+    case state::CreateRunning:
+    case state::RemoveRunning:
+    case state::DeleteRunning:
+    case state::RenameRunning:
+      completeCommand(current, result.dwResult);
+      break;
+    default:
+      break;
+  }
+}
+
+void progressStep(DWORD bytes) {
+  if (bProgressStarted.load() == 0) {
+    bProgressStarted = 1;
+    ProgressTotal = 0;
+    ProgressSkip = 0;
+    return;
+  }
+  if (ProgressSkip.load() < 2) {
+    ++ProgressSkip;
+    return;
+  }
+  // Counted modulo 2^32 and shown unsigned, so a transfer past 2 GiB neither overflows nor goes negative.
+  const std::uint32_t total = static_cast<std::uint32_t>(ProgressTotal.load()) + bytes;
+  ProgressTotal = static_cast<std::int32_t>(total);
+  const std::uint32_t size = static_cast<std::uint32_t>(TransferSize.load());
+  // The closing reply is counted too, so the total may pass the size a little.
+  ProgressPercent =
+      size == 0 ? 0
+                : static_cast<std::int32_t>(std::min<std::uint64_t>(100, std::uint64_t{total} * 100 / size));
+  const ui::WindowRef window = MainWindow.load();
+  ui::setStatus(window, 2, ui::cat(ProgressLabel.get().clip(), " ", std::to_string(total), " bytes."));
+  ui::requestRedisplay(window);
+}
+
+void finishTransfer(std::int16_t nextState) {
+  OperationState = nextState;
+  bProgressStarted = 0;
+  ProgressPercent = 0;
+  ui::setStatus(MainWindow.load(), 2, "Finished");
+}
+
+void failRequest(DWORD error) {
+  ErrorText = internetErrorText(error).clip();
+  ui::message(ErrorText.get().clip(), "OrinFTP Client Error", ui::IDI_ASTERISK, ui::BUTTON_OK);
+  // The next transfer starts its count afresh, not where the failed one stopped.
+  bProgressStarted = 0;
+  ProgressSkip = 0;
+  ProgressTotal = 0;
+  ProgressPercent = 0;
+  ui::requestRedisplay(MainWindow.load());
+  OperationState = state::Idle;
+}
+
+}  // namespace engine

@@ -1,0 +1,115 @@
+// The interactive client's session: its fields, the operation state codes and the operations that open,
+// connect, disconnect and close the asynchronous Internet session.
+//
+// One set of fields for the whole process. The client window edits the connection fields and fills a
+// command's paths; the status callback, on the FTP layer's delivery threads, reads them and advances the
+// command. Numbers are atomics and texts are guarded, so the window may redisplay a field while the
+// callback writes it. Exactly one command is in flight at a time: the window starts one only while
+// OperationState is Idle, and the callback advances only the one in flight.
+//
+// The exported fields (hOpen, hConnection, bActiveSession, ServerName, FoundFiles, DirectoryList,
+// MainWindow, MainThread, NullString) are declared in nimbo.h.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "nimbo.h"
+#include "ui/guarded.h"
+#include "ui/text.h"
+
+namespace engine {
+
+// Operation state: 1 idle, an odd code while connecting for a command, the next even code while the
+// command's FTP call is in flight.
+namespace state {
+constexpr std::int16_t Loaded = 0;  // no command possible yet
+constexpr std::int16_t Idle = 1;
+constexpr std::int16_t Listing = 2;  // connecting for the root listing; also any tree listing
+constexpr std::int16_t GetConnecting = 3;
+constexpr std::int16_t GetRunning = 4;
+constexpr std::int16_t PutConnecting = 5;
+constexpr std::int16_t PutRunning = 6;
+constexpr std::int16_t CreateConnecting = 7;
+constexpr std::int16_t CreateRunning = 8;
+constexpr std::int16_t RemoveConnecting = 9;
+constexpr std::int16_t RemoveRunning = 10;
+constexpr std::int16_t DeleteConnecting = 11;
+constexpr std::int16_t DeleteRunning = 12;
+constexpr std::int16_t RenameConnecting = 13;
+constexpr std::int16_t RenameRunning = 14;
+}  // namespace state
+
+// What a server name is when the user has typed none: the bundled demo server.
+constexpr const char* kDefaultServerName = "127.0.0.1:2121";
+constexpr const char* kAgentName = "orin wininet";
+
+// Connection fields, edited in the client window.
+extern ui::Guarded<ui::ZText<20>> UserName;
+extern ui::Guarded<ui::ZText<20>> Password;
+extern ui::Guarded<ui::ZText<40>> ProxyServer;
+extern std::atomic<std::uint8_t> bProxyFromRegistry;
+extern std::atomic<std::uint8_t> bPassive;
+extern std::atomic<std::uint32_t> ConnectFlags;  // INTERNET_FLAG_PASSIVE or 0, fixed at Connect
+extern std::atomic<std::int32_t> TransferType;   // FTP_TRANSFER_TYPE_BINARY (2) or _ASCII (1)
+extern ui::Guarded<ui::ZText<40>> AgentName;
+
+// The command in flight.
+extern std::atomic<std::int16_t> OperationState;
+extern std::atomic<std::uint32_t> hFtp;  // connection of the command in flight (its HANDLE_CREATED)
+extern std::atomic<std::uint8_t> bSessionOpen;
+extern ui::Guarded<ui::ZText<260>> RemoteDirectory;  // "/" or "/a/b", relative to the server root
+extern std::atomic<std::int32_t> TransferSize;
+extern ui::Guarded<ui::ZText<260>> RemoteTarget;
+extern ui::Guarded<ui::ZText<260>> RenameSource;
+extern ui::Guarded<ui::ZText<256>> LocalTarget;
+extern ui::Guarded<ui::ZText<256>> LocalSource;
+extern ui::Guarded<ui::ZText<256>> RemoteFileName;
+
+// Transfer progress.
+extern ui::Guarded<ui::PText<20>> ProgressLabel;  // "Received:" or "Sent:"
+extern std::atomic<std::int32_t> ProgressPercent;
+extern std::atomic<std::int32_t> ProgressTotal;  // bytes counted, modulo 2^32
+extern std::atomic<std::int16_t> ProgressSkip;
+extern std::atomic<std::uint8_t> bProgressStarted;
+
+// Working fields of the tree listing.
+extern ui::Guarded<ui::ZText<260>> ListDirectory;   // directory to list, or ServerName for the top
+extern ui::Guarded<ui::ZText<260>> ListParentPath;  // full path of the node the entries go under
+extern ui::Guarded<ui::ZText<260>> SearchPattern;
+extern std::atomic<std::int32_t> TreeIndex;  // position of the node being refreshed or picked
+
+extern ui::Guarded<ui::PText<256>> ErrorText;  // text of the last error box
+
+// What the engine asks of the client window. The window installs these when it opens; the engine
+// lives without them (tests, the batch), so each may be empty.
+struct WindowHooks {
+  // Re-evaluate which controls are enabled. Called on the window's thread only.
+  std::function<void()> refreshControls;
+  // Read the local file list again (a download has ended). Called on a callback thread.
+  std::function<void()> readLocalFiles;
+};
+void installWindowHooks(WindowHooks hooks);
+void refreshControls();
+void readLocalFiles();
+
+// "Start Internet Session": a new asynchronous session with the status callback registered.
+void openSession();
+// The Connect button: the root node, then a connect whose completion lists the top directory.
+void connect();
+// A fresh connection for the command whose connecting state is set. False when the FTP layer refused
+// at once; the failure has then been reported like a failed request and the state is Idle again.
+bool issueConnect();
+// "Disonnect": the latest connection closed, the tree emptied; the session stays.
+void disconnect();
+// "Close Internet Session": connection and session closed, the tree emptied.
+void closeSession();
+
+// The session handle for a listing or for the client: the access type follows the proxy fields.
+std::uint32_t openInternet(std::uint32_t flags);
+
+// The server name as the tree and the connects use it: without trailing blanks.
+std::string serverName();
+
+}  // namespace engine

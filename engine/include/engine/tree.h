@@ -1,0 +1,53 @@
+// The remote directory tree: DirectoryList, grown lazily from one-directory listings in FoundFiles.
+//
+// Records are kept in tree order of their full paths (see treeOrder), so a directory's descendants
+// follow it and a subtree is one run of records. A listing is synchronous and runs on the thread that
+// asks for it: the window's when the user opens a folder, a delivery thread after a command.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "nimbo.h"
+
+namespace engine {
+
+// Tree icons.
+namespace icon {
+constexpr std::int32_t OpenFolder = 1;
+constexpr std::int32_t ClosedFolder = 2;
+constexpr std::int32_t File = 3;
+constexpr std::int32_t Server = 4;
+}  // namespace icon
+
+// The attribute that makes an entry a directory; any other value, even with this bit, is a file.
+constexpr std::int32_t kDirectoryAttribute = 16;
+
+// Ascending full paths, compared as byte strings in which "/" sorts before every other character:
+// "srv/pub/a" comes before "srv/pub.txt", so the children of "srv/pub" follow it directly.
+bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b);
+
+// A node's path on the server: its full path less the server name ("/" for the root).
+std::string relativePathOf(std::string_view fullPath);
+
+// Make root node / Insert listing. With an empty tree and the server name as parent: the root node.
+// Otherwise every FoundFiles entry goes under the node whose full path is parentPath, closed and
+// unlisted. Entries whose full path would not fit its field are left out, so that no node ever names
+// a path other than its own.
+void insertListing(std::string_view parentPath);
+
+// Lists ListDirectory (the top directory when it equals the server name) into FoundFiles and inserts
+// the entries under ListParentPath. Replaces hOpen with a new asynchronous session; leaves the state
+// Idle.
+void listRemoteDirectory();
+
+// Prunes the directory node of RemoteDirectory and lists it again. With no such node nothing is
+// listed.
+void refreshRemoteNode();
+
+// A double-click on the picked node (TreeIndex set by the window): open, close, list the first time,
+// and make its directory the current remote directory.
+void nodeAction(const DirectoryListRecord& picked);
+
+}  // namespace engine

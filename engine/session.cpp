@@ -1,0 +1,156 @@
+#include "engine/session.h"
+
+#include <string>
+
+#include "engine/callback.h"
+#include "engine/texts.h"
+#include "engine/tree.h"
+#include "inet/wininet.h"
+#include "ui/runtime.h"
+
+namespace engine {
+
+ui::Guarded<ui::ZText<20>> UserName;
+ui::Guarded<ui::ZText<20>> Password;
+ui::Guarded<ui::ZText<40>> ProxyServer;
+std::atomic<std::uint8_t> bProxyFromRegistry{0};
+std::atomic<std::uint8_t> bPassive{1};
+std::atomic<std::uint32_t> ConnectFlags{0};
+std::atomic<std::int32_t> TransferType{FTP_TRANSFER_TYPE_BINARY};
+ui::Guarded<ui::ZText<40>> AgentName;
+
+std::atomic<std::int16_t> OperationState{state::Loaded};
+std::atomic<std::uint32_t> hFtp{0};
+std::atomic<std::uint8_t> bSessionOpen{0};
+ui::Guarded<ui::ZText<260>> RemoteDirectory;
+std::atomic<std::int32_t> TransferSize{0};
+ui::Guarded<ui::ZText<260>> RemoteTarget;
+ui::Guarded<ui::ZText<260>> RenameSource;
+ui::Guarded<ui::ZText<256>> LocalTarget;
+ui::Guarded<ui::ZText<256>> LocalSource;
+ui::Guarded<ui::ZText<256>> RemoteFileName;
+
+ui::Guarded<ui::PText<20>> ProgressLabel;
+std::atomic<std::int32_t> ProgressPercent{0};
+std::atomic<std::int32_t> ProgressTotal{0};
+std::atomic<std::int16_t> ProgressSkip{0};
+std::atomic<std::uint8_t> bProgressStarted{0};
+
+ui::Guarded<ui::ZText<260>> ListDirectory;
+ui::Guarded<ui::ZText<260>> ListParentPath;
+ui::Guarded<ui::ZText<260>> SearchPattern;
+std::atomic<std::int32_t> TreeIndex{0};
+
+ui::Guarded<ui::PText<256>> ErrorText;
+
+namespace {
+ui::Guarded<WindowHooks> hooks;
+}
+
+void installWindowHooks(WindowHooks h) { hooks.set(h); }
+
+void refreshControls() {
+  // A copy, so that the window may install new hooks while this one runs.
+  const auto refresh = hooks.get().refreshControls;
+  if (refresh) refresh();
+}
+
+void readLocalFiles() {
+  const auto read = hooks.get().readLocalFiles;
+  if (read) read();
+}
+
+std::string serverName() { return std::string(ServerName.get().clip()); }
+
+std::uint32_t openInternet(std::uint32_t flags) {
+  const auto agent = AgentName.get();
+  const auto proxy = ProxyServer.get();
+  HINTERNET h;
+  if (bProxyFromRegistry.load() != 0) {
+    h = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, NullString.c_str(), NullString.c_str(),
+                      flags);
+  } else if (!proxy.blank()) {
+    const std::string name(proxy.clip());
+    h = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, name.c_str(), NullString.c_str(), flags);
+  } else {
+    h = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, NullString.c_str(), NullString.c_str(),
+                      flags);
+  }
+  return INET_HANDLE_ID(h);
+}
+
+void openSession() {
+  const std::uint32_t session = openInternet(INTERNET_FLAG_ASYNC);
+  const DWORD error = GetLastError();
+  hOpen = session;
+  if (session == 0) {
+    ErrorText = internetErrorText(error).clip();
+    ui::message(ErrorText.get().clip(), {}, ui::ICON_NONE, ui::BUTTON_OK);
+  }
+  hConnection = 0;
+  InternetSetStatusCallback(INET_HANDLE(session), statusCallback);
+  bSessionOpen = 1;
+  refreshControls();
+  TransferType = FTP_TRANSFER_TYPE_BINARY;
+}
+
+void connect() {
+  if (bActiveSession.load() == 1 || hOpen.load() == 0) return;
+  const std::string server = serverName();
+  if (server.empty()) {
+    ui::message("Please enter a server name!", {}, ui::ICON_NONE, ui::BUTTON_OK);
+    return;
+  }
+  // Stored without trailing blanks: the tree's full paths begin with it, and relative paths are cut
+  // from them by its length.
+  ServerName = server;
+  ConnectFlags = bPassive.load() != 0 ? INTERNET_FLAG_PASSIVE : 0;
+  const ui::WindowRef window = MainWindow.load();
+  ui::setStatus(window, 0, "Connecting to " + server);
+  // No session is active, so a tree left here is the root of a connect that failed; the new root
+  // must not land beside it.
+  DirectoryList.free();
+  insertListing(server);
+  RemoteDirectory = "/";
+  ListDirectory = server;
+  OperationState = state::Listing;
+  issueConnect();
+  ui::setStatus(window, 0, "Done");
+}
+
+bool issueConnect() {
+  const std::string server = serverName();
+  const auto user = UserName.get();
+  const auto password = Password.get();
+  HINTERNET connection =
+      InternetConnectA(INET_HANDLE(hOpen.load()), server.c_str(), INTERNET_INVALID_PORT_NUMBER, user.c_str(),
+                       password.c_str(), INTERNET_SERVICE_FTP, ConnectFlags.load(), 1);
+  const DWORD error = GetLastError();
+  hConnection = INET_HANDLE_ID(connection);
+  if (connection == nullptr && error != ERROR_IO_PENDING) {
+    failRequest(error != 0 ? error : ERROR_INTERNET_INTERNAL_ERROR);
+    return false;
+  }
+  return true;
+}
+
+void disconnect() {
+  if (const std::uint32_t connection = hConnection.exchange(0)) InternetCloseHandle(INET_HANDLE(connection));
+  FoundFiles.free();
+  DirectoryList.free();
+  bActiveSession = 0;
+  bSessionOpen = 1;
+  refreshControls();
+}
+
+void closeSession() {
+  if (const std::uint32_t connection = hConnection.exchange(0)) InternetCloseHandle(INET_HANDLE(connection));
+  if (const std::uint32_t session = hOpen.exchange(0)) InternetCloseHandle(INET_HANDLE(session));
+  DirectoryList.free();
+  FoundFiles.free();
+  bActiveSession = 0;
+  bSessionOpen = 0;
+  refreshControls();
+}
+
+}  // namespace engine

@@ -1,0 +1,245 @@
+#include "engine/tree.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/callback.h"
+#include "engine/commands.h"
+#include "engine/session.h"
+#include "engine/texts.h"
+#include "inet/wininet.h"
+#include "ui/runtime.h"
+
+namespace engine {
+
+namespace {
+
+using FullPath = decltype(DirectoryListRecord::FULLPATHNAME);
+
+// The separator ranks below every character, so a path's extensions ("pub/x") come before its
+// siblings that merely share its prefix ("pub.txt", "pub-old").
+int rank(char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; }
+
+std::string_view relativeIn(std::string_view fullPath, std::size_t serverLength) {
+  return fullPath.size() > serverLength ? fullPath.substr(serverLength) : std::string_view("/");
+}
+
+// Writes a changed node back where the window picked it, or where it has moved to since.
+void store(const DirectoryListRecord& node) {
+  DirectoryList.locked([&](auto& tree) {
+    const std::int32_t index = TreeIndex.load();
+    const DirectoryListRecord* at = index > 0 ? tree.at(static_cast<std::size_t>(index)) : nullptr;
+    if (at != nullptr && at->FULLPATHNAME == node.FULLPATHNAME) {
+      tree.put(static_cast<std::size_t>(index), node);
+      return;
+    }
+    DirectoryListRecord found;
+    if (const std::size_t pos = tree.getByKey(node, treeOrder, found)) tree.put(pos, node);
+  });
+}
+
+void appendFound(const WIN32_FIND_DATAA& data, ui::WindowRef window) {
+  FoundFilesRecord entry;
+  entry.FILENAME =
+      ui::clip(std::string_view(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName)));
+  entry.ATTRIBUTE = data.dwFileAttributes;
+  entry.SIZE = static_cast<std::int32_t>(data.nFileSizeLow);
+  FoundFiles.add(entry);
+  ui::setStatus(window, 2, ui::cat("Retrieving ", entry.FILENAME.view(), " info"));
+  ui::requestRedisplay(window);
+}
+
+}  // namespace
+
+bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b) {
+  const std::string_view x = a.FULLPATHNAME.clip(), y = b.FULLPATHNAME.clip();
+  const std::size_t n = std::min(x.size(), y.size());
+  for (std::size_t i = 0; i < n; ++i)
+    if (x[i] != y[i]) return rank(x[i]) < rank(y[i]);
+  return x.size() < y.size();
+}
+
+std::string relativePathOf(std::string_view fullPath) {
+  return std::string(relativeIn(ui::clip(fullPath), serverName().size()));
+}
+
+void insertListing(std::string_view parentPath) {
+  const std::string parent(ui::clip(parentPath));
+  const std::string server = serverName();
+  const auto entries = FoundFiles.snapshot();
+  DirectoryList.locked([&](auto& tree) {
+    if (tree.count() == 0 && parent == server) {
+      DirectoryListRecord root;
+      root.NAME = server;
+      root.FULLPATHNAME = server;
+      root.ICONFIELD = icon::Server;
+      root.TREELEVEL = 1;
+      root.ATTRIBUTE = kDirectoryAttribute;
+      root.SIZE = 0;
+      root.WASENUMERATED = 0;
+      tree.add(root);
+      return;
+    }
+    tree.sort(treeOrder);
+    DirectoryListRecord probe, parentNode;
+    probe.FULLPATHNAME = parent;
+    // Entries of a node that is gone (the tree emptied meanwhile) have nowhere to go.
+    if (tree.getByKey(probe, treeOrder, parentNode) == 0) return;
+    const std::int32_t level = std::abs(parentNode.TREELEVEL) + 1;
+    for (const FoundFilesRecord& entry : entries) {
+      const std::string fullPath = ui::cat(parent, "/", entry.FILENAME.clip());
+      if (fullPath.size() > FullPath::capacity) continue;
+      DirectoryListRecord node;
+      node.ATTRIBUTE = static_cast<std::int32_t>(entry.ATTRIBUTE);
+      node.TREELEVEL = level;
+      node.ICONFIELD = node.ATTRIBUTE == kDirectoryAttribute ? icon::ClosedFolder : icon::File;
+      node.NAME = entry.FILENAME.view();
+      node.FULLPATHNAME = fullPath;
+      node.SIZE = entry.SIZE;
+      node.SIZESTR = sizeText(entry.SIZE);
+      node.WASENUMERATED = 0;
+      tree.addSorted(node, treeOrder);
+    }
+  });
+}
+
+void listRemoteDirectory() {
+  const ui::WindowRef window = ui::windowOf(MainThread.load());
+  ui::setCursor(ui::IDC_CROSS);
+  const std::string server = serverName();
+  ui::setStatus(window, 3, "Retrieving directory tree");
+  if (const std::uint32_t previous = hOpen.exchange(0)) InternetCloseHandle(INET_HANDLE(previous));
+  ui::setStatus(window, 0, "Connecting to " + server);
+
+  const std::uint32_t session = openInternet(0);
+  hOpen = session;
+  ui::requestRedisplay(window);
+  const auto user = UserName.get();
+  const auto password = Password.get();
+  HINTERNET connection =
+      InternetConnectA(INET_HANDLE(session), server.c_str(), INTERNET_INVALID_PORT_NUMBER, user.c_str(),
+                       password.c_str(), INTERNET_SERVICE_FTP, ConnectFlags.load(), 0);
+  hConnection = INET_HANDLE_ID(connection);
+  FoundFiles.free();
+
+  const std::string directory(ListDirectory.get().clip());
+  if (directory == server) {
+    ListParentPath = server;
+    SearchPattern = "*.*";
+  } else {
+    SearchPattern = directory + "/*.*";
+  }
+  ui::setStatus(window, 0, "Enumerating remote directory");
+  ui::requestRedisplay(window);
+
+  WIN32_FIND_DATAA data{};
+  // A connection that failed shows as an empty listing.
+  if (HINTERNET find = FtpFindFirstFileA(connection, SearchPattern.get().c_str(), &data, 0, 0)) {
+    appendFound(data, window);
+    while (InternetFindNextFileA(find, &data)) appendFound(data, window);
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) extendedErrorBox(error, "InternetFindNextFile");
+    InternetCloseHandle(find);
+  }
+  // Nothing else would close the listing's connection and session: each listing would leave a
+  // logged-in connection open on the server.
+  if (connection != nullptr) InternetCloseHandle(connection);
+  std::uint32_t expected = INET_HANDLE_ID(connection);
+  hConnection.compare_exchange_strong(expected, 0);
+  if (session != 0) InternetCloseHandle(INET_HANDLE(session));
+
+  insertListing(ListParentPath.get().view());
+
+  const std::uint32_t asyncSession = openInternet(INTERNET_FLAG_ASYNC);
+  hOpen = asyncSession;
+  InternetSetStatusCallback(INET_HANDLE(asyncSession), statusCallback);
+
+  ui::setStatus(window, 3, "");
+  ui::setStatus(window, 0, "");
+  ui::setStatus(window, 2, "");
+  // Idle only now: a command started while hOpen was still the listing's session would be lost.
+  OperationState = state::Idle;
+  ui::restoreCursor();
+}
+
+void refreshRemoteNode() {
+  const std::string directory(RemoteDirectory.get().clip());
+  const std::size_t serverLength = serverName().size();
+  std::string nodePath;
+  const bool found = DirectoryList.locked([&](auto& tree) {
+    const std::size_t count = tree.count();
+    for (std::size_t pos = 1; pos <= count; ++pos) {
+      DirectoryListRecord node = *tree.at(pos);
+      if (node.ATTRIBUTE != kDirectoryAttribute ||
+          relativeIn(node.FULLPATHNAME.clip(), serverLength) != directory)
+        continue;
+      TreeIndex = static_cast<std::int32_t>(pos);
+      if (node.ICONFIELD == icon::ClosedFolder) {
+        node.WASENUMERATED = 1;
+        node.TREELEVEL = std::abs(node.TREELEVEL);
+        node.ICONFIELD = icon::OpenFolder;
+        tree.put(pos, node);
+      }
+      // The subtree is the run of deeper records that follows the node.
+      const std::int32_t level = std::abs(node.TREELEVEL);
+      std::size_t end = pos + 1;
+      while (end <= count && std::abs(tree.at(end)->TREELEVEL) > level) ++end;
+      tree.delRange(pos + 1, end - pos - 1);
+      nodePath = node.FULLPATHNAME.view();
+      return true;
+    }
+    return false;
+  });
+  if (!found) {
+    OperationState = state::Idle;
+    return;
+  }
+  ListParentPath = nodePath;
+  ListDirectory = directory;
+  listRemoteDirectory();
+}
+
+void nodeAction(const DirectoryListRecord& picked) {
+  DirectoryListRecord node = picked;
+  const std::string server = serverName();
+  const std::string_view fullPath = node.FULLPATHNAME.clip();
+  const std::string relative(relativeIn(fullPath, server.size()));
+  switch (node.ICONFIELD) {
+    case icon::ClosedFolder:
+      node.ICONFIELD = icon::OpenFolder;
+      if (node.WASENUMERATED != 0) {
+        node.TREELEVEL = std::abs(node.TREELEVEL);
+        store(node);
+        RemoteDirectory = relative;
+      } else {
+        node.WASENUMERATED = 1;
+        store(node);
+        ListParentPath = fullPath;
+        ListDirectory = relative;
+        RemoteDirectory = relative;
+        OperationState = state::Listing;
+        listRemoteDirectory();
+      }
+      break;
+    case icon::OpenFolder:
+      node.ICONFIELD = icon::ClosedFolder;
+      node.TREELEVEL = -std::abs(node.TREELEVEL);
+      store(node);
+      RemoteDirectory = relative;
+      break;
+    case icon::File: {
+      const std::size_t name = node.NAME.clip().size();
+      RemoteDirectory = fullPath.size() > server.size() + 1 + name
+                            ? relative.substr(0, relative.size() - name - 1)
+                            : std::string("/");
+      break;
+    }
+    case icon::Server:
+      RemoteDirectory = "/";
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace engine

@@ -1,0 +1,663 @@
+#include "ftp_servers.h"
+
+#include <arpa/inet.h>
+#include <crypt.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <shadow.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "process.h"
+
+#ifndef NIMBO_PYFTPD_SERVER
+#error "NIMBO_PYFTPD_SERVER must name pyftpd_server.py"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+struct FtpServer::Process {
+  ChildProcess child;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kStartLimit = std::chrono::seconds(5);
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
+constexpr const char* kTestUserHome = "/var/lib/nimbotest";
+
+// ---- Sockets ----
+
+class Socket {
+ public:
+  explicit Socket(int fd = -1) : fd_(fd) {}
+  ~Socket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool fillAddress(bool v6, std::uint16_t port, sockaddr_storage& ss, socklen_t& len) {
+  std::memset(&ss, 0, sizeof ss);
+  if (v6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(port);
+    a->sin6_addr = in6addr_loopback;
+    len = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(port);
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *a;
+  }
+  return true;
+}
+
+// Binds the loopback port (0: any) and returns the port bound, or 0 when it is taken.
+std::uint16_t tryBind(bool v6, std::uint16_t port) {
+  Socket s(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (s.get() < 0) return 0;
+  if (v6) {
+    int one = 1;
+    ::setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+  }
+  sockaddr_storage ss;
+  socklen_t len;
+  fillAddress(v6, port, ss, len);
+  if (::bind(s.get(), reinterpret_cast<sockaddr*>(&ss), len) != 0) return 0;
+  if (::getsockname(s.get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0) return 0;
+  return ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                  : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+}
+
+// A port free right now on 127.0.0.1 (and on ::1 when asked). Someone may take it before the server
+// binds it; callers retry on that.
+std::uint16_t freePort(bool v6too) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const std::uint16_t port = tryBind(false, 0);
+    if (port != 0 && (!v6too || tryBind(true, port) != 0)) return port;
+  }
+  return 0;
+}
+
+// n consecutive ports free right now, away from the kernel's ephemeral range.
+std::pair<int, int> freePortRange(int n, bool v6too) {
+  static std::mutex m;
+  static std::mt19937 random(static_cast<unsigned>(::getpid()) ^
+                             static_cast<unsigned>(Clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int base;
+    {
+      std::lock_guard lock(m);
+      base = std::uniform_int_distribution<int>(20000, 32000 - n)(random);
+    }
+    bool allFree = true;
+    for (int p = base; p < base + n && allFree; ++p)
+      allFree = tryBind(false, static_cast<std::uint16_t>(p)) != 0 &&
+                (!v6too || tryBind(true, static_cast<std::uint16_t>(p)) != 0);
+    if (allFree) return {base, base + n - 1};
+  }
+  return {0, 0};
+}
+
+// Connects to the server and reads its greeting: an empty text once "220" came, else what went wrong.
+std::string greeting(bool v6, std::uint16_t port, Clock::time_point deadline) {
+  Socket s(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (s.get() < 0) return std::strerror(errno);
+  sockaddr_storage ss;
+  socklen_t len;
+  fillAddress(v6, port, ss, len);
+  if (::connect(s.get(), reinterpret_cast<sockaddr*>(&ss), len) != 0 && errno != EINPROGRESS)
+    return std::strerror(errno);
+  std::string got;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return got.empty() ? "no greeting" : "greeting \"" + got + "\"";
+    pollfd p{s.get(), POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    char buf[256];
+    const ssize_t n = ::recv(s.get(), buf, sizeof buf, 0);
+    if (n <= 0) {
+      int e = 0;
+      socklen_t el = sizeof e;
+      ::getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &e, &el);
+      return e ? std::strerror(e) : "connection closed";
+    }
+    got.append(buf, static_cast<size_t>(n));
+    if (got.find('\n') != std::string::npos) {
+      if (got.rfind("220", 0) == 0) {
+        ::send(s.get(), "QUIT\r\n", 6, MSG_NOSIGNAL);
+        return {};
+      }
+      return "greeting \"" + got.substr(0, got.find('\r')) + "\"";
+    }
+  }
+}
+
+// Waits until the server greets on the port (each address asked for), or the process ended, or time ran out.
+std::string awaitGreeting(ChildProcess& child, std::uint16_t port, bool v6, Clock::time_point deadline) {
+  std::string last;
+  for (;;) {
+    if (!child.running())
+      return "the server process ended (exit " + std::to_string(child.status().value_or(-1)) + ")";
+    last = greeting(v6, port, std::min(deadline, Clock::now() + std::chrono::seconds(1)));
+    if (last.empty()) return {};
+    if (Clock::now() >= deadline)
+      return "not accepting connections on port " + std::to_string(port) + ": " + last;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// ---- Temporary directories ----
+
+std::optional<fs::path> makeTempDir(std::string_view prefix) {
+  std::error_code ec;
+  fs::path tmp = fs::temp_directory_path(ec);
+  if (ec) tmp = "/tmp";
+  std::string pattern = (tmp / (std::string(prefix) + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) return std::nullopt;
+  return fs::path(pattern);
+}
+
+std::string readWhole(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string relativeClean(std::string_view relative) {
+  while (!relative.empty() && relative.front() == '/') relative.remove_prefix(1);
+  return std::string(relative);
+}
+
+// ---- The local user vsftpd logs in ----
+
+std::optional<std::pair<uid_t, gid_t>> lookUpUser(const char* name, std::string* shell = nullptr) {
+  passwd pw{};
+  passwd* found = nullptr;
+  std::vector<char> buf(16384);
+  if (::getpwnam_r(name, &pw, buf.data(), buf.size(), &found) != 0 || !found) return std::nullopt;
+  if (shell) *shell = pw.pw_shell ? pw.pw_shell : "";
+  return std::pair{pw.pw_uid, pw.pw_gid};
+}
+
+bool passwordMatches(const std::string& user, std::string_view password) {
+  spwd sp{};
+  spwd* found = nullptr;
+  std::vector<char> buf(16384);
+  if (::getspnam_r(user.c_str(), &sp, buf.data(), buf.size(), &found) != 0 || !found || !sp.sp_pwdp)
+    return false;
+  const std::string hash = sp.sp_pwdp;
+  if (hash.empty() || hash[0] == '!' || hash[0] == '*') return false;
+  crypt_data data{};
+  const char* again = ::crypt_r(std::string(password).c_str(), hash.c_str(), &data);
+  return again && hash == again;
+}
+
+// Creates the test user when missing and makes sure of its password and shell (PAM's pam_shells wants a
+// shell from /etc/shells). Serialised across test processes, which may start vsftpd at the same time.
+std::string provisionTestUser() {
+  static std::mutex inProcess;
+  std::lock_guard lock(inProcess);
+  const int lockFd = ::open("/run/lock/nimbo-ftp-test-user.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd >= 0) ::flock(lockFd, LOCK_EX);
+  struct Unlock {
+    int fd;
+    ~Unlock() {
+      if (fd >= 0) ::close(fd);
+    }
+  } unlock{lockFd};
+
+  const std::string user(kTestUser);
+  std::string shell;
+  if (!lookUpUser(user.c_str(), &shell)) {
+    const int rc = runCommand({"/usr/sbin/useradd", "--system", "--no-create-home", "--home-dir",
+                               kTestUserHome, "--shell", "/bin/bash", "--comment", "nimbo FTP tests", user});
+    if (rc != 0 || !lookUpUser(user.c_str(), &shell))
+      return "cannot create the local user " + user + " (useradd exit " + std::to_string(rc) + ")";
+  }
+  if (shell != "/bin/bash" && runCommand({"/usr/sbin/usermod", "--shell", "/bin/bash", user}) != 0)
+    return "cannot give " + user + " a login shell";
+  const auto ids = lookUpUser(user.c_str());
+  std::error_code ec;
+  fs::create_directories(kTestUserHome, ec);
+  if (ids && ::chown(kTestUserHome, ids->first, ids->second) != 0)
+    return "cannot chown " + std::string(kTestUserHome);
+  if (!passwordMatches(user, kTestPassword)) {
+    const int rc = runCommand({"/usr/sbin/chpasswd"}, user + ":" + std::string(kTestPassword) + "\n");
+    if (rc != 0 || !passwordMatches(user, kTestPassword))
+      return "cannot set the password of " + user + " (chpasswd exit " + std::to_string(rc) + ")";
+  }
+  return {};
+}
+
+// A private PAM service: Debian's /etc/pam.d/vsftpd stacks pam_unix without "nodelay", so every
+// refused password would cost a test 2 s. This one checks the password and the account, and no more.
+std::string pamService() {
+  static std::mutex m;
+  std::lock_guard lock(m);
+  const char* name = "nimbo-ftp-test";
+  const std::string text =
+      "# Written by the nimbo test fixtures: password logon of the local test user for vsftpd.\n"
+      "auth\trequired\tpam_unix.so nodelay\n"
+      "account\trequired\tpam_unix.so\n"
+      "session\trequired\tpam_permit.so\n";
+  const fs::path file = fs::path("/etc/pam.d") / name;
+  if (readWhole(file) != text) {
+    // Written beside and renamed, so that a vsftpd of another test never reads half a file.
+    const fs::path part = file.string() + "." + std::to_string(::getpid());
+    std::ofstream(part) << text;
+    std::error_code ec;
+    fs::rename(part, file, ec);
+    if (ec) return {};
+  }
+  return name;
+}
+
+}  // namespace
+
+// ---- Starting ----
+
+class ServerStarter {
+ public:
+  static StartedServer pyftpdlib(const ServerOptions& o);
+  static StartedServer vsftpd(const ServerOptions& o);
+
+ private:
+  static std::unique_ptr<FtpServer> prepare(const char* kind, std::string& error);
+};
+
+std::unique_ptr<FtpServer> ServerStarter::prepare(const char* kind, std::string& error) {
+  auto base = makeTempDir(std::string("nimbo-") + kind);
+  if (!base) {
+    error = "cannot make a temporary directory: " + std::string(std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<FtpServer> server(new FtpServer());
+  server->kind_ = kind;
+  server->base_ = *base;
+  server->root_ = *base / "root";
+  std::error_code ec;
+  fs::create_directory(server->root_, ec);
+  // Servers drop to other users, who must reach the root through the base.
+  fs::permissions(*base, fs::perms(0755), ec);
+  fs::permissions(server->root_, fs::perms(0755), ec);
+  if (ec) {
+    error = "cannot prepare " + server->root_.string() + ": " + ec.message();
+    return nullptr;
+  }
+  return server;
+}
+
+StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
+  if (!fs::exists(kPython)) return StartedServer::failed(std::string(kPython) + " is missing", true);
+  std::string error;
+  auto server = prepare("pyftpdlib", error);
+  if (!server) return StartedServer::failed(error);
+  server->user_ = o.user.empty() ? std::string(kTestUser) : o.user;
+  server->password_ = o.user.empty() && o.password.empty() ? std::string(kTestPassword) : o.password;
+  server->ipv6_ = o.ipv6;
+
+  std::vector<std::string> argv = {kPython,
+                                   "-B",
+                                   NIMBO_PYFTPD_SERVER,
+                                   "--root",
+                                   server->root_.string(),
+                                   "--user",
+                                   server->user_,
+                                   "--password",
+                                   server->password_,
+                                   "--log",
+                                   (server->base_ / "server.log").string()};
+  if (o.readOnly) argv.push_back("--read-only");
+  if (o.anonymous) argv.push_back("--anonymous");
+  if (o.ipv6) argv.push_back("--ipv6");
+  if (!o.mlsd) argv.push_back("--no-mlsd");
+  if (o.idleTimeoutSeconds > 0)
+    argv.insert(argv.end(), {"--idle-timeout", std::to_string(o.idleTimeoutSeconds)});
+  if (!o.banner.empty()) argv.insert(argv.end(), {"--banner", o.banner});
+  if (o.passivePorts > 0) {
+    server->passiveRange_ = freePortRange(o.passivePorts, o.ipv6);
+    if (server->passiveRange_.first == 0) return StartedServer::failed("no free passive port range");
+    argv.insert(argv.end(), {"--passive-ports", std::to_string(server->passiveRange_.first) + "-" +
+                                                    std::to_string(server->passiveRange_.second)});
+  }
+
+  auto process = std::make_unique<FtpServer::Process>();
+  SpawnSpec spec;
+  spec.argv = argv;
+  spec.pipeStdout = true;
+  spec.stderrFile = (server->base_ / "server.log").string();
+  if (auto e = process->child.start(spec)) return StartedServer::failed("cannot start pyftpdlib: " + *e);
+  const auto deadline = Clock::now() + kStartLimit;
+  // The launcher binds a port of the kernel's choosing and names it: no race with other tests.
+  std::optional<std::string> line;
+  while ((line = process->child.readLine(deadline)) && line->rfind("PORT ", 0) != 0) {
+  }
+  process->child.closePipe();
+  if (!line) {
+    process->child.stop();
+    return StartedServer::failed("pyftpdlib did not start within 5 s; its log:\n" + server->log());
+  }
+  server->port_ = static_cast<std::uint16_t>(std::stoi(line->substr(5)));
+  std::string why = awaitGreeting(process->child, server->port_, false, deadline);
+  if (why.empty() && o.ipv6) why = awaitGreeting(process->child, server->port_, true, deadline);
+  server->processes_.push_back(std::move(process));
+  if (!why.empty()) return StartedServer::failed("pyftpdlib: " + why + "; its log:\n" + server->log());
+  return StartedServer(std::move(server));
+}
+
+StartedServer ServerStarter::vsftpd(const ServerOptions& o) {
+  if (::geteuid() != 0)
+    return StartedServer::failed("vsftpd logs in real local users and needs root to switch to them (uid " +
+                                     std::to_string(::geteuid()) + ")",
+                                 true);
+  if (!fs::exists(kVsftpd))
+    return StartedServer::failed(std::string(kVsftpd) + " is missing (apt-get install vsftpd)", true);
+  if ((!o.user.empty() && o.user != kTestUser) || (!o.password.empty() && o.password != kTestPassword))
+    return StartedServer::failed(
+        "vsftpd serves only the local test user; user and password are pyftpdlib's options");
+  if (auto e = provisionTestUser(); !e.empty()) return StartedServer::failed(e);
+  const auto ids = lookUpUser(std::string(kTestUser).c_str());
+  const auto ftpIds = lookUpUser("ftp");
+  if (o.anonymous && !ftpIds) return StartedServer::failed("no local user \"ftp\" for anonymous logon");
+
+  std::string error;
+  auto server = prepare("vsftpd", error);
+  if (!server) return StartedServer::failed(error);
+  server->user_ = std::string(kTestUser);
+  server->password_ = std::string(kTestPassword);
+  server->ipv6_ = o.ipv6;
+  server->owner_ = ids;
+  const fs::path empty = server->base_ / "empty";
+  std::error_code ec;
+  fs::create_directory(empty, ec);
+  fs::permissions(empty, fs::perms(0555), ec);
+  server->chownToServerUser(server->root_);
+  if (o.anonymous) {
+    const fs::path incoming = server->root_ / "incoming";
+    fs::create_directory(incoming, ec);
+    if (::chown(incoming.c_str(), ftpIds->first, ftpIds->second) != 0)
+      return StartedServer::failed("cannot give incoming/ to the ftp user");
+  }
+  if (o.passivePorts > 0) {
+    server->passiveRange_ = freePortRange(o.passivePorts, o.ipv6);
+    if (server->passiveRange_.first == 0) return StartedServer::failed("no free passive port range");
+  }
+  const std::string pam = pamService();
+  if (pam.empty()) return StartedServer::failed("cannot write the PAM service /etc/pam.d/nimbo-ftp-test");
+
+  // Another test may take the port between our probe and vsftpd's bind: then vsftpd exits, and we
+  // try again with a new port.
+  std::string why;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    server->processes_.clear();
+    const std::uint16_t port = freePort(o.ipv6);
+    if (port == 0) return StartedServer::failed("no free port on the loopback interface");
+    const auto deadline = Clock::now() + kStartLimit;
+    bool portTaken = false;
+    why.clear();
+    for (bool v6 : {false, true}) {
+      if (v6 && !o.ipv6) break;
+      const fs::path conf = server->base_ / (v6 ? "vsftpd6.conf" : "vsftpd.conf");
+      std::ofstream out(conf);
+      // vsftpd listens on one address family per process, so ::1 gets a second one.
+      out << (v6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
+                 : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n")
+          << "listen_port=" << port << "\n"
+          << "background=NO\n"
+             "seccomp_sandbox=NO\n"
+             "run_as_launching_user=NO\n"
+          << "pam_service_name=" << pam << "\n"
+          << "secure_chroot_dir=" << empty.string() << "\n"
+          << "local_enable=YES\n"
+             "write_enable="
+          << (o.readOnly ? "NO" : "YES") << "\n"
+          << "local_root=" << server->root_.string() << "\n"
+          << "chroot_local_user=YES\n"
+             "allow_writeable_chroot=YES\n"
+             "local_umask=022\n"
+             "delay_failed_login=0\n"
+             "delay_successful_login=0\n"
+          << "anonymous_enable=" << (o.anonymous ? "YES" : "NO") << "\n"
+          << "anon_root=" << server->root_.string() << "\n"
+          << "no_anon_password=YES\n"
+             "anon_upload_enable=YES\n"
+             "anon_mkdir_write_enable=YES\n"
+             "anon_umask=022\n"
+             "pasv_enable=YES\n"
+             "port_enable=YES\n"
+          << "ascii_upload_enable=" << (o.asciiConversion ? "YES" : "NO") << "\n"
+          << "ascii_download_enable=" << (o.asciiConversion ? "YES" : "NO") << "\n"
+          << "utf8_filesystem=" << (o.utf8 ? "YES" : "NO") << "\n"
+          << "xferlog_enable=YES\n"
+             "log_ftp_protocol=YES\n"
+          << "vsftpd_log_file=" << (server->base_ / (v6 ? "vsftpd6.log" : "vsftpd.log")).string() << "\n";
+      if (server->passiveRange_.first != 0)
+        out << "pasv_min_port=" << server->passiveRange_.first
+            << "\npasv_max_port=" << server->passiveRange_.second << "\n";
+      if (o.idleTimeoutSeconds > 0) out << "idle_session_timeout=" << o.idleTimeoutSeconds << "\n";
+      if (!o.banner.empty()) out << "ftpd_banner=" << o.banner << "\n";
+      out.close();
+
+      auto process = std::make_unique<FtpServer::Process>();
+      SpawnSpec spec;
+      spec.argv = {kVsftpd, conf.string()};
+      spec.stdoutFile = (server->base_ / "server.log").string();
+      if (auto e = process->child.start(spec)) return StartedServer::failed("cannot start vsftpd: " + *e);
+      why = awaitGreeting(process->child, port, v6, deadline);
+      server->processes_.push_back(std::move(process));
+      if (!why.empty()) {
+        portTaken = server->log().find("could not bind listening") != std::string::npos;
+        break;
+      }
+    }
+    if (why.empty()) {
+      server->port_ = port;
+      return StartedServer(std::move(server));
+    }
+    if (!portTaken) break;
+    std::ofstream(server->base_ / "server.log", std::ios::trunc);
+  }
+  return StartedServer::failed("vsftpd: " + why + "; its log:\n" + server->log());
+}
+
+StartedServer startPyftpdlib(const ServerOptions& options) { return ServerStarter::pyftpdlib(options); }
+StartedServer startVsftpd(const ServerOptions& options) { return ServerStarter::vsftpd(options); }
+
+StartedServer StartedServer::failed(std::string why, bool skip) {
+  StartedServer s;
+  s.error_ = std::move(why);
+  s.skipped_ = skip;
+  return s;
+}
+
+// ---- The running server ----
+
+FtpServer::~FtpServer() {
+  processes_.clear();  // stops them
+  std::error_code ec;
+  if (!base_.empty()) fs::remove_all(base_, ec);
+}
+
+std::string FtpServer::address() const { return host() + ":" + std::to_string(port_); }
+
+std::string FtpServer::address6() const { return ipv6_ ? "[::1]:" + std::to_string(port_) : std::string(); }
+
+fs::path FtpServer::pathOf(std::string_view relative) const {
+  return root_ / fs::path(relativeClean(relative));
+}
+
+void FtpServer::chownToServerUser(const fs::path& path) const {
+  if (!owner_) return;
+  if (::lchown(path.c_str(), owner_->first, owner_->second) != 0) {
+    // Left as it is: the test will see the server refuse to change that file.
+  }
+}
+
+void FtpServer::makeDirectory(std::string_view relative) const {
+  const std::string rel = relativeClean(relative);
+  fs::path at = root_;
+  for (const auto& part : fs::path(rel)) {
+    if (part.empty()) continue;
+    at /= part;
+    std::error_code ec;
+    if (fs::create_directory(at, ec)) chownToServerUser(at);
+  }
+}
+
+void FtpServer::put(std::string_view relative, std::string_view bytes) const {
+  const fs::path file = pathOf(relative);
+  const fs::path parent = fs::path(relativeClean(relative)).parent_path();
+  if (!parent.empty()) makeDirectory(parent.string());
+  writeFile(file, bytes);
+  chownToServerUser(file);
+}
+
+std::optional<std::string> FtpServer::read(std::string_view relative) const {
+  return readFile(pathOf(relative));
+}
+
+bool FtpServer::exists(std::string_view relative) const {
+  std::error_code ec;
+  return fs::exists(pathOf(relative), ec);
+}
+
+void FtpServer::handOver() const {
+  if (!owner_) return;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root_, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    // incoming/ stays the anonymous user's.
+    if (it->path() == root_ / "incoming") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    chownToServerUser(it->path());
+  }
+}
+
+std::string FtpServer::log() const {
+  std::string all;
+  for (const char* name : {"server.log", "vsftpd.log", "vsftpd6.log"}) {
+    const fs::path file = base_ / name;
+    std::error_code ec;
+    if (!fs::exists(file, ec)) continue;
+    all += readWhole(file);
+  }
+  return all;
+}
+
+bool FtpServer::running() const {
+  if (processes_.empty()) return false;
+  for (const auto& p : processes_)
+    if (!p->child.running()) return false;
+  return true;
+}
+
+// ---- Files ----
+
+std::string randomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 engine(seed);
+  std::string bytes(size, '\0');
+  for (auto& b : bytes) b = static_cast<char>(engine() & 0xFF);
+  return bytes;
+}
+
+std::vector<TreeEntry> sampleTree() {
+  return {
+      {"plain.txt", "plain text\nsecond line\n"},
+      {"name with blanks.txt", "blanks in the name\n"},
+      {"!how to upload.txt", "a name that starts with a bang\n"},
+      {"Gr\xC3\xBC\xC3\x9F\x65 \xC3\xA4\xC3\xB6\xC3\xBC.txt", "non-ASCII name\n"},
+      {"UPPER.TXT", "upper case name\n"},
+      {"lower.txt", "lower case name\n"},
+      {".hidden", "a dot-file\n"},
+      {"empty.bin", ""},
+      {"one.bin", randomBytes(1, 11)},
+      {"k1023.bin", randomBytes(1023, 12)},
+      {"k1024.bin", randomBytes(1024, 13)},
+      {"block plus one.bin", randomBytes(65537, 14)},
+      {"empty dir/", ""},
+      {"sub/", ""},
+      {"sub/inner.bin", randomBytes(10000, 15)},
+      {"sub/deeper/deep file.txt", "two levels down\n"},
+  };
+}
+
+void writeTree(const fs::path& dir, const std::vector<TreeEntry>& entries) {
+  for (const auto& e : entries) {
+    std::error_code ec;
+    if (!e.path.empty() && e.path.back() == '/') {
+      fs::create_directories(dir / fs::path(e.path.substr(0, e.path.size() - 1)), ec);
+      continue;
+    }
+    const fs::path file = dir / fs::path(e.path);
+    fs::create_directories(file.parent_path(), ec);
+    writeFile(file, e.bytes);
+  }
+}
+
+std::vector<std::string> listTree(const fs::path& dir) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    std::string rel = fs::relative(it->path(), dir, ec).generic_string();
+    if (it->is_directory(ec)) rel += '/';
+    out.push_back(std::move(rel));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void writeFile(const fs::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::optional<std::string> readFile(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+TempDir::TempDir(std::string_view prefix) {
+  if (auto made = makeTempDir(prefix)) path_ = *made;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
+}  // namespace testsupport
