@@ -4,9 +4,9 @@
 #include <limits>
 
 #include "batch/context.h"
-#include "batch/errortext.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
+#include "engine/texts.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 
@@ -29,7 +29,7 @@ std::string describeFailure(Run::Request kind, DWORD error) {
       break;
   }
   return ui::cat(what, " failed (state ", std::to_string(BatchState.load()), "): ", std::to_string(error),
-                 " ", internetErrorText(error));
+                 " ", engine::internetErrorText(error));
 }
 
 // After a transfer: the next entry's connect, or the end of the batch.

@@ -9,10 +9,10 @@
 
 #include "batch/callback.h"
 #include "batch/context.h"
-#include "batch/errortext.h"
 #include "batch/run.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
+#include "engine/texts.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 
@@ -82,9 +82,9 @@ void startBatch(ui::Window& window, std::string_view fileList, bool download) {
     TheRun.setFloor(INET_HANDLE_ID(session));
   } else {
     // The batch cannot connect; its window stays open with the list until the user closes it.
-    BatchErrorText = internetErrorText(GetLastError());
-    traceFailure(ui::cat("Internet session: ", BatchErrorText.view()));
-    ui::message(BatchErrorText.view());
+    BatchErrorText = engine::internetErrorText(GetLastError());
+    traceFailure(ui::cat("Internet session: ", BatchErrorText.clip()));
+    ui::message(BatchErrorText.clip());
   }
   hConnection = 0;
   InternetSetStatusCallback(session, batchStatusCallback);
@@ -129,8 +129,9 @@ extern "C" NIMBO_API void UPLDNL_AS(const char* server, const char* userName, co
   }
   ui::Window window("NIMBO007", "NIMBO007");
   window.bindList<TransferRecord>(kList, TransferList, cellsOf);
-  window.bind(kPath, BatchRemotePath);
-  window.bind(kProgress, BatchPercent);
+  window.bind(kPath, ui::Binding{[] { return BatchRemotePath.get().str(); }, [](std::string_view) {}});
+  window.bind(kProgress,
+              ui::Binding{[] { return std::to_string(BatchPercent.load()); }, [](std::string_view) {}});
 
   GlobalRequest = 0;
   GlobalResponse = 0;
