@@ -40,6 +40,7 @@ void lookUpEntries(HINTERNET connection) {
       FTPR.FILEEXISTS = 0;
     }
     TransferList.put(position, FTPR);
+    traceCheck(path.view(), FTPR.FILEEXISTS, FTPR.SIZE);
     if (found) InternetCloseHandle(found);
     ui::postToThread(MainThread.load(), ui::event::GainFocus);
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "nimbo.h"
 #include "ui/runtime.h"
@@ -30,6 +31,10 @@ void showStatus(int zone, std::string_view text) {
 }
 
 void traceFailure(std::string_view what) { traceLine("!", what); }
+
+void traceCheck(std::string_view path, int exists, int32_t size) {
+  traceLine("?", ui::cat(path, "\t", std::to_string(exists), "\t", std::to_string(size)));
+}
 
 bool tracing() {
   std::lock_guard lock(traceMutex);

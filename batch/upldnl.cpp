@@ -59,6 +59,7 @@ void checkLocalFiles(ui::Window& window) {
       FTPR.FILEEXISTS = 0;
     }
     TransferList.put(position, FTPR);
+    traceCheck(local.view(), FTPR.FILEEXISTS, FTPR.SIZE);
     window.redisplay();
   }
   showStatus(1, "");

@@ -3,18 +3,21 @@
 //
 // The batch window shows zones 0, 1 and 2 (see resources/windows/NIMBO007.json for how they map onto
 // its status bar). When the environment variable NIMBO_BATCH_TRACE names a file, every zone text and
-// every failed request of a batch is also appended to it, one line each: the zone number, a tab and
-// the text; or "!", a tab and what failed. Failed files are otherwise passed over silently.
+// every check and failed request of a batch is also appended to it, one line each: the zone number, a
+// tab and the text; "?", the path looked up, whether it was found and its size, tab-separated; or
+// "!", a tab and what failed. Failed files are otherwise passed over silently.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace batch {
 
 // Status zone `zone` of the batch window := text. Any thread.
 void showStatus(int zone, std::string_view text);
-// A line for the trace only ("!" lines). Any thread.
+// Lines for the trace only. Any thread.
 void traceFailure(std::string_view what);
+void traceCheck(std::string_view path, int exists, int32_t size);
 // Whether a trace is being written (so that a failure is described only when someone will read it).
 bool tracing();
 
