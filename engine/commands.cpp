@@ -83,7 +83,6 @@ void startPut(std::string_view localName, std::int32_t size, std::string_view lo
   const std::string localSource = ui::cat(localDirectory, name);
   const std::string remote = uploadTarget(RemoteDirectory.get().view(), name);
   if (!fitsOrRefuse<ui::ZText<256>>(localSource) || !fitsOrRefuse<ui::ZText<256>>(remote)) return;
-  RemoteFileName = name;
   LocalSource = localSource;
   TransferSize = size;
   RemoteFileName = remote;

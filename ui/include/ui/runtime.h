@@ -319,6 +319,9 @@ UIRT_API void answerMessage(int button);
 UIRT_API void answerPopup(int item);
 UIRT_API std::vector<MessageShown> messagesShown();  // and forgets them
 UIRT_API std::vector<PopupShown> popupsShown();
+// The standard dialogs (print set-up, help) that menu entries asked for while dialogs were headless,
+// by the name of the entry's standard action; and forgets them.
+UIRT_API std::vector<std::string> standardDialogsShown();
 }  // namespace test
 
 // ---- Bindings of plain variables ------------------------------------------------------------------
