@@ -224,7 +224,9 @@ bool passwordMatches(const std::string& user, std::string_view password) {
 std::string provisionTestUser() {
   static std::mutex inProcess;
   std::lock_guard lock(inProcess);
-  const int lockFd = ::open("/run/lock/nimbo-ftp-test-user.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const char* lockFile =
+      fs::is_directory("/run/lock") ? "/run/lock/nimbo-ftp-test-user.lock" : "/tmp/nimbo-ftp-test-user.lock";
+  const int lockFd = ::open(lockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lockFd >= 0) ::flock(lockFd, LOCK_EX);
   struct Unlock {
     int fd;
@@ -315,7 +317,9 @@ std::unique_ptr<FtpServer> ServerStarter::prepare(const char* kind, std::string&
 }
 
 StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
-  if (!fs::exists(kPython)) return StartedServer::failed(std::string(kPython) + " is missing", true);
+  // A missing server fails loudly: the machine lacks what scripts/setup.sh installs.
+  if (!fs::exists(kPython))
+    return StartedServer::failed(std::string(kPython) + " is missing (apt-get install python3)");
   std::string error;
   auto server = prepare("pyftpdlib", error);
   if (!server) return StartedServer::failed(error);
@@ -362,7 +366,10 @@ StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
   process->child.closePipe();
   if (!line) {
     process->child.stop();
-    return StartedServer::failed("pyftpdlib did not start within 5 s; its log:\n" + server->log());
+    const std::string log = server->log();
+    if (log.find("No module named 'pyftpdlib'") != std::string::npos)
+      return StartedServer::failed("pyftpdlib is not installed (apt-get install python3-pyftpdlib)");
+    return StartedServer::failed("pyftpdlib did not start within 5 s; its log:\n" + log);
   }
   server->port_ = static_cast<std::uint16_t>(std::stoi(line->substr(5)));
   std::string why = awaitGreeting(process->child, server->port_, false, deadline);
@@ -378,7 +385,7 @@ StartedServer ServerStarter::vsftpd(const ServerOptions& o) {
                                      std::to_string(::geteuid()) + ")",
                                  true);
   if (!fs::exists(kVsftpd))
-    return StartedServer::failed(std::string(kVsftpd) + " is missing (apt-get install vsftpd)", true);
+    return StartedServer::failed(std::string(kVsftpd) + " is missing (apt-get install vsftpd)");
   if ((!o.user.empty() && o.user != kTestUser) || (!o.password.empty() && o.password != kTestPassword))
     return StartedServer::failed(
         "vsftpd serves only the local test user; user and password are pyftpdlib's options");

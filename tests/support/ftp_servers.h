@@ -31,7 +31,8 @@
 // vsftpd logs in real local users only, so it needs root: it then creates (once, idempotently) the
 // local user `nimbotest` with a known password and the PAM service /etc/pam.d/nimbo-ftp-test (password
 // only, no delay after a refused one), and the server runs the user's session as that user.
-// Without root startVsftpd() reports skipped() and REQUIRE_FTP_SERVER skips the test with the reason.
+// Without root startVsftpd() reports skipped() and REQUIRE_FTP_SERVER skips the test with the reason;
+// a server that is not installed is a failure, naming the package to install.
 // Because of that, change the root of a vsftpd server through put()/makeDirectory() (or call
 // handOver() after writing into root() yourself): they give the files to the server's user, so the
 // server may overwrite, rename or delete them.

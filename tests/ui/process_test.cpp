@@ -21,11 +21,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ThreadsafeDeathTests {
-  ThreadsafeDeathTests() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-} threadsafeDeathTests;
+// The runtime keeps threads of its own: children re-run the binary instead of forking it.
+void threadsafeDeathTests() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
 TEST(Start, WithoutAnyDisplayFailsWithAPlainReasonInsteadOfAborting) {
+  threadsafeDeathTests();
   EXPECT_EXIT(
       {
         ::unsetenv("QT_QPA_PLATFORM");
@@ -175,6 +175,7 @@ TEST_F(Dialogs, RealBoxFromAWorkerIsShownByTheGuiThreadAndTheWorkerWaits) {
 }
 
 TEST(Halt, ExitsWithTheCodeAndSaysWhy) {
+  threadsafeDeathTests();
   EXPECT_EXIT(
       {
         ui::test::headlessDialogs(true);

@@ -164,8 +164,10 @@ class UIRT_API Window {
   // -- Bindings (before open(); a control keeps its binding for the window's life).
   void bind(int control, Binding binding);
   template <typename T> void bind(int control, T& variable) { bind(control, bindingOf(variable)); }
+  // The record type comes from the queue alone, so that a lambda can give the cells.
   template <typename Record>
-  void bindList(int control, const Queue<Record>& queue, std::function<std::vector<Cell>(const Record&)> cells) {
+  void bindList(int control, const Queue<Record>& queue,
+                std::type_identity_t<std::function<std::vector<Cell>(const Record&)>> cells) {
     bindList(control, std::make_shared<QueueListSource<Record>>(queue, std::move(cells)));
   }
   void bindList(int control, std::shared_ptr<ListSource> source);
@@ -322,6 +324,26 @@ UIRT_API std::vector<PopupShown> popupsShown();
 // The standard dialogs (print set-up, help) that menu entries asked for while dialogs were headless,
 // by the name of the entry's standard action; and forgets them.
 UIRT_API std::vector<std::string> standardDialogsShown();
+
+// The user's own actions on a window, for tests of the windows built on the runtime. Each does what
+// the user's mouse or keyboard would (the same events, in the same order) and returns false when the
+// window, control or row does not exist or is disabled. Any thread: they run on the window's thread.
+UIRT_API bool chooseMenu(WindowRef window, int number);                   // a menu entry
+UIRT_API bool click(WindowRef window, int control);                       // button, check box, radio
+UIRT_API bool enterText(WindowRef window, int control, std::string_view text);  // typed and completed
+// Highlights a list's row (NewSelection) and, with key::MouseRight, key::MouseLeftDouble or
+// key::Enter, raises its alert; on a drop-down list, chooses the row (Accepted).
+UIRT_API bool clickRow(WindowRef window, int control, int row, int keyCode = key::MouseLeft);
+UIRT_API bool closeBox(WindowRef window);                                 // the title bar's close box
+UIRT_API bool resizeTo(WindowRef window, int width, int height);          // dragged to this client size
+// What a control shows: an entry's, prompt's, display's, button's or group's text; "1"/"0" for a
+// check box or radio; a progress bar's value; the value of an option group's chosen radio; a list's
+// highlighted row as its columns' texts joined by tabs. Empty for what does not exist.
+UIRT_API std::string shownText(WindowRef window, int control);
+// A list's shown rows (collapsed nodes hide their descendants), columns joined by tabs.
+UIRT_API std::vector<std::string> shownRows(WindowRef window, int control);
+// The text a status bar zone shows once the window's thread has caught up (visible zone number).
+UIRT_API std::string shownStatus(WindowRef window, int visibleZone);
 }  // namespace test
 
 // ---- Bindings of plain variables ------------------------------------------------------------------

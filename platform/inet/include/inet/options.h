@@ -1,0 +1,29 @@
+// Settings and probes of the FTP layer that C++ callers and tests use beside the WinINet calls.
+#pragma once
+
+#include <chrono>
+
+namespace inet {
+
+// How long a connection waits before it gives up with ERROR_INTERNET_TIMEOUT.
+struct Timeouts {
+  std::chrono::milliseconds connect{30000};  // a TCP connection (control, data, gateway) to be made
+  std::chrono::milliseconds reply{30000};    // each reply on the control connection
+  std::chrono::milliseconds data{30000};  // data to move on a data connection, or the server to connect back
+};
+
+// Applies to connections made from now on (InternetConnectA reads it). Overrides the environment
+// variable NIMBO_FTP_TIMEOUT_MS, which sets all three at once; both give way to 30 s when absent.
+void setTimeouts(const Timeouts& timeouts);
+// Back to the environment variable or the defaults.
+void resetTimeouts();
+// What a connection made now would use.
+Timeouts currentTimeouts();
+
+// Threads the layer runs at this moment (connection workers, notification delivery, name lookups).
+// Every one of them ends by itself once its handles are closed.
+int activeThreads();
+// Waits until at most `count` such threads run; false when `limit` passed first.
+bool waitForThreads(int count, std::chrono::milliseconds limit);
+
+}  // namespace inet

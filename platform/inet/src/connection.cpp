@@ -1,0 +1,165 @@
+#include "connection.h"
+
+#include <cstring>
+
+#include "notifier.h"
+#include "session.h"
+#include "tree.h"
+
+namespace inet {
+
+void fillFindData(const RemoteEntry& entry, WIN32_FIND_DATAA& data) {
+  std::memset(&data, 0, sizeof data);
+  // Directories get exactly FILE_ATTRIBUTE_DIRECTORY: callers compare with ==.
+  data.dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  const uint64_t ticks = static_cast<uint64_t>(entry.modified);
+  FILETIME t{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
+  data.ftCreationTime = t;
+  data.ftLastAccessTime = t;
+  data.ftLastWriteTime = t;
+  if (!entry.directory && entry.size) {
+    data.nFileSizeHigh = static_cast<DWORD>(*entry.size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(*entry.size & 0xffffffffu);
+  }
+  std::strncpy(data.cFileName, entry.name.c_str(), MAX_PATH - 1);
+}
+
+Connection::Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectParams params)
+    : Handle(HandleKind::Connection, context, std::move(root)), ftp_(std::move(params)) {}
+
+bool Connection::hasOpenFindLocked() const {
+  for (const auto& child : children)
+    if (child->kind == HandleKind::Find && !child->ended) return true;
+  return false;
+}
+
+DWORD Connection::reserve(bool opens, std::shared_ptr<Handle> target) {
+  std::lock_guard lock(HandleTable::instance().mutex());
+  if (closing) return ERROR_INVALID_HANDLE;
+  if (!opens && phase_ != Phase::Ready) return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
+  if (busy_) return ERROR_FTP_TRANSFER_IN_PROGRESS;
+  if (!cancel_.usable()) return ERROR_INTERNET_OUT_OF_HANDLES;
+  busy_ = true;
+  current_ = std::move(target);
+  cancel_.reset();
+  return ERROR_SUCCESS;
+}
+
+void Connection::unreserve() {
+  std::lock_guard lock(HandleTable::instance().mutex());
+  busy_ = false;
+  current_.reset();
+}
+
+Connection::Result Connection::start(Request r) {
+  const bool async = session().async && r.target->callsBack();
+  if (!async) return execute(r, false);
+
+  std::shared_ptr<Connection> me = self();
+  auto job = [me, r]() mutable { (void)me->execute(r, true); };
+  auto start = [me, r, job]() mutable {
+    if (!me->worker_.post(job)) {
+      Notifier notifier(r.target, r.context);
+      me->finish(r, Outcome::failure(ERROR_INTERNET_ASYNC_THREAD_FAILED), true, notifier);
+    }
+  };
+  // A request made from inside a callback starts once that callback has returned.
+  Delivery& delivery = session().delivery();
+  if (delivery.delivering())
+    delivery.defer(std::move(start));
+  else
+    start();
+  return {r.opens ? reinterpret_cast<DWORD_PTR>(value()) : 0, ERROR_IO_PENDING, {}};
+}
+
+Connection::Result Connection::execute(Request& r, bool async) {
+  Notifier notifier(r.target, r.context);
+  ftp_.bind(&notifier, &cancel_);
+  Outcome o = r.body(ftp_);
+  ftp_.bind(nullptr, nullptr);
+  if (cancel_.cancelled()) o = Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+  return finish(r, std::move(o), async, notifier);
+}
+
+Connection::Result Connection::finish(Request& r, Outcome o, bool async, const Notifier& notifier) {
+  Result result;
+  result.error = o.error;
+  const Reply reply = o.reply ? *o.reply : ftp_.lastReply();
+  result.response.code = static_cast<DWORD>(reply.code);
+  result.response.text = reply.text;
+  const bool isFind = r.target->kind == HandleKind::Find;
+  if (o.ok()) result.value = (isFind || r.opens) ? reinterpret_cast<DWORD_PTR>(r.target->value()) : TRUE;
+
+  bool finalizeNow = false;
+  bool endFind = false;
+  {
+    std::lock_guard lock(HandleTable::instance().mutex());
+    busy_ = false;
+    current_.reset();
+    if (r.opens) phase_ = o.ok() ? Phase::Ready : Phase::Failed;
+    if (closing && !finalizing_) finalizeNow = finalizing_ = true;
+    // A find that failed or was closed meanwhile ends here: nobody else will close it.
+    if (isFind) endFind = !o.ok() || r.target->closing;
+  }
+  if (async) notifier.complete(result.value, result.error, result.response);
+  if (endFind) endHandle(r.target);
+  if (finalizeNow) finalize();
+  return result;
+}
+
+bool Connection::close() {
+  std::vector<std::shared_ptr<Handle>> finds;
+  bool inFlight = false, finalizeNow = false;
+  {
+    HandleTable& table = HandleTable::instance();
+    std::lock_guard lock(table.mutex());
+    closing = true;
+    table.eraseLocked(*this);
+    inFlight = busy_;
+    if (busy_) cancel_.cancel();
+    for (auto& child : children) {
+      child->closing = true;
+      table.eraseLocked(*child);
+      // The find whose listing is running ends with its request.
+      if (child != current_) finds.push_back(child);
+    }
+    if (!busy_ && !finalizing_) finalizeNow = finalizing_ = true;
+  }
+  for (auto& f : finds) endHandle(f);
+  if (finalizeNow) {
+    // The goodbye to the server may take a moment: an asynchronous session does not wait for it.
+    std::shared_ptr<Connection> me = self();
+    if (!session().async || !worker_.post([me] { me->finalize(); })) finalize();
+  }
+  return inFlight;
+}
+
+bool Connection::closeFind(const std::shared_ptr<Handle>& find) {
+  bool pending;
+  {
+    HandleTable& table = HandleTable::instance();
+    std::lock_guard lock(table.mutex());
+    find->closing = true;
+    table.eraseLocked(*find);
+    pending = busy_ && current_ == find;
+    if (pending) cancel_.cancel();
+  }
+  if (!pending) endHandle(find);
+  return pending;
+}
+
+void Connection::finalize() {
+  std::vector<std::shared_ptr<Handle>> finds;
+  {
+    std::lock_guard lock(HandleTable::instance().mutex());
+    finds = children;
+  }
+  for (auto& f : finds) endHandle(f);
+  Notifier notifier(shared_from_this(), context);
+  ftp_.bind(&notifier, nullptr);
+  ftp_.close();
+  ftp_.bind(nullptr, nullptr);
+  endHandle(shared_from_this());
+}
+
+}  // namespace inet

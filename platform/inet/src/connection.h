@@ -1,0 +1,83 @@
+// The handle made by InternetConnectA: one FTP session and the requests made on it, one at a time.
+//
+// A request completes by notification when its session is asynchronous and its handle calls back
+// (a context and a callback): it then runs on the connection's worker and the call returns
+// ERROR_IO_PENDING. Otherwise it runs on the calling thread. Either way the same code runs.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "cancel.h"
+#include "ftp.h"
+#include "handles.h"
+#include "last_response.h"
+#include "listing_parser.h"
+#include "worker.h"
+
+namespace inet {
+
+class FindHandle final : public Handle {
+ public:
+  FindHandle(std::shared_ptr<Handle> connection, DWORD_PTR context)
+      : Handle(HandleKind::Find, context, std::move(connection)) {}
+
+  // Written by the request before it completes, read by InternetFindNextFileA after.
+  std::mutex mutex;
+  std::vector<RemoteEntry> entries;
+  size_t next = 0;
+  bool ready = false;
+};
+
+void fillFindData(const RemoteEntry& entry, WIN32_FIND_DATAA& data);
+
+class Connection final : public Handle {
+ public:
+  Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectParams params);
+
+  struct Request {
+    std::shared_ptr<Handle> target;  // receives the notifications: this connection or a new find handle
+    DWORD_PTR context = 0;           // 0: no notifications, and the call completes before it returns
+    std::function<Outcome(Ftp&)> body;
+    bool opens = false;  // the connect and logon
+  };
+  struct Result {
+    DWORD_PTR value = 0;  // what the call returns: TRUE or a handle, 0 on failure or when pending
+    DWORD error = ERROR_SUCCESS;
+    LastResponse response;
+  };
+
+  // A request is first reserved (the connection must be ready and idle; it is then busy), so that a
+  // handle it creates is announced only when the request will run, then started.
+  DWORD reserve(bool opens, std::shared_ptr<Handle> target);
+  void unreserve();
+  Result start(Request request);
+  // InternetCloseHandle on this connection (or on its root). True when a request was in flight.
+  bool close();
+  // InternetCloseHandle on a find handle of this connection.
+  bool closeFind(const std::shared_ptr<Handle>& find);
+  // A find handle of this connection is still open: FTP allows one listing at a time.
+  bool hasOpenFindLocked() const;
+
+ private:
+  enum class Phase { Connecting, Ready, Failed };
+
+  Result execute(Request& request, bool async);
+  Result finish(Request& request, Outcome outcome, bool async, const Notifier& notifier);
+  void finalize();
+  std::shared_ptr<Connection> self() { return std::static_pointer_cast<Connection>(shared_from_this()); }
+
+  // Guarded by HandleTable::mutex().
+  Phase phase_ = Phase::Connecting;
+  bool busy_ = false;
+  bool finalizing_ = false;
+  std::shared_ptr<Handle> current_;  // the target of the request in flight
+
+  Canceller cancel_;
+  Worker worker_;
+  Ftp ftp_;  // used only by the thread that holds busy_
+};
+
+}  // namespace inet

@@ -1,0 +1,152 @@
+#include "control.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace inet {
+namespace {
+const Notifier kSilent;
+}
+
+ControlChannel::ControlChannel(UniqueFd socket, Trace trace, const Timeouts& timeouts)
+    : socket_(std::move(socket)), trace_(std::move(trace)), timeouts_(timeouts), notifier_(&kSilent) {}
+
+void ControlChannel::bind(const Notifier* notifier, const Canceller* cancel) {
+  notifier_ = notifier ? notifier : &kSilent;
+  cancel_ = cancel;
+}
+
+Outcome ControlChannel::broken(DWORD error) {
+  healthy_ = false;
+  return Outcome::failure(error);
+}
+
+Outcome ControlChannel::fill(Clock::time_point deadline) {
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, 0);
+    if (n > 0) {
+      reader_.feed(chunk, static_cast<size_t>(n));
+      return Outcome::success();
+    }
+    if (n == 0) {
+      trace_.note("the server closed the control connection");
+      return broken(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return broken(socketError(errno));
+    switch (waitFor(socket_.get(), POLLIN, deadline, cancel_)) {
+      case Wait::Ready:
+        continue;
+      case Wait::TimedOut:
+        trace_.note("no reply in time");
+        return broken(ERROR_INTERNET_TIMEOUT);
+      case Wait::Cancelled:
+        // The reply will still come: whoever uses the connection next must not take it for theirs.
+        return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+      case Wait::Failed:
+        return broken(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+  }
+}
+
+Outcome ControlChannel::next(Reply& out, Clock::time_point deadline) {
+  for (;;) {
+    switch (reader_.next(out)) {
+      case ReplyReader::State::Ready:
+        if (out.code >= 200 && outstanding_ > 0) --outstanding_;
+        last_ = out;
+        trace_.reply(out);
+        return Outcome::success();
+      case ReplyReader::State::Malformed: {
+        trace_.note("malformed reply: " + reader_.problem());
+        Reply why;
+        why.text = "Malformed reply from the server: " + reader_.problem();
+        last_ = why;
+        healthy_ = false;
+        return Outcome::failure(ERROR_FTP_DROPPED, why);
+      }
+      case ReplyReader::State::Incomplete:
+        if (Outcome o = fill(deadline); !o.ok()) return o;
+        break;
+    }
+  }
+}
+
+Outcome ControlChannel::send(const Command& command) {
+  if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
+  if (command.argument.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
+      command.verb.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    trace_.note("refused to send " + command.verb + ": its argument holds a line end or NUL");
+    return Outcome::failure(ERROR_INVALID_PARAMETER);
+  }
+  while (outstanding_ > 0) {
+    Reply owed;
+    if (Outcome o = next(owed, Clock::now() + timeouts_.reply); !o.ok()) return o;
+  }
+  std::string line = command.verb;
+  if (!command.argument.empty()) line.append(" ").append(command.argument);
+  line.append("\r\n");
+  notifier_->status(INTERNET_STATUS_SENDING_REQUEST);
+  trace_.command(command);
+  if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+  // Not cancellable once begun: half a command would leave the connection unusable.
+  if (Outcome o = sendAll(socket_.get(), line, timeouts_.reply, nullptr); !o.ok()) {
+    healthy_ = false;
+    return o;
+  }
+  ++outstanding_;
+  notifier_->count(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(line.size()));
+  return Outcome::success();
+}
+
+Outcome ControlChannel::receive(Reply& out) {
+  if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
+  notifier_->status(INTERNET_STATUS_RECEIVING_RESPONSE);
+  if (Outcome o = next(out, Clock::now() + timeouts_.reply); !o.ok()) return o;
+  notifier_->count(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(out.wireBytes));
+  return Outcome::success();
+}
+
+bool ControlChannel::absorb() {
+  if (!healthy_) return false;
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, 0);
+    if (n > 0) {
+      reader_.feed(chunk, static_cast<size_t>(n));
+      continue;
+    }
+    if (n == 0) {
+      trace_.note("the server closed the control connection");
+      healthy_ = false;
+      return false;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+    healthy_ = false;
+    return false;
+  }
+}
+
+void ControlChannel::quit() {
+  if (!healthy_ || !socket_.valid()) return;
+  // A goodbye is a courtesy: it never holds up the close for long.
+  Timeouts brief = timeouts_;
+  brief.reply = std::min(timeouts_.reply, Millis(2000));
+  std::swap(timeouts_, brief);
+  cancel_ = nullptr;
+  Reply goodbye;
+  if (send({"QUIT", "", false}).ok()) (void)receive(goodbye);
+  std::swap(timeouts_, brief);
+}
+
+void ControlChannel::close() {
+  socket_.reset();
+  healthy_ = false;
+}
+
+}  // namespace inet

@@ -1,0 +1,60 @@
+// The control connection: one command at a time, one reader for the replies, and the bookkeeping of
+// replies still owed to commands whose operation ended early (a closed find handle, a failed local
+// write), so that the next command never takes an old reply for its own.
+#pragma once
+
+#include "inet/options.h"
+#include "notifier.h"
+#include "reply_reader.h"
+#include "socket.h"
+#include "trace.h"
+
+namespace inet {
+
+class ControlChannel {
+ public:
+  ControlChannel(UniqueFd socket, Trace trace, const Timeouts& timeouts);
+
+  // The request being served: where notifications go and what cancels waits.
+  void bind(const Notifier* notifier, const Canceller* cancel);
+  int fd() const { return socket_.get(); }
+  bool healthy() const { return healthy_; }
+  const Trace& trace() const { return trace_; }
+  const Reply& lastReply() const { return last_; }
+
+  // Sends one command after settling owed replies. An argument holding CR, LF or NUL is refused with
+  // ERROR_INVALID_PARAMETER and nothing is sent: it would smuggle in a command of its own.
+  Outcome send(const Command& command);
+  // The next reply. Errors: ERROR_INTERNET_CONNECTION_ABORTED (the server closed), _RESET, _TIMEOUT,
+  // _OPERATION_CANCELLED, ERROR_FTP_DROPPED (a reply that is not FTP).
+  Outcome receive(Reply& out);
+
+  // While data flows: takes what the server has sent so far without waiting. False once the control
+  // connection is closed or broken.
+  bool absorb();
+  // A whole reply that absorb() has buffered, not yet received.
+  const Reply* buffered() { return reader_.peek(); }
+
+  // The server said 421: it is closing; nothing more goes over this connection.
+  void abandon() { healthy_ = false; }
+  // QUIT, waiting briefly for the goodbye; then the socket closes.
+  void quit();
+  void close();
+
+ private:
+  Outcome fill(Clock::time_point deadline);
+  Outcome next(Reply& out, Clock::time_point deadline);
+  Outcome broken(DWORD error);
+
+  UniqueFd socket_;
+  Trace trace_;
+  Timeouts timeouts_;
+  ReplyReader reader_;
+  const Notifier* notifier_ = nullptr;
+  const Canceller* cancel_ = nullptr;
+  Reply last_;
+  int outstanding_ = 1;  // the greeting
+  bool healthy_ = true;
+};
+
+}  // namespace inet

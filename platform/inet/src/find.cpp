@@ -1,0 +1,182 @@
+#include "find.h"
+
+#include <cstring>
+
+#include "address.h"
+#include "transfer.h"
+
+namespace inet {
+
+Outcome ListingSink::line(std::string_view text) {
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (text.empty()) return Outcome::success();
+  RemoteEntry entry;
+  LineKind kind = facts_ ? parseFactsLine(text, entry) : parseListLine(text, today_, entry);
+  if (kind == LineKind::Unparsed) ++unparsed_;
+  if (kind != LineKind::Entry) return Outcome::success();
+  if (!usableName(entry.name)) {
+    ++unusable_;
+    return Outcome::success();
+  }
+  if (entries_.size() >= kMaxEntries) return Outcome::failure(ERROR_NOT_ENOUGH_MEMORY);
+  entries_.push_back(std::move(entry));
+  return Outcome::success();
+}
+
+Outcome ListingSink::write(const char* data, size_t size) {
+  while (size > 0) {
+    const char* lf = static_cast<const char*>(std::memchr(data, '\n', size));
+    size_t take = lf ? static_cast<size_t>(lf - data) : size;
+    if (!overlong_) {
+      if (partial_.size() + take > kMaxLine) {
+        overlong_ = true;
+        partial_.clear();
+        ++unparsed_;
+      } else if (lf && partial_.empty()) {
+        if (Outcome o = line(std::string_view(data, take)); !o.ok()) return o;  // the common case: no copy
+      } else {
+        partial_.append(data, take);
+        if (lf) {
+          if (Outcome o = line(partial_); !o.ok()) return o;
+          partial_.clear();
+        }
+      }
+    }
+    if (!lf) break;
+    overlong_ = false;
+    data += take + 1;
+    size -= take + 1;
+  }
+  return Outcome::success();
+}
+
+Outcome ListingSink::finish() {
+  Outcome o = overlong_ ? Outcome::success() : line(partial_);
+  partial_.clear();
+  return o;
+}
+
+Lookup::Lookup(std::string path, Features& features, RemoteEntry& out)
+    : path_(std::move(path)), features_(features), out_(out) {}
+
+Step Lookup::start() {
+  out_ = RemoteEntry{};
+  out_.name = baseName(path_);
+  if (features_.mlst) {
+    state_ = State::Mlst;
+    return Step::send({"MLST", path_, false});
+  }
+  state_ = State::Type;
+  return Step::send({"TYPE", "I", false});  // some servers give no SIZE in ASCII mode
+}
+
+Step Lookup::notFound(const Reply& reply) { return Step::done(Outcome::failure(ERROR_NO_MORE_FILES, reply)); }
+
+Step Lookup::onReply(const Reply& r) {
+  switch (state_) {
+    case State::Mlst: {
+      if (r.code == 500 || r.code == 502) {  // FEAT promised more than the server does
+        features_.mlst = false;
+        state_ = State::Type;
+        return Step::send({"TYPE", "I", false});
+      }
+      if (!r.completion()) return notFound(r);
+      // "250-Listing path", " facts; name", "250 End": the entry is the line that starts with a blank.
+      std::string_view text = r.text;
+      size_t at = text.find("\r\n ");
+      if (at == std::string_view::npos) return notFound(r);
+      std::string_view line = text.substr(at + 3);
+      line = line.substr(0, line.find("\r\n"));
+      RemoteEntry parsed;
+      if (parseFactsLine(line, parsed) != LineKind::Entry) return notFound(r);
+      parsed.name = out_.name;
+      out_ = std::move(parsed);
+      return Step::done(Outcome::success());
+    }
+    case State::Type:
+      state_ = State::Size;
+      return Step::send({"SIZE", path_, false});
+    case State::Size:
+      if (r.code == 213) {
+        std::string_view digits = std::string_view(r.text).substr(r.text.size() > 4 ? 4 : r.text.size());
+        uint64_t size = 0;
+        bool ok = !digits.empty();
+        for (char c : digits) {
+          if (c < '0' || c > '9' || size > (UINT64_MAX >> 4)) {
+            ok = false;
+            break;
+          }
+          size = size * 10 + static_cast<uint64_t>(c - '0');
+        }
+        if (ok) out_.size = size;
+        if (!features_.mdtm) return Step::done(Outcome::success());
+        state_ = State::Mdtm;
+        return Step::send({"MDTM", path_, false});
+      }
+      state_ = State::Pwd;
+      return Step::send({"PWD", "", false});
+    case State::Mdtm:
+      if (r.code == 213 && r.text.size() >= 18) {
+        RemoteEntry stamp;
+        if (parseFactsLine("type=file;modify=" + r.text.substr(4, 14) + "; x", stamp) == LineKind::Entry)
+          out_.modified = stamp.modified;
+      }
+      return Step::done(Outcome::success());
+    case State::Pwd:
+      if (r.code == 257)
+        if (auto home = parseQuotedPath(r.text)) home_ = *home;
+      state_ = State::Cwd;
+      return Step::send({"CWD", path_, false});
+    case State::Cwd:
+      if (!r.completion()) return notFound(r);
+      out_.directory = true;
+      if (home_.empty()) return Step::done(Outcome::success());
+      state_ = State::Back;
+      return Step::send({"CWD", home_, false});
+    case State::Back:
+      return Step::done(Outcome::success());
+  }
+  return Step::done(Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR));
+}
+
+namespace {
+
+Outcome listDirectory(Ftp& ftp, const SearchPlan& plan, bool facts, ListingSink& sink) {
+  DataTransfer transfer(ftp.dataPath(), 'A', {facts ? "MLSD" : "LIST", plan.directory, false}, &sink,
+                        nullptr);
+  return ftp.run(transfer);
+}
+
+}  // namespace
+
+Outcome find(Ftp& ftp, const SearchPlan& plan, std::vector<RemoteEntry>& out) {
+  out.clear();
+  if (plan.kind == SearchPlan::Kind::LookUp) {
+    RemoteEntry entry;
+    Lookup lookup(plan.path, ftp.features(), entry);
+    if (Outcome o = ftp.run(lookup); !o.ok()) return o;
+    out.push_back(std::move(entry));
+    return Outcome::success();
+  }
+
+  bool facts = ftp.features().mlst;
+  ListingSink sink(facts, today());
+  Outcome o = listDirectory(ftp, plan, facts, sink);
+  if (!o.ok() && facts && o.reply && (o.reply->code == 500 || o.reply->code == 502)) {
+    ftp.features().mlst = false;
+    sink = ListingSink(false, today());
+    o = listDirectory(ftp, plan, false, sink);
+  }
+  if (!o.ok()) return o;
+
+  for (RemoteEntry& e : sink.entries())
+    if (matchesMask(plan.mask, e.name)) out.push_back(std::move(e));
+  if (sink.unparsed() || sink.unusable())
+    ftp.trace().note("listing: " + std::to_string(sink.entries().size()) + " entries, " +
+                     std::to_string(sink.unparsed()) + " lines not understood, " +
+                     std::to_string(sink.unusable()) + " names that cannot be local file names left out");
+  if (out.empty()) return Outcome::failure(ERROR_NO_MORE_FILES, ftp.lastReply());
+  return Outcome::success();
+}
+
+}  // namespace inet

@@ -1,0 +1,336 @@
+#include "ftp.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "logon.h"
+#include "resolver.h"
+
+namespace inet {
+namespace {
+
+const Notifier kSilent;
+
+Outcome fromWait(Wait w) {
+  switch (w) {
+    case Wait::Ready:
+      return Outcome::success();
+    case Wait::TimedOut:
+      return Outcome::failure(ERROR_INTERNET_TIMEOUT);
+    case Wait::Cancelled:
+      return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+    case Wait::Failed:
+      break;
+  }
+  return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
+}
+
+}  // namespace
+
+Ftp::Ftp(ConnectParams params) : params_(std::move(params)), notifier_(&kSilent) {
+  dataPath_.passive = params_.passive;
+}
+
+Ftp::~Ftp() = default;
+
+void Ftp::bind(const Notifier* notifier, const Canceller* cancel) {
+  notifier_ = notifier ? notifier : &kSilent;
+  cancel_ = cancel;
+  if (control_) control_->bind(notifier_, cancel_);
+}
+
+Reply Ftp::lastReply() const { return control_ ? control_->lastReply() : Reply{}; }
+
+Outcome Ftp::open(uint32_t connectionId) {
+  trace_ = Trace::forConnection(connectionId);
+  const bool viaGateway = params_.gateway.has_value();
+  const std::string& host = viaGateway ? params_.gateway->host : params_.host;
+  const uint16_t port = viaGateway ? params_.gateway->port : params_.port;
+  const Clock::time_point deadline = Clock::now() + params_.timeouts.connect;
+
+  notifier_->text(INTERNET_STATUS_RESOLVING_NAME, host);
+  std::vector<Endpoint> endpoints;
+  if (Outcome o = resolve(host, port, deadline, cancel_, endpoints); !o.ok()) {
+    trace_.note("cannot resolve " + host);
+    return o;
+  }
+  notifier_->text(INTERNET_STATUS_NAME_RESOLVED, endpoints.front().host());
+
+  UniqueFd socket;
+  Outcome connected = Outcome::failure(ERROR_INTERNET_CANNOT_CONNECT);
+  for (const Endpoint& e : endpoints) {
+    notifier_->address(INTERNET_STATUS_CONNECTING_TO_SERVER, e);
+    connected = connectTo(e, deadline, cancel_, socket);
+    if (connected.ok()) {
+      notifier_->address(INTERNET_STATUS_CONNECTED_TO_SERVER, e);
+      dataPath_.ipv6 = e.family() == AF_INET6;
+      trace_.note("connected to " + e.host() + " port " + std::to_string(port) +
+                  (viaGateway ? " (gateway)" : ""));
+      break;
+    }
+    if (connected.error == ERROR_INTERNET_TIMEOUT || connected.error == ERROR_INTERNET_OPERATION_CANCELLED)
+      break;
+  }
+  if (!connected.ok()) {
+    trace_.note("cannot connect to " + host);
+    if (viaGateway && connected.error != ERROR_INTERNET_TIMEOUT &&
+        connected.error != ERROR_INTERNET_OPERATION_CANCELLED)
+      connected.error = ERROR_INTERNET_PROXY_SERVER_UNREACHABLE;
+    return connected;
+  }
+  control_ = std::make_unique<ControlChannel>(std::move(socket), trace_, params_.timeouts);
+  control_->bind(notifier_, cancel_);
+
+  // A TIS gateway takes the real server in the user name and relays the rest.
+  std::string user = params_.user;
+  if (viaGateway) {
+    std::string target =
+        params_.host.find(':') != std::string::npos ? "[" + params_.host + "]" : params_.host;
+    user += "@" + target;
+    if (params_.port != 21) user += ":" + std::to_string(params_.port);
+  }
+  Logon logon(user, params_.password, features_);
+  return run(logon);
+}
+
+void Ftp::close() {
+  if (!control_) return;
+  notifier_->status(INTERNET_STATUS_CLOSING_CONNECTION);
+  data_.reset();
+  listener_.reset();
+  control_->quit();
+  control_->close();
+  control_.reset();
+  notifier_->status(INTERNET_STATUS_CONNECTION_CLOSED);
+}
+
+Outcome Ftp::run(Operation& op) {
+  if (!control_) return Outcome::failure(ERROR_FTP_DROPPED);
+  running_ = &op;
+  Step step = op.start();
+  for (;;) {
+    switch (step.kind) {
+      case Step::Kind::Send: {
+        Outcome sent = control_->send(step.command);
+        if (!sent.ok()) {
+          if (sent.error == ERROR_INTERNET_CONNECTION_ABORTED) sent.error = op.closedError();
+          step = Step::done(std::move(sent));
+          break;
+        }
+        step = receiveFor(op);
+        break;
+      }
+      case Step::Kind::AwaitReply:
+        step = receiveFor(op);
+        break;
+      case Step::Kind::OpenPassive:
+        step = op.onDataReady(openPassive(step.port), Endpoint{});
+        break;
+      case Step::Kind::Listen: {
+        Endpoint listening;
+        Outcome o = listen(listening);
+        step = op.onDataReady(std::move(o), listening);
+        break;
+      }
+      case Step::Kind::Transfer:
+        step = op.onDataDone(pump(op));
+        break;
+      case Step::Kind::Done:
+        data_.reset();
+        listener_.reset();
+        running_ = nullptr;
+        return std::move(step.outcome);
+    }
+  }
+}
+
+Step Ftp::receiveFor(Operation& op) {
+  Reply reply;
+  Outcome o = control_->receive(reply);
+  if (!o.ok()) {
+    if (o.error == ERROR_INTERNET_CONNECTION_ABORTED) o.error = op.closedError();
+    return Step::done(std::move(o));
+  }
+  // 421 may come at any point: the server is going away and takes the session with it.
+  if (reply.code == 421) {
+    control_->abandon();
+    return Step::done(Outcome::failure(op.droppedError(), reply));
+  }
+  return op.onReply(reply);
+}
+
+Outcome Ftp::openPassive(uint16_t port) {
+  // The address in the reply is not trusted: servers behind NAT send unroutable ones, hostile ones
+  // send someone else's. The data goes where the control connection goes.
+  Endpoint to = peerEndpoint(control_->fd());
+  if (to.length == 0) return Outcome::failure(ERROR_INTERNET_CANNOT_CONNECT);
+  to.setPort(port);
+  Outcome o = connectTo(to, Clock::now() + params_.timeouts.connect, cancel_, data_);
+  if (!o.ok()) trace_.note("cannot open the data connection to port " + std::to_string(port));
+  return o;
+}
+
+Outcome Ftp::listen(Endpoint& listening) {
+  Endpoint local = localEndpoint(control_->fd());
+  if (local.length == 0) return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
+  local.setPort(0);
+  UniqueFd fd(::socket(local.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd.valid() || ::bind(fd.get(), local.address(), local.length) != 0 || ::listen(fd.get(), 1) != 0)
+    return Outcome::failure(socketError(errno));
+  listening = localEndpoint(fd.get());
+  listener_ = std::move(fd);
+  return Outcome::success();
+}
+
+Outcome Ftp::accept() {
+  const Endpoint server = peerEndpoint(control_->fd());
+  const Clock::time_point deadline = Clock::now() + params_.timeouts.data;
+  bool watch = true;
+  for (;;) {
+    bool controlReady = false;
+    Wait w = waitFor(listener_.get(), POLLIN, deadline, cancel_, watch ? control_->fd() : -1, &controlReady);
+    if (w != Wait::Ready) {
+      if (w == Wait::TimedOut) trace_.note("the server did not connect back in time");
+      return fromWait(w);
+    }
+    if (controlReady)
+      if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
+    Endpoint peer;
+    peer.length = sizeof peer.storage;
+    UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
+                          SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.valid()) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) continue;
+      return Outcome::failure(socketError(errno));
+    }
+    // Only the server may connect: anyone else who finds the port is turned away.
+    if (!peer.sameHost(server)) {
+      trace_.note("refused a data connection from " + peer.host());
+      continue;
+    }
+    data_ = std::move(fd);
+    listener_.reset();
+    return Outcome::success();
+  }
+}
+
+std::optional<Outcome> Ftp::controlDuringData(Operation& op, bool& watch) {
+  if (!control_->absorb()) return Outcome::failure(op.closedError());
+  const Reply* pending = control_->buffered();
+  if (!pending) return std::nullopt;
+  watch = false;  // a whole reply waits; the control connection has nothing more to say for now
+  if (!pending->failure()) return std::nullopt;
+  // The server gave up on the transfer (426, 451, 552...): stop now rather than at the data timeout.
+  Reply reply;
+  if (Outcome o = control_->receive(reply); !o.ok()) return o;
+  if (reply.code == 421) {
+    control_->abandon();
+    return Outcome::failure(op.droppedError(), reply);
+  }
+  return Outcome::refused(reply);
+}
+
+Outcome Ftp::pump(Operation& op) {
+  if (listener_.valid())
+    if (Outcome o = accept(); !o.ok()) return o;
+  if (!data_.valid()) return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
+  if (!buffer_) buffer_.reset(new char[kBuffer]);
+  Outcome o = op.sink() ? download(*op.sink()) : op.source() ? upload(*op.source()) : Outcome::success();
+  data_.reset();
+  return o;
+}
+
+Outcome Ftp::download(DataSink& sink) {
+  char* buffer = buffer_.get();
+  size_t fill = 0;
+  uint64_t total = 0;
+  bool watch = true;
+  auto flush = [&]() -> Outcome {
+    if (fill == 0) return Outcome::success();
+    if (Outcome o = sink.write(buffer, fill); !o.ok()) return o;
+    notifier_->block(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(fill), cancel_);
+    total += fill;
+    fill = 0;
+    if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+    return Outcome::success();
+  };
+  for (;;) {
+    ssize_t n = ::recv(data_.get(), buffer + fill, kBuffer - fill, 0);
+    if (n > 0) {
+      fill += static_cast<size_t>(n);
+      if (fill >= kBlock)
+        if (Outcome o = flush(); !o.ok()) return o;
+      continue;
+    }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      trace_.note("the data connection failed after " + std::to_string(total + fill) + " bytes");
+      return Outcome::failure(socketError(errno));
+    }
+    // Nothing more for now: hand over what came, then wait.
+    if (Outcome o = flush(); !o.ok()) return o;
+    bool controlReady = false;
+    Wait w = waitFor(data_.get(), POLLIN, Clock::now() + params_.timeouts.data, cancel_,
+                     watch ? control_->fd() : -1, &controlReady);
+    if (w != Wait::Ready) {
+      if (w == Wait::TimedOut) trace_.note("no data for too long after " + std::to_string(total) + " bytes");
+      return fromWait(w);
+    }
+    if (controlReady)
+      if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
+  }
+  if (Outcome o = flush(); !o.ok()) return o;
+  if (Outcome o = sink.finish(); !o.ok()) return o;
+  trace_.note("received " + std::to_string(total) + " bytes");
+  return Outcome::success();
+}
+
+Outcome Ftp::upload(DataSource& source) {
+  char* buffer = buffer_.get();
+  uint64_t total = 0;
+  bool watch = true;
+  for (;;) {
+    if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+    size_t got = 0;
+    if (Outcome o = source.read(buffer, kBlock, got); !o.ok()) return o;
+    if (got == 0) break;
+    size_t sent = 0;
+    while (sent < got) {
+      ssize_t n = ::send(data_.get(), buffer + sent, got - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        const int err = errno;
+        trace_.note("the data connection failed after " + std::to_string(total + sent) + " bytes");
+        // The server closed the data connection: its reply usually says why (quota, disk full).
+        Reply reply;
+        if (control_->receive(reply).ok() && reply.failure()) {
+          if (reply.code == 421) {
+            control_->abandon();
+            return Outcome::failure(running_->droppedError(), reply);
+          }
+          return Outcome::refused(reply);
+        }
+        return Outcome::failure(socketError(err));
+      }
+      bool controlReady = false;
+      Wait w = waitFor(data_.get(), POLLOUT, Clock::now() + params_.timeouts.data, cancel_,
+                       watch ? control_->fd() : -1, &controlReady);
+      if (w != Wait::Ready) return fromWait(w);
+      if (controlReady)
+        if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
+    }
+    notifier_->block(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(got), cancel_);
+    total += got;
+  }
+  trace_.note("sent " + std::to_string(total) + " bytes");
+  return Outcome::success();
+}
+
+}  // namespace inet

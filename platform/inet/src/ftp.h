@@ -1,0 +1,91 @@
+// One FTP session over one control connection, and the driver that runs operations on it. Owned by
+// its Connection handle and used only by the thread serving the connection's current request.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control.h"
+#include "inet/options.h"
+#include "operation.h"
+#include "proxy.h"
+
+namespace inet {
+
+struct ConnectParams {
+  std::string host;
+  uint16_t port = 21;
+  std::optional<Gateway> gateway;  // a TIS gateway between us and host
+  std::string user;
+  std::string password;
+  bool passive = false;
+  Timeouts timeouts;
+};
+
+// What the server said it can do in its FEAT reply.
+struct Features {
+  bool mlst = false;  // MLST and MLSD
+  bool utf8 = false;
+  bool mdtm = false;
+};
+
+// What the data connections of this session have learned.
+struct DataPath {
+  bool passive = false;
+  bool ipv6 = false;
+  bool extendedRefused = false;  // EPSV or EPRT was refused once: go straight to PASV or PORT
+};
+
+class Ftp {
+ public:
+  static constexpr size_t kBlock = 64 * 1024;    // data notified to the caller per block
+  static constexpr size_t kBuffer = 256 * 1024;  // one transfer's buffer
+
+  explicit Ftp(ConnectParams params);
+  ~Ftp();
+
+  void bind(const Notifier* notifier, const Canceller* cancel);
+  // Resolves, connects and logs on, with the connection notifications. The id names the connection
+  // in the trace.
+  Outcome open(uint32_t connectionId);
+  Outcome run(Operation& operation);
+  // CLOSING_CONNECTION, QUIT when the connection is idle and sound, CONNECTION_CLOSED.
+  void close();
+
+  bool connected() const { return control_ != nullptr; }
+  const ConnectParams& params() const { return params_; }
+  Features& features() { return features_; }
+  DataPath& dataPath() { return dataPath_; }
+  const Trace& trace() const { return trace_; }
+  const Notifier& notifier() const { return *notifier_; }
+  const Canceller* canceller() const { return cancel_; }
+  // The last reply the server sent, whatever it said.
+  Reply lastReply() const;
+
+ private:
+  Step receiveFor(Operation& op);
+  Outcome openPassive(uint16_t port);
+  Outcome listen(Endpoint& listening);
+  Outcome accept();
+  Outcome pump(Operation& op);
+  Outcome download(DataSink& sink);
+  Outcome upload(DataSource& source);
+  // A reply that arrived on the control connection while data was moving: nothing, or why to stop.
+  std::optional<Outcome> controlDuringData(Operation& op, bool& watch);
+
+  ConnectParams params_;
+  Trace trace_;
+  std::unique_ptr<ControlChannel> control_;
+  Features features_;
+  DataPath dataPath_;
+  UniqueFd data_;
+  UniqueFd listener_;
+  std::unique_ptr<char[]> buffer_;
+  const Notifier* notifier_;
+  const Canceller* cancel_ = nullptr;
+  Operation* running_ = nullptr;
+};
+
+}  // namespace inet

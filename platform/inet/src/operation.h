@@ -1,0 +1,65 @@
+// One FTP operation as a small state machine: each state stands for the one command in flight. An
+// operation never touches a socket; it tells the driver (Ftp::run) what to do next and hears back.
+#pragma once
+
+#include "outcome.h"
+#include "socket.h"
+
+namespace inet {
+
+// Where downloaded data goes (a file, a listing parser) and where uploaded data comes from.
+class DataSink {
+ public:
+  virtual ~DataSink() = default;
+  virtual Outcome write(const char* data, size_t size) = 0;
+  virtual Outcome finish() { return Outcome::success(); }
+};
+
+class DataSource {
+ public:
+  virtual ~DataSource() = default;
+  // got == 0 at the end.
+  virtual Outcome read(char* buffer, size_t capacity, size_t& got) = 0;
+};
+
+struct Step {
+  enum class Kind {
+    Send,         // send `command`, then hand its reply to onReply
+    AwaitReply,   // hand the next reply to onReply (after a preliminary one)
+    OpenPassive,  // connect a data connection to the server at `port`, then onDataReady
+    Listen,       // listen for the server's data connection, then onDataReady with the address
+    Transfer,     // move the data (accepting first when listening), then onDataDone
+    Done,         // the operation ended with `outcome`
+  };
+  Kind kind = Kind::Done;
+  Command command;
+  uint16_t port = 0;
+  Outcome outcome;
+
+  static Step send(Command c) { return {Kind::Send, std::move(c), 0, {}}; }
+  static Step awaitReply() { return {Kind::AwaitReply, {}, 0, {}}; }
+  static Step openPassive(uint16_t port) { return {Kind::OpenPassive, {}, port, {}}; }
+  static Step listen() { return {Kind::Listen, {}, 0, {}}; }
+  static Step transfer() { return {Kind::Transfer, {}, 0, {}}; }
+  static Step done(Outcome o) { return {Kind::Done, {}, 0, std::move(o)}; }
+};
+
+class Operation {
+ public:
+  virtual ~Operation() = default;
+  virtual Step start() = 0;
+  virtual Step onReply(const Reply& reply) = 0;
+  virtual Step onDataReady(Outcome outcome, const Endpoint& listening) {
+    (void)listening;
+    return Step::done(std::move(outcome));
+  }
+  virtual Step onDataDone(Outcome outcome) { return Step::done(std::move(outcome)); }
+  virtual DataSink* sink() { return nullptr; }
+  virtual DataSource* source() { return nullptr; }
+  // The error when the server answers 421 (it is shutting the session down) during this operation.
+  virtual DWORD droppedError() const { return ERROR_FTP_DROPPED; }
+  // The error when the server closes the control connection during this operation.
+  virtual DWORD closedError() const { return ERROR_FTP_DROPPED; }
+};
+
+}  // namespace inet

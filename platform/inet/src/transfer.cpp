@@ -1,0 +1,157 @@
+#include "transfer.h"
+
+#include <vector>
+
+#include "address.h"
+#include "ascii.h"
+#include "local_file.h"
+
+namespace inet {
+
+DataTransfer::DataTransfer(DataPath& path, char type, Command command, DataSink* sink, DataSource* source)
+    : path_(path), type_(type), command_(std::move(command)), sink_(sink), source_(source) {}
+
+Step DataTransfer::start() {
+  state_ = State::Type;
+  return Step::send({"TYPE", std::string(1, type_), false});
+}
+
+Step DataTransfer::openData() {
+  if (!path_.passive) return Step::listen();
+  // PASV cannot name an IPv6 port; EPSV can name either.
+  if (path_.ipv6 || !path_.extendedRefused) {
+    state_ = State::Epsv;
+    return Step::send({"EPSV", "", false});
+  }
+  state_ = State::Pasv;
+  return Step::send({"PASV", "", false});
+}
+
+Step DataTransfer::sendCommand() {
+  state_ = State::Command;
+  return Step::send(command_);
+}
+
+Step DataTransfer::onReply(const Reply& r) {
+  switch (state_) {
+    case State::Type:
+      if (!r.completion()) return Step::done(Outcome::refused(r));
+      return openData();
+    case State::Epsv:
+      if (r.code == 229) {
+        if (auto port = parseEpsvPort(r.text)) return Step::openPassive(*port);
+      }
+      path_.extendedRefused = true;
+      if (path_.ipv6) return Step::done(Outcome::failure(ERROR_FTP_NO_PASSIVE_MODE, r));
+      state_ = State::Pasv;
+      return Step::send({"PASV", "", false});
+    case State::Pasv:
+      if (r.code == 227) {
+        if (auto port = parsePasvPort(r.text)) return Step::openPassive(*port);
+      }
+      return Step::done(Outcome::failure(ERROR_FTP_NO_PASSIVE_MODE, r));
+    case State::Eprt:
+      if (r.completion()) return sendCommand();
+      path_.extendedRefused = true;
+      if (auto port = portArgument(listening_)) {
+        state_ = State::Port;
+        return Step::send({"PORT", *port, false});
+      }
+      return Step::done(Outcome::refused(r));
+    case State::Port:
+      if (r.completion()) return sendCommand();
+      return Step::done(Outcome::refused(r));
+    case State::Command:
+      if (r.preliminary()) return Step::transfer();  // 150, or 125 when the data connection is already open
+      if (r.completion()) return Step::done(Outcome::success());  // nothing to move
+      return Step::done(Outcome::refused(r));
+    case State::Final:
+      if (r.completion()) return Step::done(Outcome::success());
+      return Step::done(Outcome::refused(r));
+  }
+  return Step::done(Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR));
+}
+
+Step DataTransfer::onDataReady(Outcome outcome, const Endpoint& listening) {
+  if (!outcome.ok()) return Step::done(std::move(outcome));
+  if (path_.passive) return sendCommand();
+  listening_ = listening;
+  if (!path_.ipv6 && path_.extendedRefused) {
+    if (auto port = portArgument(listening_)) {
+      state_ = State::Port;
+      return Step::send({"PORT", *port, false});
+    }
+  }
+  state_ = State::Eprt;
+  return Step::send({"EPRT", eprtArgument(listening_), false});
+}
+
+Step DataTransfer::onDataDone(Outcome outcome) {
+  // On failure the final reply is still owed; the control connection settles it before its next command.
+  if (!outcome.ok()) return Step::done(std::move(outcome));
+  state_ = State::Final;
+  return Step::awaitReply();
+}
+
+namespace {
+
+class FileSink final : public DataSink {
+ public:
+  FileSink(DownloadFile& file, bool ascii) : file_(file), ascii_(ascii) {}
+  Outcome write(const char* data, size_t size) override {
+    if (!ascii_) return file_.write(data, size);
+    converted_.resize(size + 1);
+    return file_.write(converted_.data(), toLocal_.convert(data, size, converted_.data()));
+  }
+  Outcome finish() override {
+    char tail[1];
+    return file_.write(tail, toLocal_.finish(tail));
+  }
+
+ private:
+  DownloadFile& file_;
+  bool ascii_;
+  AsciiToLocal toLocal_;
+  std::vector<char> converted_;
+};
+
+class FileSource final : public DataSource {
+ public:
+  FileSource(UploadFile& file, bool ascii) : file_(file), ascii_(ascii) {}
+  Outcome read(char* buffer, size_t capacity, size_t& got) override {
+    if (!ascii_) return file_.read(buffer, capacity, got);
+    raw_.resize(capacity / 2);
+    size_t n = 0;
+    if (Outcome o = file_.read(raw_.data(), raw_.size(), n); !o.ok()) return o;
+    got = toWire_.convert(raw_.data(), n, buffer);
+    return Outcome::success();
+  }
+
+ private:
+  UploadFile& file_;
+  bool ascii_;
+  LocalToAscii toWire_;
+  std::vector<char> raw_;
+};
+
+}  // namespace
+
+Outcome retrieve(Ftp& ftp, const RetrieveSpec& spec) {
+  DownloadFile file;
+  if (Outcome o = file.open(spec.local, spec.failIfExists, spec.readOnly); !o.ok()) return o;
+  FileSink sink(file, spec.ascii);
+  DataTransfer transfer(ftp.dataPath(), spec.ascii ? 'A' : 'I', {"RETR", spec.remote, false}, &sink, nullptr);
+  if (Outcome o = ftp.run(transfer); !o.ok()) return o;  // the file's destructor removes the partial copy
+  return file.commit();
+}
+
+Outcome store(Ftp& ftp, const StoreSpec& spec) {
+  UploadFile file;
+  if (Outcome o = file.open(spec.local); !o.ok()) return o;
+  FileSource source(file, spec.ascii);
+  DataTransfer transfer(ftp.dataPath(), spec.ascii ? 'A' : 'I', {"STOR", spec.remote, false}, nullptr,
+                        &source);
+  return ftp.run(transfer);
+}
+
+}  // namespace inet

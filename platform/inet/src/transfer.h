@@ -1,0 +1,56 @@
+// A command with a data connection (RETR, STOR, LIST, MLSD): TYPE, then EPSV/PASV or EPRT/PORT as
+// the connection's mode says, then the command, the data, and its final reply. So a download sends
+// exactly three commands before its data.
+#pragma once
+
+#include <string>
+
+#include "ftp.h"
+#include "operation.h"
+
+namespace inet {
+
+class DataTransfer : public Operation {
+ public:
+  // type: 'A' or 'I'. One of sink (data comes in) and source (data goes out).
+  DataTransfer(DataPath& path, char type, Command command, DataSink* sink, DataSource* source);
+
+  Step start() override;
+  Step onReply(const Reply& reply) override;
+  Step onDataReady(Outcome outcome, const Endpoint& listening) override;
+  Step onDataDone(Outcome outcome) override;
+  DataSink* sink() override { return sink_; }
+  DataSource* source() override { return source_; }
+
+ private:
+  enum class State { Type, Epsv, Pasv, Eprt, Port, Command, Final };
+  Step openData();
+  Step sendCommand();
+
+  DataPath& path_;
+  char type_;
+  Command command_;
+  DataSink* sink_;
+  DataSource* source_;
+  Endpoint listening_;
+  State state_ = State::Type;
+};
+
+struct RetrieveSpec {
+  std::string remote;
+  std::string local;  // a Windows path
+  bool failIfExists = false;
+  bool readOnly = false;
+  bool ascii = false;
+};
+
+struct StoreSpec {
+  std::string local;
+  std::string remote;
+  bool ascii = false;
+};
+
+Outcome retrieve(Ftp& ftp, const RetrieveSpec& spec);
+Outcome store(Ftp& ftp, const StoreSpec& spec);
+
+}  // namespace inet

@@ -1,0 +1,772 @@
+// Windows built from definitions: geometry, the pull loop, posting from other threads, status
+// zones, bound variables, lists, properties, the frame, and the failures that must be loud.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QTimer>
+#include <QTreeView>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ui/runtime.h"
+#include "window_impl.h"
+
+namespace {
+
+// The runtime keeps threads of its own: children re-run the binary instead of forking it.
+void threadsafeDeathTests() { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+
+constexpr const char* kDefinitions = R"({
+  "module": "TESTWIN",
+  "windows": [
+    { "name": "MAIN", "title": "Main", "size": [300, 200], "resizable": true,
+      "statusbar": { "widths": [100, 100, -1], "zones": [0, 1, 1, 2] },
+      "controls": [
+        { "number": 1, "kind": "check", "text": " Passive", "at": [5, 1] },
+        { "number": 2, "kind": "button", "text": "Start", "at": [3, 13, 80, 15] },
+        { "number": 3, "kind": "prompt", "text": "Server Name:", "at": [3, 31, 51, 10] },
+        { "number": 4, "kind": "entry", "picture": "@s39", "at": [61, 31, 72, 10] },
+        { "number": 5, "kind": "entry", "picture": "@n3", "at": [140, 31, 30, 10] },
+        { "number": 6, "kind": "entry", "picture": "@s19", "password": true, "at": [180, 31, 72, 10] },
+        { "number": 7, "kind": "frame", "at": [3, 45, 163, 12] },
+        { "number": 8, "kind": "display", "picture": "@s10", "at": [5, 47, 158, 9] },
+        { "number": 9, "kind": "option", "text": "Transfer", "at": [172, 45, 45, 41] },
+        { "number": 10, "kind": "radio", "text": "Binary", "group": 9, "value": 2, "at": [175, 58] },
+        { "number": 11, "kind": "radio", "text": "Ascii", "group": 9, "value": "1", "at": [175, 71] },
+        { "number": 12, "kind": "progress", "range": [0, 100], "at": [220, 45, 70, 7] },
+        { "number": 13, "kind": "list", "at": [3, 90, 163, 100],
+          "format": "120L(1)|MIT(B)~Name~@s255@80L(1)|M~File Size~@s20@" },
+        { "number": 14, "kind": "droplist", "format": "4L(3)I@s1@?", "tooltip": "Select drive",
+          "at": [172, 90, 57, 12] },
+        { "number": 15, "kind": "image", "icon": "~SMDISK.ICO", "at": [240, 90, 18, 18] },
+        { "number": 16, "kind": "button", "icon": "DIRPREV.ICO", "tooltip": "Previous level",
+          "at": [262, 90, 14, 14] },
+        { "number": 17, "kind": "list", "at": [172, 110, 120, 80], "format": "1020L(1)~File Name~@s255@" }
+      ] },
+    { "name": "SMALL", "title": "Small", "size": [100, 50],
+      "statusbar": { "widths": [50, 50] },
+      "controls": [ { "number": 1, "kind": "button", "text": "OK", "at": [10, 10, 40, 14] } ] },
+    { "name": "FRAME", "kind": "frame", "title": "TEST FRAME", "size": [370, 261],
+      "menus": [
+        { "text": "&File", "number": -1, "items": [
+          { "text": "P&rint Setup...", "number": -2, "hint": "Setup Printer", "standard": "printsetup" },
+          { "separator": true },
+          { "text": "E&xit", "number": -3, "hint": "Exit this application", "standard": "exit" } ] },
+        { "text": "FTP", "number": -4, "items": [ { "text": "Start Async Client", "number": -5 } ] },
+        { "text": "&Edit", "number": -7, "items": [
+          { "text": "Cu&t", "number": -8, "standard": "cut" },
+          { "text": "&Copy", "number": -9, "standard": "copy" },
+          { "text": "&Paste", "number": -10, "standard": "paste" } ] },
+        { "text": "&Window", "windowlist": true, "items": [
+          { "text": "T&ile", "number": -11, "standard": "tile" },
+          { "text": "&Cascade", "number": -12, "standard": "cascade" },
+          { "text": "&Arrange Icons", "number": -13, "standard": "arrange" } ] },
+        { "text": "&Help", "items": [ { "text": "&Contents", "number": -14, "standard": "helpcontents" } ] }
+      ] },
+    { "name": "ASK", "kind": "dialog", "title": "Ask", "size": [120, 40],
+      "controls": [ { "number": 1, "kind": "entry", "picture": "@s20", "at": [5, 5, 100, 10] } ] }
+  ]
+})";
+
+struct TreeRec {
+  ui::ZText<260> NAME;
+  int32_t ICON = 0;
+  int32_t LEVEL = 1;
+  ui::PText<20> SIZESTR;
+};
+
+TreeRec node(std::string_view name, int icon, int level, std::string_view size = "") {
+  TreeRec r;
+  r.NAME = name;
+  r.ICON = icon;
+  r.LEVEL = level;
+  r.SIZESTR = size;
+  return r;
+}
+
+std::vector<ui::Cell> treeCells(const TreeRec& r) {
+  return {std::string(r.NAME.view()), std::int64_t{r.ICON}, std::int64_t{r.LEVEL},
+          std::string(r.SIZESTR.clip())};
+}
+
+class Windows : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(ui::start()) << ui::startError();
+    ui::addWindowDefinitions(kDefinitions);
+  }
+  void SetUp() override {
+    ui::test::headlessDialogs(true);
+    ui::test::messagesShown();
+  }
+  // The next event that is not a gain-focus (window activation comes and goes under test).
+  static int next(ui::Window& w) {
+    while (w.accept())
+      if (w.event() != ui::event::GainFocus) return w.event();
+    return -1;
+  }
+  static void pump() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  }
+};
+
+TEST_F(Windows, ControlsSitAtTheirDialogUnitGeometry) {
+  ui::Window w("TESTWIN", "MAIN");
+  auto& impl = w.impl();
+  // Dialog units follow the system font that stands in for "MS Sans Serif".
+  const QFont sys = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  EXPECT_EQ(impl.widget(2)->font().family(), sys.family());
+  EXPECT_GT(impl.unitX(), 0.5);
+  EXPECT_GT(impl.unitY(), 0.5);
+  auto px = [&](double du, double unit) { return static_cast<int>(std::lround(du * unit)); };
+  for (int n : {2, 3, 4, 12, 13}) {
+    const ui::Rect r = w.controlPosition(n);
+    const QRect g = impl.widget(n)->geometry();
+    EXPECT_EQ(g.x(), px(r.x, impl.unitX())) << n;
+    EXPECT_EQ(g.y(), px(r.y, impl.unitY())) << n;
+    EXPECT_EQ(g.width(), px(r.width, impl.unitX())) << n;
+    EXPECT_EQ(g.height(), px(r.height, impl.unitY())) << n;
+  }
+  EXPECT_EQ(w.controlPosition(2), (ui::Rect{3, 13, 80, 15}));
+  // Natural size: what the control needs, in whole dialog units.
+  const ui::Rect check = w.controlPosition(1);
+  EXPECT_EQ(check.x, 5);
+  EXPECT_GE(px(check.width, impl.unitX()), impl.widget(1)->sizeHint().width());
+  w.open();
+  pump();
+  EXPECT_EQ(impl.clientPixels(), impl.pixels({0, 0, 300, 200}));
+  EXPECT_EQ(w.position().width, 300);
+  EXPECT_EQ(w.position().height, 200);
+  w.close();
+}
+
+TEST_F(Windows, OpenWindowComesFirstAndTheCloseBoxEndsTheLoopAfterCloseDown) {
+  ui::Window w("TESTWIN", "SMALL");
+  w.post(ui::event::User + 1);  // posted before open: after OpenWindow
+  w.open();
+  ASSERT_TRUE(w.accept());
+  EXPECT_EQ(w.event(), ui::event::OpenWindow);
+  EXPECT_EQ(w.control(), 0);
+  EXPECT_EQ(next(w), ui::event::User + 1);
+  EXPECT_TRUE(ui::test::closeBox(w.ref()));
+  EXPECT_EQ(next(w), ui::event::CloseWindow);
+  ASSERT_TRUE(w.accept());
+  EXPECT_EQ(w.event(), ui::event::CloseDown);
+  EXPECT_FALSE(w.accept());
+  EXPECT_FALSE(w.accept());
+  w.close();
+  EXPECT_FALSE(w.accept());
+}
+
+TEST_F(Windows, PostedCloseWindowEndsTheLoopLikewiseAndLaterEventsAreDropped) {
+  ui::Window w("TESTWIN", "SMALL");
+  w.open();
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  w.post(ui::event::CloseWindow);
+  w.post(ui::event::User);
+  EXPECT_EQ(next(w), ui::event::CloseWindow);
+  ASSERT_TRUE(w.accept());
+  EXPECT_EQ(w.event(), ui::event::CloseDown);
+  EXPECT_FALSE(w.accept());
+}
+
+TEST_F(Windows, TenThousandEventsFromAWorkerArriveInOrder) {
+  ui::Window w("TESTWIN", "SMALL");
+  w.open();
+  const ui::WindowRef ref = w.ref();
+  const ui::ThreadNo me = ui::currentThread();
+  EXPECT_EQ(ui::windowOf(me), ref);
+  std::thread worker([&] {
+    for (int i = 0; i < 10000; ++i) {
+      // Half through the reference, half through the thread: one order either way.
+      if (i % 2)
+        ASSERT_TRUE(ui::post(ref, ui::event::User + i, i % 7));
+      else
+        ASSERT_TRUE(ui::postToThread(me, ui::event::User + i, i % 7));
+    }
+  });
+  int expected = 0;
+  while (expected < 10000 && w.accept()) {
+    if (w.event() < ui::event::User) continue;
+    ASSERT_EQ(w.event(), ui::event::User + expected);
+    ASSERT_EQ(w.control(), expected % 7);
+    ++expected;
+  }
+  worker.join();
+  EXPECT_EQ(expected, 10000);
+}
+
+TEST_F(Windows, NestedAcceptReturnsToTheOuterLoopOnlyAfterTheInnerWindowCloses) {
+  ui::Window outer("TESTWIN", "MAIN");
+  outer.open();
+  std::vector<std::string> log;
+  outer.post(ui::event::User + 1);
+  while (outer.accept()) {
+    if (outer.event() == ui::event::User + 1) {
+      log.push_back("outer: start inner");
+      ui::Window inner("TESTWIN", "SMALL");
+      inner.open();
+      EXPECT_EQ(ui::windowOf(ui::currentThread()), inner.ref());
+      // Events for the outer window arrive while the inner one runs; they must wait.
+      std::thread([o = outer.ref(), i = inner.ref()] {
+        ui::post(o, ui::event::User + 2);
+        ui::post(i, ui::event::User + 10);
+        ui::post(i, ui::event::CloseWindow);
+      }).join();
+      while (inner.accept()) {
+        if (inner.event() >= ui::event::User)
+          log.push_back("inner: " + std::to_string(inner.event() - ui::event::User));
+        if (inner.event() == ui::event::CloseDown) log.push_back("inner: closedown");
+      }
+      inner.close();
+      log.push_back("outer: inner returned");
+      EXPECT_EQ(ui::windowOf(ui::currentThread()), outer.ref());
+    } else if (outer.event() == ui::event::User + 2) {
+      log.push_back("outer: 2");
+      outer.post(ui::event::CloseWindow);
+    }
+  }
+  EXPECT_EQ(log, (std::vector<std::string>{"outer: start inner", "inner: 10", "inner: closedown",
+                                           "outer: inner returned", "outer: 2"}));
+}
+
+TEST_F(Windows, FloodOfStatusWritesLeavesTheWindowThreadResponsive) {
+  ui::Window w("TESTWIN", "MAIN");
+  w.open();
+  const ui::WindowRef ref = w.ref();
+  std::atomic<bool> done{false};
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last = 0, worst = 0;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    worst = std::max(worst, now - last);
+    last = now;
+    if (done) w.post(ui::event::User);
+  });
+  std::thread worker([&] {
+    for (int i = 0; i < 100000; ++i) ui::setStatus(ref, i % 4, "Received: " + std::to_string(i) + " bytes.");
+    done = true;
+  });
+  last = clock.elapsed();
+  timer.start();
+  while (w.accept() && w.event() != ui::event::User) {
+  }
+  worker.join();
+  timer.stop();
+  EXPECT_LT(worst, 50 + 5) << "the window thread stalled for " << worst << " ms";
+  pump();
+  EXPECT_EQ(ui::status(ref, 3), "Received: 99999 bytes.");
+  // Zones 1 and 2 share visible zone 1: the latest written of them shows.
+  EXPECT_EQ(ui::test::shownStatus(ref, 1), "Received: 99998 bytes.");
+  EXPECT_EQ(ui::test::shownStatus(ref, 0), "Received: 99996 bytes.");
+  EXPECT_EQ(ui::test::shownStatus(ref, 2), "Received: 99999 bytes.");
+}
+
+TEST_F(Windows, AClosedWindowsReferenceDoesNothingAndNeverCrashes) {
+  ui::WindowRef stale = 0;
+  ui::ThreadNo thread = ui::currentThread();
+  {
+    ui::Window w("TESTWIN", "SMALL");
+    w.open();
+    stale = w.ref();
+    w.setStatus(0, "open");
+    EXPECT_TRUE(ui::isOpen(stale));
+    w.close();
+    EXPECT_FALSE(ui::isOpen(stale));
+    // The Window object itself after close().
+    w.redisplay();
+    w.update();
+    w.setTitle("x");
+    w.enable(1, false);
+    w.setControlPosition(1, {1, 1, 1, 1});
+    EXPECT_EQ(w.controlKind(1), ui::kind::None);
+    EXPECT_EQ(w.selectedRow(1), 0);
+    EXPECT_FALSE(w.isOpen());
+  }
+  std::thread([&] {
+    EXPECT_FALSE(ui::post(stale, ui::event::User));
+    EXPECT_FALSE(ui::isOpen(stale));
+    ui::setStatus(stale, 0, "late");
+    ui::requestRedisplay(stale);
+    EXPECT_EQ(ui::status(stale, 0), "");
+    EXPECT_FALSE(ui::test::click(stale, 1));
+  }).join();
+  EXPECT_EQ(ui::windowOf(thread), 0u);
+  EXPECT_FALSE(ui::postToThread(thread, ui::event::User));
+  pump();
+  // A new window never gets an old reference.
+  ui::Window again("TESTWIN", "SMALL");
+  EXPECT_GT(again.ref(), stale);
+}
+
+TEST_F(Windows, PostToAThreadWithoutAWindowIsDropped) {
+  ui::ThreadNo worker = 0;
+  std::thread([&] { worker = ui::currentThread(); }).join();
+  EXPECT_EQ(ui::windowOf(worker), 0u);
+  EXPECT_FALSE(ui::postToThread(worker, ui::event::User));
+  EXPECT_FALSE(ui::postToThread(0, ui::event::User));
+  ui::Window w("TESTWIN", "SMALL");
+  EXPECT_FALSE(ui::postToThread(ui::currentThread(), ui::event::User));  // built, not open
+  w.open();
+  EXPECT_TRUE(ui::postToThread(ui::currentThread(), ui::event::User + 5));
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  EXPECT_EQ(next(w), ui::event::User + 5);
+}
+
+TEST_F(Windows, PostedGainFocusCoalescesWhileOneIsPending) {
+  ui::Window w("TESTWIN", "SMALL");
+  w.open();
+  std::thread([r = w.ref()] {
+    for (int i = 0; i < 1000; ++i) ui::post(r, ui::event::GainFocus);
+    ui::post(r, ui::event::User);
+  }).join();
+  int focus = 0;
+  while (w.accept() && w.event() != ui::event::User)
+    if (w.event() == ui::event::GainFocus) ++focus;
+  EXPECT_GE(focus, 1);
+  EXPECT_LE(focus, 3);  // the posted one, and activation's own
+  ui::post(w.ref(), ui::event::GainFocus);
+  EXPECT_EQ(w.accept() ? w.event() : 0, ui::event::GainFocus);
+}
+
+TEST_F(Windows, BoundVariablesGoIntoControlsAndComeBackOnAccept) {
+  ui::Window w("TESTWIN", "MAIN");
+  ui::ZText<40> server("ftp.example.org");
+  ui::ZText<20> password;
+  int port = 21;
+  std::atomic<int> percent{0};
+  std::uint8_t passive = 1;
+  int transfer = 1;
+  ui::ZText<256> path("/a/very/long/remote/path");
+  w.bind(1, passive);
+  w.bind(4, server);
+  w.bind(5, port);
+  w.bind(6, password);
+  w.bind(8, path);
+  w.bind(9, transfer);
+  w.bind(12, percent);
+  w.open();
+  w.redisplay();
+  const ui::WindowRef r = w.ref();
+  EXPECT_EQ(ui::test::shownText(r, 4), "ftp.example.org");
+  EXPECT_EQ(ui::test::shownText(r, 1), "1");
+  EXPECT_EQ(ui::test::shownText(r, 8), "/a/very/lo");  // the display's picture is 10 wide
+  EXPECT_EQ(ui::test::shownText(r, 11), "1");
+  EXPECT_EQ(ui::test::shownText(r, 9), "1");
+  EXPECT_EQ(ui::test::shownText(r, 12), "0");
+
+  ASSERT_TRUE(ui::test::enterText(r, 4, "other.example.org"));
+  ASSERT_TRUE(ui::test::click(r, 10));
+  ASSERT_TRUE(ui::test::click(r, 1));
+  EXPECT_EQ(server, "ftp.example.org");  // not before the program accepts the event
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  EXPECT_EQ(next(w), ui::event::Accepted);
+  EXPECT_EQ(w.control(), 4);
+  EXPECT_EQ(server, "other.example.org");
+  EXPECT_EQ(next(w), ui::event::Accepted);
+  EXPECT_EQ(w.control(), 9);  // a radio's choice is its option group's
+  EXPECT_EQ(transfer, 2);
+  EXPECT_EQ(next(w), ui::event::Accepted);
+  EXPECT_EQ(passive, 0);
+
+  // A number that does not fit the picture is rejected and the variable keeps its value.
+  ASSERT_FALSE(ui::test::enterText(r, 5, "12a"));
+  EXPECT_EQ(next(w), ui::event::Rejected);
+  EXPECT_EQ(w.control(), 5);
+  EXPECT_EQ(port, 21);
+  ASSERT_FALSE(ui::test::enterText(r, 5, "-1"));
+  EXPECT_EQ(next(w), ui::event::Rejected);
+
+  // update(0) copies every control at once, and says so meanwhile.
+  bool sawUpdatingAll = false;
+  w.bind(3, ui::Binding{[] { return std::string("Server Name:"); },
+                        [&](std::string_view) { sawUpdatingAll = w.updatingAll(); }});
+  ui::test::enterText(r, 6, "secret-typed-too-long-for-the-field");
+  next(w);
+  password = "";
+  percent = 250;
+  w.redisplay(12);
+  EXPECT_EQ(ui::test::shownText(r, 12), "100");  // clamped to the range
+  ui::test::click(r, 11);
+  w.update();
+  EXPECT_EQ(password, "secret-typed-too-lo");
+  EXPECT_EQ(transfer, 1);
+  EXPECT_FALSE(w.updatingAll());
+  (void)sawUpdatingAll;
+  w.close();
+}
+
+TEST_F(Windows, RequestedRedisplayFromAWorkerCopiesVariablesOnTheWindowThread) {
+  ui::Window w("TESTWIN", "MAIN");
+  ui::Guarded<ui::ZText<256>> path;
+  std::atomic<int> percent{0};
+  w.bind(8, path);
+  w.bind(12, percent);
+  w.open();
+  std::thread([&, r = w.ref()] {
+    for (int i = 0; i <= 100; ++i) {
+      percent = i;
+      path = "/p" + std::to_string(i);
+      ui::requestRedisplay(r);
+    }
+    ui::post(r, ui::event::User);
+  }).join();
+  while (w.accept() && w.event() != ui::event::User) {
+  }
+  pump();
+  EXPECT_EQ(ui::test::shownText(w.ref(), 12), "100");
+  EXPECT_EQ(ui::test::shownText(w.ref(), 8), "/p100");
+}
+
+TEST_F(Windows, TreeListShowsQueueByLevelHidesCollapsedDescendantsAndReadsOnlyWhenChanged) {
+  ui::Window w("TESTWIN", "MAIN");
+  ui::Queue<TreeRec> tree;
+  tree.add(node("ftp.example.org", 4, 1));
+  tree.add(node("pub", 1, 2));
+  tree.add(node("docs", 2, -3));  // collapsed
+  tree.add(node("notes.txt", 3, 4, "1 KB"));
+  tree.add(node("readme.txt", 3, 3, "12 bytes"));
+  tree.add(node("zeta", 2, 2));
+
+  struct Counting : ui::ListSource {
+    explicit Counting(const ui::Queue<TreeRec>& q) : inner(q, treeCells) {}
+    std::uint64_t version() const override { return inner.version(); }
+    std::vector<std::vector<ui::Cell>> rows() const override {
+      ++reads;
+      return inner.rows();
+    }
+    ui::QueueListSource<TreeRec> inner;
+    mutable int reads = 0;
+  };
+  auto source = std::make_shared<Counting>(tree);
+  w.bindList(13, source);
+  w.setIconList(13, {"~openfold.ico", "~clsdfold.ico", "~files10.ico", "~entirnet.ico"});
+  w.open();
+  const ui::WindowRef r = w.ref();
+  EXPECT_EQ(ui::test::shownRows(r, 13), (std::vector<std::string>{"ftp.example.org\t", "pub\t", "docs\t",
+                                                                  "readme.txt\t12 bytes", "zeta\t"}));
+  const int reads = source->reads;
+  w.redisplay();
+  w.redisplay(13);
+  EXPECT_EQ(source->reads, reads);
+
+  // Selection: positions are the queue's, hidden rows included.
+  w.selectRow(13, 5);
+  EXPECT_EQ(w.selectedRow(13), 5);
+  EXPECT_EQ(ui::test::shownText(r, 13), "readme.txt\t12 bytes");
+  TreeRec docs;
+  tree.get(3, docs);
+  docs.LEVEL = 3;  // expand
+  tree.put(3, docs);
+  w.redisplay();
+  EXPECT_EQ(source->reads, reads + 1);
+  EXPECT_EQ(ui::test::shownRows(r, 13).size(), 6u);
+  EXPECT_EQ(w.selectedRow(13), 5);  // kept across the new rows
+
+  // Icons come from the icon list by number.
+  auto* view = static_cast<QTreeView*>(w.impl().widget(13));
+  EXPECT_FALSE(view->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+  EXPECT_TRUE(view->model()->index(0, 1).data(Qt::DecorationRole).isNull());
+
+  // Right button: the row under it is highlighted (selection changed), then the alert.
+  ASSERT_TRUE(ui::test::clickRow(r, 13, 2, ui::key::MouseRight));
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  EXPECT_EQ(next(w), ui::event::NewSelection);
+  EXPECT_EQ(w.control(), 13);
+  EXPECT_EQ(next(w), ui::event::Alert);
+  EXPECT_EQ(ui::keyCode(), ui::key::MouseRight);
+  EXPECT_EQ(w.selectedRow(13), 2);
+  ASSERT_TRUE(ui::test::clickRow(r, 13, 2, ui::key::MouseLeftDouble));
+  EXPECT_EQ(next(w), ui::event::Alert);
+  EXPECT_EQ(ui::keyCode(), ui::key::MouseLeftDouble);
+  EXPECT_FALSE(ui::test::clickRow(r, 13, 99));
+
+  // Emptied: nothing highlighted, nothing shown.
+  tree.free();
+  w.redisplay(13);
+  EXPECT_TRUE(ui::test::shownRows(r, 13).empty());
+  EXPECT_EQ(w.selectedRow(13), 0);
+  w.close();
+}
+
+TEST_F(Windows, DropListChoosesARowAndHomeKeyReturnsAListToItsFirstRow) {
+  struct Drive {
+    ui::ZText<2> DRIVE;
+    int32_t ICON;
+  };
+  ui::Queue<Drive> drives;
+  drives.add({"C", 2});
+  drives.add({"D", 3});
+  ui::Queue<TreeRec> files;
+  for (int i = 0; i < 5; ++i) files.add(node("file" + std::to_string(i), 0, 1));
+  ui::Window w("TESTWIN", "MAIN");
+  w.bindList(14, drives, [](const Drive& d) {
+    return std::vector<ui::Cell>{d.DRIVE.str(), std::int64_t{d.ICON}};
+  });
+  w.bindList(17, files, [](const TreeRec& r) { return std::vector<ui::Cell>{r.NAME.str()}; });
+  w.setIconList(14, {"~SMDSKET.ICO", "~SMDISK.ICO", "~SMNETWRK.ICO", "~SMCD.ICO", "~SMRAM.ICO"});
+  w.open();
+  w.selectRow(14, 1);
+  ASSERT_TRUE(ui::test::clickRow(w.ref(), 14, 2));
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  EXPECT_EQ(next(w), ui::event::Accepted);
+  EXPECT_EQ(w.control(), 14);
+  EXPECT_EQ(w.selectedRow(14), 2);
+  EXPECT_EQ(ui::test::shownText(w.ref(), 14), "D");
+
+  w.selectRow(17, 4);
+  w.select(17);
+  ui::pressKey(ui::key::Home);
+  EXPECT_EQ(ui::keyCode(), ui::key::Home);
+  EXPECT_EQ(w.selectedRow(17), 4);  // a keystroke arrives when the loop runs
+  EXPECT_EQ(next(w), ui::event::NewSelection);
+  EXPECT_EQ(w.selectedRow(17), 1);
+}
+
+TEST_F(Windows, AHundredThousandRowListRedisplaysQuickly) {
+  ui::Queue<TreeRec> tree;
+  tree.add(node("root", 4, 1));
+  for (int i = 1; i < 100000; ++i) tree.add(node("entry" + std::to_string(i), i % 10 ? 3 : 2, 2, "1 KB"));
+  ui::Window w("TESTWIN", "MAIN");
+  w.bindList(13, tree, treeCells);
+  w.open();
+  w.selectRow(13, 50000);
+  TreeRec r;
+  tree.get(2, r);
+  r.NAME = "changed";
+  tree.put(2, r);
+  const auto t0 = std::chrono::steady_clock::now();
+  w.redisplay();
+  pump();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("redisplay of a changed 100,000-row list: %lld ms\n", static_cast<long long>(ms));
+  EXPECT_LT(ms, 3000);
+  EXPECT_EQ(w.selectedRow(13), 50000);
+  EXPECT_EQ(ui::test::shownRows(w.ref(), 13).size(), 100000u);
+  // Collapsing the root hides every other row.
+  tree.get(1, r);
+  r.LEVEL = -1;
+  tree.put(1, r);
+  w.redisplay(13);
+  EXPECT_EQ(ui::test::shownRows(w.ref(), 13).size(), 1u);
+}
+
+TEST_F(Windows, ControlAndWindowProperties) {
+  ui::Window w("TESTWIN", "MAIN");
+  EXPECT_EQ(w.firstControl(), 1);
+  EXPECT_EQ(w.lastControl(), 17);
+  EXPECT_EQ(w.controlKind(1), ui::kind::CheckBox);
+  EXPECT_EQ(w.controlKind(4), ui::kind::Entry);
+  EXPECT_EQ(w.controlKind(8), ui::kind::DisplayText);
+  EXPECT_EQ(w.controlKind(9), ui::kind::OptionGroup);
+  EXPECT_EQ(w.controlKind(10), ui::kind::Radio);
+  EXPECT_EQ(w.controlKind(13), ui::kind::List);
+  EXPECT_EQ(w.controlKind(14), ui::kind::DropList);
+  EXPECT_EQ(w.controlKind(15), ui::kind::Image);
+  EXPECT_EQ(w.controlKind(99), ui::kind::None);
+  w.open();
+  w.enable(2, false);
+  EXPECT_FALSE(w.isEnabled(2));
+  EXPECT_FALSE(ui::test::click(w.ref(), 2));
+  w.enable(9, false);
+  EXPECT_FALSE(w.isEnabled(10));  // an option group takes its radios along
+  w.enable(9, true);
+  EXPECT_TRUE(w.isEnabled(10));
+  EXPECT_EQ(w.image(15), "~SMDISK.ICO");
+  w.setImage(15, "~SMCD.ICO");
+  EXPECT_EQ(w.image(15), "~SMCD.ICO");
+  w.setImage(15, "~NO-SUCH-ICON.ICO");  // a generic icon, not a crash
+  w.setText(3, "Host:");
+  EXPECT_EQ(ui::test::shownText(w.ref(), 3), "Host:");
+  w.setTitle("UPLOAD");
+  EXPECT_EQ(w.title(), "UPLOAD");
+  EXPECT_EQ(w.impl().topWidget()->windowTitle(), "UPLOAD");
+  w.setPosition({10, 20, 400, 250});
+  EXPECT_EQ(w.position(), (ui::Rect{10, 20, 400, 250}));
+}
+
+TEST_F(Windows, DeferredMovesApplyTogetherAndKeepWidthKeepsTheWidth) {
+  ui::Window w("TESTWIN", "MAIN");
+  w.open();
+  auto& impl = w.impl();
+  const QRect before2 = impl.widget(2)->geometry();
+  w.setDeferredMoves(2);
+  w.setControlPosition(2, {10, 13, 90, 15});
+  EXPECT_EQ(w.controlPosition(2), (ui::Rect{10, 13, 90, 15}));
+  EXPECT_EQ(impl.widget(2)->geometry(), before2);  // not yet
+  EXPECT_EQ(w.deferredMoves(), 1);
+  w.setControlPosition(3, {3, 40, 60, 10}, true);
+  EXPECT_EQ(w.deferredMoves(), 0);
+  EXPECT_NE(impl.widget(2)->geometry(), before2);
+  EXPECT_EQ(w.controlPosition(3), (ui::Rect{3, 40, 51, 10}));
+
+  w.setDeferredMoves(-1);
+  w.setControlPosition(2, {20, 13, 90, 15});
+  w.setControlPosition(2, {30, 13, 90, 15});
+  const QRect held = impl.widget(2)->geometry();
+  EXPECT_EQ(w.deferredMoves(), -1);
+  w.setDeferredMoves(0);
+  EXPECT_NE(impl.widget(2)->geometry(), held);
+  EXPECT_EQ(impl.widget(2)->x(), static_cast<int>(std::lround(30 * impl.unitX())));
+}
+
+TEST_F(Windows, ResizingRaisesResizedWithTheNewSize) {
+  ui::Window w("TESTWIN", "MAIN");
+  w.open();
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  ASSERT_TRUE(ui::test::resizeTo(w.ref(), 600, 400));
+  pump();
+  EXPECT_EQ(next(w), ui::event::Resized);
+  EXPECT_EQ(w.position().width, 600);
+  EXPECT_EQ(w.position().height, 400);
+}
+
+TEST_F(Windows, FrameCarriesOutStandardEntriesAndHoldsLaterWindowsAsChildren) {
+  ui::Window frame("TESTWIN", "FRAME");
+  frame.open();
+  const ui::WindowRef f = frame.ref();
+  EXPECT_EQ(next(frame), ui::event::OpenWindow);
+  EXPECT_EQ(frame.controlKind(-5), ui::kind::MenuItem);
+  EXPECT_EQ(frame.controlKind(-4), ui::kind::Menu);
+
+  ui::Window child("TESTWIN", "MAIN");
+  child.open();
+  ASSERT_NE(qobject_cast<QMdiSubWindow*>(child.impl().topWidget()), nullptr);
+  ui::Window other("TESTWIN", "SMALL");
+  other.open();
+  EXPECT_TRUE(ui::test::chooseMenu(f, -11));  // tile
+  EXPECT_TRUE(ui::test::chooseMenu(f, -12));  // cascade
+  EXPECT_TRUE(ui::test::chooseMenu(f, -13));  // arrange icons
+
+  // Clipboard on the focused entry.
+  child.select(4);
+  static_cast<QLineEdit*>(child.impl().widget(4))->setFocus();
+  ui::test::enterText(child.ref(), 4, "copied");
+  static_cast<QLineEdit*>(child.impl().widget(4))->selectAll();
+  QWidget* entry = child.impl().widget(4);
+  entry->activateWindow();
+  entry->setFocus();
+  if (QApplication::focusWidget() == entry) {
+    EXPECT_TRUE(ui::test::chooseMenu(f, -9));
+    EXPECT_EQ(QApplication::clipboard()->text(), "copied");
+  }
+
+  EXPECT_TRUE(ui::test::chooseMenu(f, -2));
+  EXPECT_EQ(ui::test::standardDialogsShown(), std::vector<std::string>{"printsetup"});
+  EXPECT_TRUE(ui::test::chooseMenu(f, -14));
+  const auto help = ui::test::messagesShown();
+  ASSERT_EQ(help.size(), 1u);
+  EXPECT_NE(help[0].text.find("No help file"), std::string::npos);
+
+  // Program entries reach the program; standard ones do not.
+  EXPECT_TRUE(ui::test::chooseMenu(f, -5));
+  frame.enable(-5, false);
+  EXPECT_FALSE(ui::test::chooseMenu(f, -5));
+  EXPECT_TRUE(ui::test::chooseMenu(f, -3));  // exit
+  EXPECT_EQ(next(frame), ui::event::Accepted);
+  EXPECT_EQ(frame.control(), -5);
+  EXPECT_EQ(next(frame), ui::event::CloseWindow);
+  other.close();
+  child.close();
+  frame.close();
+}
+
+TEST_F(Windows, AChildsCloseBoxInsideTheFrameClosesTheChildOnly) {
+  ui::Window frame("TESTWIN", "FRAME");
+  frame.open();
+  ui::Window child("TESTWIN", "SMALL");
+  child.open();
+  EXPECT_EQ(next(child), ui::event::OpenWindow);
+  static_cast<QMdiSubWindow*>(child.impl().topWidget())->close();
+  EXPECT_EQ(next(child), ui::event::CloseWindow);
+  child.close();
+  EXPECT_TRUE(frame.isOpen());
+  // A frame closed under an open child takes the child's widgets: the child just closes.
+  ui::Window orphan("TESTWIN", "SMALL");
+  orphan.open();
+  frame.close();
+  EXPECT_EQ(next(orphan), ui::event::OpenWindow);
+  EXPECT_EQ(next(orphan), ui::event::CloseWindow);
+  orphan.setStatus(0, "nothing to show it");
+  orphan.close();
+}
+
+TEST_F(Windows, DialogIsATopLevelModalWindowOverItsOwner) {
+  ui::Window w("TESTWIN", "SMALL");
+  w.open();
+  ui::Window d("TESTWIN", "ASK");
+  d.open();
+  EXPECT_TRUE(d.impl().topWidget()->isWindow());
+  EXPECT_EQ(d.impl().topWidget()->windowModality(), Qt::ApplicationModal);
+  d.close();
+  w.close();
+}
+
+// ---- Loud failures ------------------------------------------------------------------------------------
+
+void buildBad(const char* json, const char* window) {
+  ui::test::headlessDialogs(true);
+  ui::addWindowDefinitions(json);
+  ui::Window w("BAD", window);
+}
+
+TEST(Definitions, BadOnesHaltNamingModuleWindowAndControl) {
+  threadsafeDeathTests();
+  ASSERT_TRUE(ui::start());
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[10,10],
+                "controls":[{"number":3,"kind":"lst","at":[1,1,5,5]}]}]})",
+                       "W"),
+              ::testing::ExitedWithCode(1), "BAD, window W, control 3: unknown kind \"lst\"");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[100,100],"controls":[
+                {"number":1,"kind":"button","at":[0,0,20,10]},
+                {"number":2,"kind":"list","at":[10,5,20,20],"format":"20L@s5@"}]}]})",
+                       "W"),
+              ::testing::ExitedWithCode(1), "BAD, window W, control 2: overlaps control 1");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[100,100],"controls":[
+                {"number":1,"kind":"button","at":[0,0,20,10]},
+                {"number":1,"kind":"button","at":[50,50,20,10]}]}]})",
+                       "W"),
+              ::testing::ExitedWithCode(1), "control 1: number used twice");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[100,100],"controls":[
+                {"number":4,"kind":"list","at":[0,0,20,10],"format":"81X~Name~@s59@"}]}]})",
+                       "W"),
+              ::testing::ExitedWithCode(1), "control 4: bad list format");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[100,100],"controls":[
+                {"number":5,"kind":"entry","picture":"@q9","at":[0,0,20,10]}]}]})",
+                       "W"),
+              ::testing::ExitedWithCode(1), "control 5: bad picture");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[100,100],"controls":[
+                {"number":6,"kind":"button","txet":"typo","at":[0,0,20,10]}]}]})",
+                       "W"),
+              ::testing::ExitedWithCode(1), "control 6: unknown field \"txet\"");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[)", "W"), ::testing::ExitedWithCode(1),
+              "Window definition BAD: not a definition module");
+  EXPECT_EXIT(buildBad(R"({"module":"BAD","windows":[{"name":"W","size":[10,10]}]})", "NOPE"),
+              ::testing::ExitedWithCode(1), "BAD: no window named NOPE");
+}
+
+TEST(Definitions, ContainersMayHoldWhatLiesWhollyInside) {
+  ASSERT_TRUE(ui::start());
+  ui::addWindowDefinitions(R"({"module":"GOOD","windows":[{"name":"W","size":[200,100],"controls":[
+      {"number":1,"kind":"frame","at":[3,65,163,12]},
+      {"number":2,"kind":"display","picture":"@s255","at":[5,67,158,9]},
+      {"number":3,"kind":"option","text":"Transfer","at":[170,0,30,40]},
+      {"number":4,"kind":"radio","text":"A","group":3,"at":[172,10]},
+      {"number":5,"kind":"radio","text":"B","group":3,"at":[172,20,20,8]},
+      {"number":6,"kind":"button","text":"touching","at":[3,77,20,10]}]}]})");
+  ui::Window w("good", "w");  // names match without regard to case
+  EXPECT_EQ(w.controlKind(5), ui::kind::Radio);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// The user's actions and what the window shows, for tests.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTreeView>
+
+#include "app.h"
+#include "listmodel.h"
+#include "qtext.h"
+#include "registry.h"
+#include "window_impl.h"
+
+namespace ui::test {
+namespace {
+
+// Runs f with the window's implementation on its thread; false when the window is gone.
+template <typename F>
+auto onWindow(WindowRef ref, F f) -> decltype(f(std::declval<WindowImpl&>())) {
+  using R = decltype(f(std::declval<WindowImpl&>()));
+  R result{};
+  if (!detail::findWindow(ref)) return result;  // stale: no need to wait for the window's thread
+  detail::runOnGui(
+      [&] {
+        if (auto w = detail::findWindow(ref); w && w->impl) result = f(*w->impl);
+      },
+      true);
+  return result;
+}
+
+std::vector<std::string> rowsOf(QWidget* widget, bool onlyCurrent) {
+  std::vector<std::string> out;
+  detail::ListModel* model = nullptr;
+  int current = -1;
+  if (auto* v = qobject_cast<QTreeView*>(widget)) {
+    model = dynamic_cast<detail::ListModel*>(v->model());
+    current = v->currentIndex().isValid() ? v->currentIndex().row() : -1;
+  } else if (auto* b = qobject_cast<QComboBox*>(widget)) {
+    model = dynamic_cast<detail::ListModel*>(b->model());
+    current = b->currentIndex();
+  }
+  if (!model) return out;
+  if (onlyCurrent) {
+    if (current >= 0) out.push_back(model->rowText(current));
+    return out;
+  }
+  for (int r = 0; r < model->rowCount(); ++r) out.push_back(model->rowText(r));
+  return out;
+}
+
+}  // namespace
+
+bool chooseMenu(WindowRef window, int number) {
+  return onWindow(window, [&](WindowImpl& w) { return w.chooseMenu(number); });
+}
+
+bool click(WindowRef window, int control) {
+  return onWindow(window, [&](WindowImpl& w) { return w.click(control); });
+}
+
+bool enterText(WindowRef window, int control, std::string_view text) {
+  const std::string t(text);
+  return onWindow(window, [&](WindowImpl& w) { return w.enterText(control, t); });
+}
+
+bool clickRow(WindowRef window, int control, int row, int keyCode) {
+  return onWindow(window, [&](WindowImpl& w) { return w.clickRow(control, row, keyCode); });
+}
+
+bool closeBox(WindowRef window) {
+  return onWindow(window, [&](WindowImpl& w) {
+    w.userClose();
+    return true;
+  });
+}
+
+bool resizeTo(WindowRef window, int width, int height) {
+  return onWindow(window, [&](WindowImpl& w) {
+    QWidget* top = w.topWidget();
+    if (!top) return false;
+    const QSize target = w.pixels({0, 0, width, height});
+    const QSize now = w.clientPixels();
+    top->resize(top->size() + (target - now));
+    return true;
+  });
+}
+
+std::string shownText(WindowRef window, int control) {
+  return onWindow(window, [&](WindowImpl& w) -> std::string {
+    QWidget* widget = w.widget(control);
+    if (!widget) return {};
+    if (auto* e = qobject_cast<QLineEdit*>(widget)) return detail::ss(e->text());
+    if (auto* l = qobject_cast<QLabel*>(widget)) return detail::ss(l->text());
+    if (auto* c = qobject_cast<QCheckBox*>(widget)) return c->isChecked() ? "1" : "0";
+    if (auto* r = qobject_cast<QRadioButton*>(widget)) return r->isChecked() ? "1" : "0";
+    if (auto* b = qobject_cast<QAbstractButton*>(widget)) return detail::ss(b->text());
+    if (auto* p = qobject_cast<QProgressBar*>(widget)) return std::to_string(p->value());
+    if (w.controlKind(control) == kind::OptionGroup) return w.chosenValue(control);
+    if (auto* g = qobject_cast<QGroupBox*>(widget)) return detail::ss(g->title());
+    auto rows = rowsOf(widget, true);
+    return rows.empty() ? std::string() : rows.front();
+  });
+}
+
+std::vector<std::string> shownRows(WindowRef window, int control) {
+  return onWindow(window, [&](WindowImpl& w) { return rowsOf(w.widget(control), false); });
+}
+
+std::string shownStatus(WindowRef window, int visibleZone) {
+  return onWindow(window, [&](WindowImpl& w) { return w.zoneText(visibleZone); });
+}
+
+}  // namespace ui::test

@@ -1,0 +1,108 @@
+// The few widget classes a window is made of.
+#pragma once
+
+#include <QEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+namespace ui {
+class WindowImpl;
+}
+
+namespace ui::detail {
+
+// The client area: controls sit on it at their dialog-unit positions; its size is the window's.
+class Content final : public QWidget {
+ public:
+  Content(QSize hint, std::function<void()> resized) : hint_(hint), resized_(std::move(resized)) {}
+  void setHint(QSize hint) {
+    hint_ = hint;
+    updateGeometry();
+  }
+  QSize sizeHint() const override { return hint_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QWidget::resizeEvent(e);
+    if (resized_) resized_();
+  }
+
+ private:
+  QSize hint_;
+  std::function<void()> resized_;
+};
+
+// An application frame's client area.
+class FrameArea final : public QMdiArea {
+ public:
+  explicit FrameArea(QSize hint) : hint_(hint) {}
+  void setHint(QSize hint) {
+    hint_ = hint;
+    updateGeometry();
+  }
+  QSize sizeHint() const override { return hint_; }
+
+ private:
+  QSize hint_;
+};
+
+// The window itself (top-level, or inside a frame's sub-window). The close box and activation go to
+// the window's event queue; only the runtime really closes it.
+class Shell final : public QMainWindow {
+ public:
+  Shell(std::function<void()> closeBox, std::function<void()> activated)
+      : closeBox_(std::move(closeBox)), activated_(std::move(activated)) {}
+  void detach() {
+    closeBox_ = nullptr;
+    activated_ = nullptr;
+  }
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void changeEvent(QEvent* e) override;
+
+ private:
+  std::function<void()> closeBox_, activated_;
+};
+
+class SubWindow final : public QMdiSubWindow {
+ public:
+  explicit SubWindow(std::function<void()> closeBox) : closeBox_(std::move(closeBox)) {}
+  void detach() { closeBox_ = nullptr; }
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  std::function<void()> closeBox_;
+};
+
+// A status bar zone: asks for its width in dialog units but yields when the bar is narrower.
+class ZoneLabel final : public QLabel {
+ public:
+  explicit ZoneLabel(int width) : width_(width) { setTextFormat(Qt::PlainText); }
+  QSize sizeHint() const override {
+    return {width_ > 0 ? width_ : QLabel::sizeHint().width(), QLabel::sizeHint().height()};
+  }
+  QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+ private:
+  int width_;
+};
+
+// Runs a function for the events of one object it watches; returning true swallows the event.
+class Filter final : public QObject {
+ public:
+  Filter(QObject* parent, std::function<bool(QObject*, QEvent*)> f) : QObject(parent), f_(std::move(f)) {}
+  bool eventFilter(QObject* watched, QEvent* e) override { return f_(watched, e); }
+
+ private:
+  std::function<bool(QObject*, QEvent*)> f_;
+};
+
+}  // namespace ui::detail
