@@ -14,7 +14,8 @@ Run::~Run() {
 }
 
 void Run::begin() {
-  if (retryThread_.joinable()) retryThread_.join();  // a run whose wait ran out
+  stop();  // a run that was never ended, or whose wait ran out
+  if (retryThread_.joinable()) retryThread_.join();
   {
     std::lock_guard lock(mutex_);
     running_ = true;

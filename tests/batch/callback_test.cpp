@@ -36,10 +36,12 @@ std::string fileText(const std::string& path) {
   return s.str();
 }
 
-std::vector<std::string> linesOf(const std::string& path) {
+// The failures in the batch trace.
+std::vector<std::string> failuresIn(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("!\t", 0) == 0) lines.push_back(line.substr(2));
   return lines;
 }
 
@@ -102,16 +104,15 @@ class CallbackTest : public testing::Test {
 
   std::string zone(int z) const { return ui::status(MainWindow.load(), z); }
 
-  // Events the window receives until a marker posted now arrives or the window closes.
-  std::vector<int> eventsUntilNow() {
+  // Events the window receives until a marker posted now arrives (true) or its loop ends (false).
+  bool eventsUntilNow(std::vector<int>& events) {
     constexpr int kMarker = ui::event::User + 77;
     window_->post(kMarker);
-    std::vector<int> events;
     while (window_->accept()) {
-      if (window_->event() == kMarker) break;
+      if (window_->event() == kMarker) return true;
       events.push_back(window_->event());
     }
-    return events;
+    return false;
   }
 
   std::unique_ptr<ui::Window> window_;
@@ -227,9 +228,9 @@ TEST_F(CallbackTest, TheLastDownloadFinishesTheBatchAndClosesItsWindow) {
   EXPECT_EQ(zone(1), "Request completed");
   EXPECT_EQ(BatchState.load(), StateFinished);
   EXPECT_EQ(BatchPercent.load(), 0);
-  const std::vector<int> events = eventsUntilNow();
+  std::vector<int> events;
+  EXPECT_FALSE(eventsUntilNow(events)) << "the window's loop must end";
   EXPECT_NE(std::find(events.begin(), events.end(), ui::event::CloseWindow), events.end());
-  EXPECT_FALSE(window_->isOpen());
 }
 
 TEST_F(CallbackTest, AFinishedUploadWithEntriesLeftConnectsForTheNext) {
@@ -262,7 +263,7 @@ TEST_F(CallbackTest, AFailedConnectIsRetriedAfterAGrowingPauseUntilTheBatchEnds)
   RUNINTERNETCONNECT();
   std::vector<std::chrono::steady_clock::duration> attempts;
   while (std::chrono::steady_clock::now() - start < 1700ms) {
-    const auto lines = linesOf(trace.path());
+    const auto lines = failuresIn(trace.path());
     while (attempts.size() < lines.size()) attempts.push_back(std::chrono::steady_clock::now() - start);
     std::this_thread::sleep_for(5ms);
   }
@@ -271,14 +272,14 @@ TEST_F(CallbackTest, AFailedConnectIsRetriedAfterAGrowingPauseUntilTheBatchEnds)
   EXPECT_LE(attempts.size(), 5u);
   EXPECT_GT(attempts[2] - attempts[1], attempts[1] - attempts[0]);
   EXPECT_EQ(BatchState.load(), StateConnectingPut);
-  for (const std::string& line : linesOf(trace.path()))
-    EXPECT_EQ(line.rfind("!\tconnect to ", 0), 0u) << line;
+  for (const std::string& line : failuresIn(trace.path()))
+    EXPECT_EQ(line.rfind("connect to ", 0), 0u) << line;
 
   TheRun.stop();
   ASSERT_TRUE(TheRun.waitIdle(2s));
-  const std::size_t after = linesOf(trace.path()).size();
+  const std::size_t after = failuresIn(trace.path()).size();
   std::this_thread::sleep_for(Run::kLongestPause / 4);
-  EXPECT_EQ(linesOf(trace.path()).size(), after) << "no retry once the batch has ended";
+  EXPECT_EQ(failuresIn(trace.path()).size(), after) << "no retry once the batch has ended";
 }
 
 TEST_F(CallbackTest, AnImmediateTransferFailureCountsAsThatTransfersCompletion) {
@@ -300,10 +301,10 @@ TEST_F(CallbackTest, AnImmediateTransferFailureCountsAsThatTransfersCompletion) 
   EXPECT_EQ(BatchRemotePath.get().view(), "/incoming/a.txt");
   EXPECT_EQ(BatchLocalPath.get().view(), "C:\\nowhere\\a.txt");
   EXPECT_EQ(BatchState.load(), StateGetting);
-  for (int i = 0; i < 200 && linesOf(trace.path()).empty(); ++i) std::this_thread::sleep_for(5ms);
-  const auto lines = linesOf(trace.path());
+  for (int i = 0; i < 200 && failuresIn(trace.path()).empty(); ++i) std::this_thread::sleep_for(5ms);
+  const auto lines = failuresIn(trace.path());
   ASSERT_FALSE(lines.empty()) << "the failure was never taken as a completion";
-  EXPECT_EQ(lines[0].rfind("!\tdownload of /incoming/a.txt failed", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].rfind("download of /incoming/a.txt failed", 0), 0u) << lines[0];
 }
 
 TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
