@@ -1,5 +1,7 @@
 #include "batch/callback.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -12,6 +14,18 @@
 
 namespace batch {
 namespace {
+
+// The connection being retired while the batch waits to connect again, or 0.
+std::atomic<uint32_t> RetiringConnection{0};
+
+// How long the next connect waits for the retired connection to close. Closing takes a QUIT and its
+// reply; a server that does not answer it must not hold the batch up for its whole timeout.
+constexpr std::chrono::seconds kRetireLimit{2};
+
+void connectOnceRetired(uint32_t connection) {
+  uint32_t expected = connection;
+  if (RetiringConnection.compare_exchange_strong(expected, 0)) RUNINTERNETCONNECT();
+}
 
 std::string describeFailure(Run::Request kind, DWORD error) {
   std::string what;
@@ -32,13 +46,33 @@ std::string describeFailure(Run::Request kind, DWORD error) {
                  " ", engine::internetErrorText(error));
 }
 
+// Closes the connection just used and connects again once it has gone. The two do not overlap:
+// a server that tears a session down while it accepts the next one can lose the new one (pyftpdlib
+// in active mode unregisters a data socket's old descriptor, which the new session may already hold).
+void retireThenConnect() {
+  const uint32_t connection = hBatchFtp.exchange(0);
+  if (connection != 0) {
+    uint32_t latest = connection;
+    hConnection.compare_exchange_strong(latest, 0);
+    RetiringConnection = connection;
+    if (InternetCloseHandle(INET_HANDLE(connection))) {
+      TheRun.after(kRetireLimit, [connection] {
+        Run::Step step(TheRun);
+        if (step) connectOnceRetired(connection);
+      });
+      return;
+    }
+    RetiringConnection = 0;  // it was gone already: no HANDLE_CLOSING will come
+  }
+  RUNINTERNETCONNECT();
+}
+
 // After a transfer: the next entry's connect, or the end of the batch.
 void moveOn(int16_t connectState) {
   if (BatchPosition.load() < BatchCount.load()) {
     BatchPercent = 0;
     BatchState = connectState;
-    retireConnection();
-    RUNINTERNETCONNECT();
+    retireThenConnect();
   } else {
     finishBatch();
     ui::postToThread(MainThread.load(), ui::event::CloseWindow);
@@ -49,11 +83,12 @@ void moveOn(int16_t connectState) {
 bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   if (result.dwError != 0) {
     if (tracing()) traceFailure(describeFailure(kind, result.dwError));
-    retireConnection();
-    if (kind == Run::Request::Connect)
+    if (kind == Run::Request::Connect) {
+      retireConnection();
       TheRun.after(TheRun.nextPause(), [] { RUNINTERNETCONNECT(); });
-    else
-      RUNINTERNETCONNECT();
+    } else {
+      retireThenConnect();
+    }
     return false;
   }
   // A completion that no request of this batch is waiting for moves nothing: only the request in
@@ -92,7 +127,7 @@ std::optional<DWORD> countOf(const void* info, DWORD length) {
   return n;
 }
 
-void handleNotification(DWORD status, const void* info, DWORD length, Run::Request kind) {
+void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   if (auto text = notificationText(status)) BatchStatusText = *text;
   switch (status) {
     case INTERNET_STATUS_REQUEST_SENT:
@@ -109,6 +144,9 @@ void handleNotification(DWORD status, const void* info, DWORD length, Run::Reque
         std::memcpy(&handle, info, sizeof handle);  // dwResult, the first field
         hBatchFtp = static_cast<uint32_t>(handle);
       }
+      break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      if (handle != 0 && handle == RetiringConnection.load()) connectOnceRetired(handle);
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       INTERNET_ASYNC_RESULT result{0, ERROR_INTERNET_INTERNAL_ERROR};  // a completion without its result
@@ -211,7 +249,7 @@ void batchStatusCallback(HINTERNET hInternet, DWORD_PTR, DWORD dwInternetStatus,
   if (dwInternetStatus == INTERNET_STATUS_REQUEST_COMPLETE) kind = TheRun.completed(handle);
   Run::Step step(TheRun, handle);
   if (!step) return;
-  handleNotification(dwInternetStatus, lpvStatusInformation, dwStatusInformationLength, kind);
+  handleNotification(handle, dwInternetStatus, lpvStatusInformation, dwStatusInformationLength, kind);
 }
 
 void putNextFile() { transferNext(true); }
@@ -258,7 +296,7 @@ void completeAtOnce(Run::Request kind, DWORD result, DWORD error) {
     Run::Step step(TheRun);
     if (!step) return;
     const INTERNET_ASYNC_RESULT completion{result, error};
-    handleNotification(INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion, kind);
+    handleNotification(0, INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion, kind);
   });
 }
 

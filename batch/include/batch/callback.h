@@ -49,7 +49,8 @@ void issueConnect();
 // thread, so that the batch moves on exactly as if the FTP layer had delivered it.
 void completeAtOnce(Run::Request kind, DWORD result, DWORD error);
 // Closes the connection of the request that just completed: each file has a connection of its own,
-// and a long list must not hold one open per file until the batch ends.
+// and a long list must not hold one open per file until the batch ends. (After a finished transfer
+// the next connect also waits until the connection has closed.)
 void retireConnection();
 
 }  // namespace batch

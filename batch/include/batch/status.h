@@ -5,10 +5,12 @@
 // Zones 0 and 2 share the left one, which shows the step ("Connecting to ...", "Download complete"),
 // then the byte count of the transfer in flight, and "Finished" at the end; zone 1 has the right one,
 // with the file being checked or moved and the latest notification. The two never compete for a zone
-// in the middle of a transfer, where the count and the notifications change together. When the environment variable NIMBO_BATCH_TRACE names a file, every zone text and
-// every check and failed request of a batch is also appended to it, one line each: the zone number, a
-// tab and the text; "?", the path looked up, whether it was found and its size, tab-separated; or
-// "!", a tab and what failed. Failed files are otherwise passed over silently.
+// in the middle of a transfer, where the count and the notifications change together. When the environment
+// variable NIMBO_BATCH_TRACE names a file, every zone text and every check and failed request of a batch is
+// also appended to it, one line each: the zone number, a tab and the text; "?", the path looked up, whether
+// it was found and its size, tab-separated; or
+// "!", a tab and what failed (tabs and line ends in a text written as \t, \r, \n). Failed files are
+// otherwise passed over silently.
 #pragma once
 
 #include <cstdint>
