@@ -2,6 +2,7 @@
 // remote one, or downloads them the other way, one after the other, each over a connection of its
 // own, in a small window that closes by itself after the last file. It runs on the caller's thread
 // and returns when its window has closed; the status callback moves the batch meanwhile.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -23,6 +24,9 @@ constexpr int kList = 1;
 constexpr int kPath = 3;
 constexpr int kProgress = 4;
 constexpr int32_t kResponse = 2;
+
+// The batch context is one set for the process: a second batch while one runs would take it over.
+std::atomic<bool> inBatch{false};
 
 // How long End batch waits for the request in flight to end once its handle is closed. Closing
 // cancels at once; this only bounds a layer that fails to.
@@ -124,6 +128,13 @@ extern "C" NIMBO_API void UPLDNL_AS(const char* server, const char* userName, co
                                     const char* remoteDirectory, const char* localDirectory,
                                     const char* fileList, uint8_t passive, uint8_t direction) {
   using namespace batch;
+  if (inBatch.exchange(true)) {
+    std::fprintf(stderr, "UPLDNL_AS: a batch is already running\n");
+    return;
+  }
+  struct Leave {
+    ~Leave() { inBatch = false; }
+  } leave;
   if (!ui::start()) {
     std::fprintf(stderr, "UPLDNL_AS: no window can be opened: %s\n", ui::startError().c_str());
     return;
