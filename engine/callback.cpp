@@ -28,6 +28,17 @@ std::optional<T> leading(LPVOID info, DWORD length, std::size_t size = sizeof(T)
 // dwResult and dwError, without the padding after them.
 constexpr std::size_t kAsyncResultSize = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
 
+// A command's connection is of no use once the command has ended. Left open, it would stay logged in
+// until the next listing closes the session, and a server that allows few connections from one address
+// would refuse the next download.
+void closeCommandConnection() {
+  const std::uint32_t connection = hFtp.exchange(0);
+  if (connection == 0) return;
+  std::uint32_t latest = connection;
+  hConnection.compare_exchange_strong(latest, 0);
+  InternetCloseHandle(INET_HANDLE(connection));
+}
+
 }  // namespace
 
 std::string_view statusTextOf(DWORD status) {
@@ -115,6 +126,7 @@ void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
       break;
     case state::GetRunning:
       ui::setStatus(window, 0, "Download complete");
+      closeCommandConnection();
       finishTransfer(state::Idle);
       readLocalFiles();
       ui::setStatus(window, 0, "Done");
@@ -170,6 +182,7 @@ void finishTransfer(std::int16_t nextState) {
 
 void failRequest(DWORD error) {
   ErrorText = internetErrorText(error).clip();
+  closeCommandConnection();
   ui::message(ErrorText.get().clip(), "OrinFTP Client Error", ui::IDI_ASTERISK, ui::BUTTON_OK);
   // The next transfer starts its count afresh, not where the failed one stopped.
   bProgressStarted = 0;

@@ -1,7 +1,9 @@
 #include "engine/tree.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/callback.h"
 #include "engine/commands.h"
@@ -54,8 +56,9 @@ void appendFound(const WIN32_FIND_DATAA& data, ui::WindowRef window) {
 bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b) {
   const std::string_view x = a.FULLPATHNAME.clip(), y = b.FULLPATHNAME.clip();
   const std::size_t n = std::min(x.size(), y.size());
-  for (std::size_t i = 0; i < n; ++i)
-    if (x[i] != y[i]) return rank(x[i]) < rank(y[i]);
+  const auto differ = std::mismatch(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin());
+  if (differ.first != x.begin() + static_cast<std::ptrdiff_t>(n))
+    return rank(*differ.first) < rank(*differ.second);
   return x.size() < y.size();
 }
 
@@ -80,16 +83,21 @@ void insertListing(std::string_view parentPath) {
       tree.add(root);
       return;
     }
-    tree.sort(treeOrder);
+    // Only this file changes the tree, always in order; checking is far cheaper than sorting a
+    // large tree again before every listing.
+    bool sorted = true;
+    for (std::size_t pos = 2; sorted && pos <= tree.count(); ++pos)
+      sorted = !treeOrder(*tree.at(pos), *tree.at(pos - 1));
+    if (!sorted) tree.sort(treeOrder);
     DirectoryListRecord probe, parentNode;
     probe.FULLPATHNAME = parent;
     // Entries of a node that is gone (the tree emptied meanwhile) have nowhere to go.
     if (tree.getByKey(probe, treeOrder, parentNode) == 0) return;
     const std::int32_t level = std::abs(parentNode.TREELEVEL) + 1;
+    DirectoryListRecord node;
     for (const FoundFilesRecord& entry : entries) {
       const std::string fullPath = ui::cat(parent, "/", entry.FILENAME.clip());
       if (fullPath.size() > FullPath::capacity) continue;
-      DirectoryListRecord node;
       node.ATTRIBUTE = static_cast<std::int32_t>(entry.ATTRIBUTE);
       node.TREELEVEL = level;
       node.ICONFIELD = node.ATTRIBUTE == kDirectoryAttribute ? icon::ClosedFolder : icon::File;

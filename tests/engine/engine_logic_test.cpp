@@ -1,5 +1,5 @@
-// The engine's own logic, without a server: size texts, remote paths, tree order and insertion, node
-// actions that list nothing.
+// The engine's logic without a server: size texts, remote paths, tree order and insertion, node actions
+// that list nothing, the status callback fed by hand, and commands refused before they reach a server.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,219 +17,146 @@ namespace {
 using namespace engine;
 
 TEST(SizeText, BoundariesAndSign) {
-  EXPECT_EQ(sizeText(0).str(), "");
-  EXPECT_EQ(sizeText(1).str(), "1 bytes");
-  EXPECT_EQ(sizeText(1023).str(), "1023 bytes");
-  EXPECT_EQ(sizeText(1024).str(), "1 KB");
-  EXPECT_EQ(sizeText(2047).str(), "1 KB");
-  EXPECT_EQ(sizeText(1048576).str(), "1,024 KB");
-  EXPECT_EQ(sizeText(2147483647).str(), "2,097,151 KB");
-  // 2 GiB and more arrive as negative 32-bit sizes.
-  EXPECT_EQ(sizeText(-5).str(), "-5 bytes");
-  EXPECT_EQ(sizeText(-2147483647 - 1).str(), "-2147483648 bytes");
+  const std::vector<std::pair<std::int32_t, std::string>> cases = {
+      {0, ""},
+      {1023, "1023 bytes"},
+      {1024, "1 KB"},
+      {2047, "1 KB"},
+      {1048576, "1,024 KB"},
+      {2147483647, "2,097,151 KB"},
+      {-5, "-5 bytes"},  // 2 GiB and more arrive negative
+      {-2147483647 - 1, "-2147483648 bytes"}};
+  for (const auto& [size, text] : cases) EXPECT_EQ(sizeText(size).str(), text) << size;
 }
 
 TEST(RemotePaths, PlacingUploadAndParent) {
   EXPECT_EQ(placeIn("/", "a.txt"), "/a.txt");
   EXPECT_EQ(placeIn("/pub", "a.txt  "), "/pub/a.txt");
-  EXPECT_EQ(uploadTarget("/", "a.txt"), "a.txt");  // the root takes the bare name
+  EXPECT_EQ(uploadTarget("/", "a.txt"), "a.txt");
   EXPECT_EQ(uploadTarget("/pub", "a.txt"), "/pub/a.txt");
   EXPECT_EQ(parentOf("/pub/src/old"), "/pub/src");
-  EXPECT_EQ(parentOf("/pub"), "/");  // directly under the root
-  EXPECT_EQ(parentOf("/"), "/");
+  EXPECT_EQ(parentOf("/pub"), "/");
 }
 
-class Tree : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ServerName = "srv";
-    DirectoryList.free();
-    FoundFiles.free();
-    insertListing("srv");
+void listed(std::string_view parent, std::vector<std::pair<std::string, std::uint32_t>> entries) {
+  FoundFiles.free();
+  for (auto& [name, attribute] : entries) {
+    FoundFilesRecord r;
+    r.FILENAME = name;
+    r.ATTRIBUTE = attribute;
+    r.SIZE = 2048;
+    FoundFiles.add(r);
   }
-  void TearDown() override { ServerName = kDefaultServerName; }
+  insertListing(parent);
+}
 
-  static void found(std::vector<std::pair<std::string, std::uint32_t>> entries) {
-    FoundFiles.free();
-    for (auto& [name, attribute] : entries) {
-      FoundFilesRecord r;
-      r.FILENAME = name;
-      r.ATTRIBUTE = attribute;
-      r.SIZE = 2048;
-      FoundFiles.add(r);
-    }
-  }
-  static std::vector<std::string> paths() {
-    std::vector<std::string> out;
-    for (const auto& r : DirectoryList.snapshot()) out.emplace_back(r.FULLPATHNAME.view());
-    return out;
-  }
-  static DirectoryListRecord node(std::string_view path, std::int32_t* index = nullptr) {
-    DirectoryListRecord r;
-    const auto all = DirectoryList.snapshot();
-    for (std::size_t i = 0; i < all.size(); ++i)
-      if (all[i].FULLPATHNAME == path) {
-        if (index) *index = static_cast<std::int32_t>(i + 1);
-        return all[i];
-      }
-    ADD_FAILURE() << "no node " << path;
-    return r;
-  }
-};
+DirectoryListRecord node(std::string_view path) {
+  DirectoryListRecord r;
+  EXPECT_NE(DirectoryList.find([&](const auto& n) { return n.FULLPATHNAME == path; }, r), 0u) << path;
+  return r;
+}
 
-TEST_F(Tree, RootThenEntriesInTreeOrder) {
+TEST(Tree, GrowsInTreeOrderAndLeavesOutWhatCannotBeNamed) {
+  ServerName = "srv";
+  DirectoryList.free();
+  listed("srv", {{"ignored", 0x80}});  // an empty tree takes the root only
   ASSERT_EQ(DirectoryList.count(), 1u);
-  const auto root = node("srv");
-  EXPECT_EQ(root.ICONFIELD, icon::Server);
-  EXPECT_EQ(root.TREELEVEL, 1);
-  EXPECT_EQ(root.ATTRIBUTE, 16);
+  EXPECT_EQ(node("srv").ICONFIELD, icon::Server);
 
   // "pub.txt" and "pub-old" share a prefix with "pub": its children must still follow it directly.
-  found({{"pub.txt", 0x80}, {"pub", 16}, {"pub-old", 16}, {"ro-dir", 16 | 1}});
-  insertListing("srv");
-  found({{"z", 0x80}, {"a", 16}});
-  insertListing("srv/pub");
-  EXPECT_EQ(paths(), (std::vector<std::string>{"srv", "srv/pub", "srv/pub/a", "srv/pub/z", "srv/pub-old",
-                                               "srv/pub.txt", "srv/ro-dir"}));
+  listed("srv", {{"pub.txt", 0x80}, {"pub", 16}, {"pub-old", 16}, {"ro-dir", 16 | 1}});
+  listed("srv/pub", {{"z", 0x80}, {"a", 16}});
+  listed("srv/gone", {{"x", 0x80}});  // a parent that is not there takes nothing
+  std::vector<std::string> paths;
+  for (const auto& r : DirectoryList.snapshot()) paths.emplace_back(r.FULLPATHNAME.view());
+  EXPECT_EQ(paths, (std::vector<std::string>{"srv", "srv/pub", "srv/pub/a", "srv/pub/z", "srv/pub-old",
+                                             "srv/pub.txt", "srv/ro-dir"}));
   const auto a = node("srv/pub/a");
   EXPECT_EQ(a.TREELEVEL, 3);
   EXPECT_EQ(a.ICONFIELD, icon::ClosedFolder);
-  EXPECT_EQ(a.NAME.str(), "a");
   EXPECT_EQ(a.SIZESTR.str(), "2 KB");
-  EXPECT_EQ(a.WASENUMERATED, 0);
-  EXPECT_EQ(node("srv/ro-dir").ICONFIELD, icon::File);  // 16 plus other bits is not a directory
-}
+  EXPECT_EQ(node("srv/ro-dir").ICONFIELD, icon::File);  // 16 plus other bits is a file
 
-TEST_F(Tree, LongNamesCutAndUnfittingPathsLeftOut) {
-  const std::string longName(100, 'n');
-  FoundFilesRecord r;
-  r.FILENAME = longName;
-  EXPECT_EQ(r.FILENAME.length(), 79u);
-  found({{longName, 0x80}, {std::string(79, 'd'), 16}});
-  insertListing("srv");
-  EXPECT_EQ(node("srv/" + std::string(79, 'n')).NAME.length(), 79u);
+  // Names are cut at 79; a fourth level of such names would not fit a full path of 259 and is left out.
+  const std::string d(100, 'd');
+  listed("srv", {{d, 16}});
+  std::string parent = "srv/" + d.substr(0, 79);
+  EXPECT_EQ(node(parent).NAME.length(), 79u);
+  for (int level = 0; level < 3; ++level, parent += "/" + d.substr(0, 79)) listed(parent, {{d, 16}});
+  EXPECT_EQ(DirectoryList.count(), 10u);
 
-  // Four levels of 79 characters do not fit a full path of 259: the fourth is not shown at all.
-  std::string parent = "srv/" + std::string(79, 'd');
-  for (int level = 0; level < 3; ++level) {
-    found({{std::string(79, 'd'), 16}});
-    insertListing(parent);
-    parent += "/" + std::string(79, 'd');
-  }
-  EXPECT_EQ(DirectoryList.count(), 5u);
-  for (const auto& p : paths()) EXPECT_LE(p.size(), 259u);
-}
-
-TEST_F(Tree, EntriesOfAMissingParentGoNowhere) {
-  found({{"x", 0x80}});
-  insertListing("srv/gone");
-  EXPECT_EQ(DirectoryList.count(), 1u);
-}
-
-TEST_F(Tree, NodeActionsThatListNothing) {
-  found({{"pub", 16}, {"readme.txt", 0x80}});
-  insertListing("srv");
-  found({{"notes.txt", 0x80}});
-  insertListing("srv/pub");
-  std::int32_t index = 0;
-  auto pub = node("srv/pub", &index);
-  pub.ICONFIELD = icon::OpenFolder;
-  pub.WASENUMERATED = 1;
-  DirectoryList.put(index, pub);
-
-  TreeIndex = index;
-  nodeAction(pub);  // collapse
-  auto collapsed = node("srv/pub");
-  EXPECT_EQ(collapsed.ICONFIELD, icon::ClosedFolder);
-  EXPECT_EQ(collapsed.TREELEVEL, -2);
+  // A file's directory, and the root's, become the current remote directory.
+  nodeAction(node("srv/pub/z"));
   EXPECT_EQ(RemoteDirectory.get().str(), "/pub");
-
-  OperationState = state::Idle;
-  nodeAction(collapsed);  // reopen: listed already, so nothing is listed
-  EXPECT_EQ(node("srv/pub").ICONFIELD, icon::OpenFolder);
-  EXPECT_EQ(node("srv/pub").TREELEVEL, 2);
-  EXPECT_EQ(DirectoryList.count(), 4u);
-  EXPECT_EQ(OperationState.load(), state::Idle);
-
-  nodeAction(node("srv/pub/notes.txt"));
-  EXPECT_EQ(RemoteDirectory.get().str(), "/pub");
-  nodeAction(node("srv/readme.txt"));
+  nodeAction(node("srv/pub.txt"));
   EXPECT_EQ(RemoteDirectory.get().str(), "/");
-  RemoteDirectory = "/pub";
-  nodeAction(node("srv"));
-  EXPECT_EQ(RemoteDirectory.get().str(), "/");
-  EXPECT_EQ(relativePathOf("srv"), "/");
-  EXPECT_EQ(relativePathOf("srv/pub/notes.txt"), "/pub/notes.txt");
+  ServerName = kDefaultServerName;
 }
 
-TEST(StatusCallback, TextsHandlesAndCompletionsOutsideACommand) {
+TEST(StatusCallback, NotificationsFedByHand) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
   enginetest::StandInWindow window;
-  statusCallback(nullptr, 1, INTERNET_STATUS_RESOLVING_NAME, nullptr, 0);
-  EXPECT_EQ(window.status(1), "Resolving name");
-  statusCallback(nullptr, 1, INTERNET_STATUS_DETECTING_PROXY, nullptr, 0);
+  const auto notify = [](DWORD status, auto value, DWORD length) {
+    statusCallback(nullptr, 1, status, &value, length);
+  };
+  window.window().setStatus(1, "Resolving name");
+  notify(INTERNET_STATUS_DETECTING_PROXY, 0, 0);  // not described: clears the line
   EXPECT_EQ(window.status(1), "");
-
-  INTERNET_ASYNC_RESULT created{0x1234, 0};
-  statusCallback(nullptr, 1, INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
-  EXPECT_EQ(hFtp.load(), 0x1234u);
-  EXPECT_EQ(window.status(1), "Handle created");
-  DWORD shortData = 7;
-  statusCallback(nullptr, 1, INTERNET_STATUS_HANDLE_CREATED, &shortData, 2);  // less than a handle
+  notify(INTERNET_STATUS_HANDLE_CREATED, INTERNET_ASYNC_RESULT{0x1234, 0}, sizeof(INTERNET_ASYNC_RESULT));
+  notify(INTERNET_STATUS_HANDLE_CREATED, DWORD{7}, 2);  // less than a handle: not read
   EXPECT_EQ(hFtp.load(), 0x1234u);
 
   OperationState = state::Idle;
-  INTERNET_ASYNC_RESULT done{TRUE, 0};
-  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, &done, sizeof done);
+  notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, sizeof(INTERNET_ASYNC_RESULT));
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(window.status(1), "Request completed");
   EXPECT_TRUE(ui::test::messagesShown().empty());
-
   // A completion too short to say how it ended is a failure, not a success.
   OperationState = state::DeleteRunning;
-  window.window().setStatus(1, "before");
-  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, &done, 4);
+  notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, 4);
   EXPECT_EQ(OperationState.load(), state::Idle);
-  const auto shown = ui::test::messagesShown();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].caption, "OrinFTP Client Error");
-  EXPECT_EQ(window.status(1), "before");  // the error path leaves the status line alone
-}
+  EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");
 
-TEST(StatusCallback, ProgressSkipsThreeCountsThenAddsUp) {
-  enginetest::StandInWindow window;
+  // Progress: a connect's replies are not a transfer's, nor are the commands sent in a download.
   TransferSize = 1000;
   ProgressLabel = "Received:";
-  bProgressStarted = 0;
-  window.window().setStatus(2, "idle");
-  DWORD bytes = 100;
-  OperationState = state::GetConnecting;  // a connect's replies are not the transfer's
-  statusCallback(nullptr, 1, INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
+  OperationState = state::GetConnecting;
+  notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(bProgressStarted.load(), 0);
-
   OperationState = state::GetRunning;
-  for (int i = 0; i < 3; ++i)
-    statusCallback(nullptr, 1, INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
+  for (int i = 0; i < 3; ++i) notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
+  notify(INTERNET_STATUS_REQUEST_SENT, DWORD{100}, 4);  // not a download's count
   EXPECT_EQ(ProgressTotal.load(), 0);
-  EXPECT_EQ(window.status(2), "idle");
-  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_SENT, &bytes,
-                 sizeof bytes);  // not counted in a download
-  statusCallback(nullptr, 1, INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
-  EXPECT_EQ(ProgressTotal.load(), 100);
+  notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(ProgressPercent.load(), 10);
-  EXPECT_EQ(window.status(2), "Received: 100 bytes.");
-  for (int i = 0; i < 10; ++i)
-    statusCallback(nullptr, 1, INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
+  for (int i = 0; i < 10; ++i) notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(ProgressPercent.load(), 100);  // the closing reply may take it past the size
-
   TransferSize = 0;
-  statusCallback(nullptr, 1, INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
+  notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(ProgressPercent.load(), 0);
   finishTransfer(state::Idle);
-  EXPECT_EQ(OperationState.load(), state::Idle);
-  EXPECT_EQ(bProgressStarted.load(), 0);
   EXPECT_EQ(window.status(2), "Finished");
+}
+
+TEST(Commands, RefusedBeforeTheyReachTheServer) {
+  ui::test::headlessDialogs(true);
+  ui::test::messagesShown();
+  // A path cut to its field would name another file: the command is not started.
+  OperationState = state::Idle;
+  RemoteDirectory = "/" + std::string(250, 'd');
+  startDeleteFile("a-name-that-does-not-fit.txt");
+  EXPECT_EQ(OperationState.load(), state::Idle);
+  EXPECT_EQ(ui::test::messagesShown().at(0).text.rfind("The path is too long:|", 0), 0u);
+
+  // A connect the FTP layer refuses at once gets no completion: it must not leave the state busy.
+  hOpen = 0x7ffffff0;
+  OperationState = state::DeleteConnecting;
+  EXPECT_FALSE(issueConnect());
+  EXPECT_EQ(OperationState.load(), state::Idle);
+  EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");
+  hOpen = 0;
+  RemoteDirectory = "/";
 }
 
 }  // namespace

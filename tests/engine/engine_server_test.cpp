@@ -2,7 +2,6 @@
 // as the client window drives it: session, root listing, folders, the six commands, progress, failures.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,18 +21,19 @@ namespace {
 
 using namespace engine;
 using testsupport::randomBytes;
+using Transitions = std::vector<std::pair<int, int>>;
 
-// One notification as the engine saw it: the state before and after, and what it left behind.
+// One notification as the engine saw it: the state before and after, and the progress it left.
 struct Step {
-  DWORD status = 0;
+  DWORD status = 0, bytes = 0;
   std::int16_t before = 0, after = 0;
-  DWORD bytes = 0;
   std::int32_t total = 0, percent = 0;
   std::string progressText;
 };
 
-std::mutex traceMutex;
-std::vector<Step> trace;
+// Never destroyed: the FTP layer's delivery threads are not joined at exit.
+std::mutex& traceMutex = *new std::mutex;
+std::vector<Step>& trace = *new std::vector<Step>;
 
 void tracingCallback(HINTERNET h, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
   Step step;
@@ -50,17 +50,16 @@ void tracingCallback(HINTERNET h, DWORD_PTR context, DWORD status, LPVOID info, 
   trace.push_back(step);
 }
 
-std::vector<Step> traced(std::optional<DWORD> status = std::nullopt,
-                         std::optional<std::int16_t> before = std::nullopt) {
+std::vector<Step> traced(DWORD status, std::optional<std::int16_t> before = std::nullopt) {
   std::lock_guard lock(traceMutex);
   std::vector<Step> out;
   for (const Step& s : trace)
-    if ((!status || s.status == *status) && (!before || s.before == *before)) out.push_back(s);
+    if (s.status == status && (!before || s.before == *before)) out.push_back(s);
   return out;
 }
 
-std::vector<std::pair<int, int>> completions() {
-  std::vector<std::pair<int, int>> out;
+Transitions completions() {
+  Transitions out;
   for (const Step& s : traced(INTERNET_STATUS_REQUEST_COMPLETE)) out.emplace_back(s.before, s.after);
   return out;
 }
@@ -78,16 +77,14 @@ class EngineOnServer : public ::testing::TestWithParam<std::string> {
     server_->makeDirectory("old");
     testsupport::writeFile(local_ / "upload.bin", randomBytes(100000, 4));
     localDirectory_ = kernel::windowsPath(local_.path().string()) + "\\";
-
     window_.emplace();
     ui::test::messagesShown();
     installWindowHooks({{}, [this] { ++localReads_; }});
-    ServerName = server_->address();
+    ServerName = address_ = server_->address();
     UserName = server_->user();
     Password = server_->password();
     AgentName = kAgentName;
     bPassive = 1;
-    address_ = server_->address();
   }
   void TearDown() override {
     closeSession();
@@ -96,52 +93,42 @@ class EngineOnServer : public ::testing::TestWithParam<std::string> {
     ServerName = kDefaultServerName;
   }
 
+  bool connected() {
+    return window_->waitUntil(
+        [] { return bActiveSession.load() == 1 && OperationState.load() == state::Idle; });
+  }
   void connectToServer() {
     openSession();
     connect();
-    ASSERT_TRUE(window_->waitUntil([] {
-      return bActiveSession.load() == 1 && OperationState.load() == state::Idle;
-    })) << server_->log();
+    ASSERT_TRUE(connected()) << server_->log();
   }
-
-  // Starts a command with the trace on and waits until it has ended.
-  std::vector<std::pair<int, int>> run(const std::function<void()>& start) {
+  // Starts a command with the trace on and waits until it has ended; its state transitions.
+  Transitions run(const std::function<void()>& start) {
     {
       std::lock_guard lock(traceMutex);
       trace.clear();
     }
     InternetSetStatusCallback(INET_HANDLE(hOpen.load()), tracingCallback);
     start();
-    const bool ended = window_->waitUntil([] {
+    EXPECT_TRUE(window_->waitUntil([] {
       const auto done = completions();
       return OperationState.load() == state::Idle && !done.empty() && done.back().second == state::Idle;
-    });
-    EXPECT_TRUE(ended) << server_->log();
+    })) << server_->log();
     return completions();
   }
 
-  DirectoryListRecord node(std::string_view relative, std::int32_t* index = nullptr) {
+  DirectoryListRecord node(std::string_view relative) {
+    DirectoryListRecord r;
     const std::string full = relative == "/" ? address_ : address_ + std::string(relative);
-    const auto all = DirectoryList.snapshot();
-    for (std::size_t i = 0; i < all.size(); ++i)
-      if (all[i].FULLPATHNAME == full) {
-        if (index) *index = static_cast<std::int32_t>(i + 1);
-        return all[i];
-      }
-    ADD_FAILURE() << "no node " << full;
-    return {};
+    TreeIndex = static_cast<std::int32_t>(
+        DirectoryList.find([&](const auto& n) { return n.FULLPATHNAME == full; }, r));
+    EXPECT_NE(TreeIndex.load(), 0) << full;
+    return r;
   }
   bool hasNode(std::string_view relative) {
+    DirectoryListRecord r;
     const std::string full = address_ + std::string(relative);
-    for (const auto& r : DirectoryList.snapshot())
-      if (r.FULLPATHNAME == full) return true;
-    return false;
-  }
-  void open(std::string_view relative) {
-    std::int32_t index = 0;
-    const auto picked = node(relative, &index);
-    TreeIndex = index;
-    nodeAction(picked);
+    return DirectoryList.find([&](const auto& n) { return n.FULLPATHNAME == full; }, r) != 0;
   }
   std::vector<std::string> relativePaths() {
     std::vector<std::string> out;
@@ -156,130 +143,93 @@ class EngineOnServer : public ::testing::TestWithParam<std::string> {
   std::atomic<int> localReads_{0};
 };
 
-TEST_P(EngineOnServer, ConnectListsTheRootAndDisconnectEmptiesTheTree) {
+TEST_P(EngineOnServer, ConnectListsTheRootFoldersOnceAndDisconnectEmptiesTheTree) {
   openSession();
-  EXPECT_NE(hOpen.load(), 0u);
-  EXPECT_EQ(bSessionOpen.load(), 1);
-  EXPECT_EQ(TransferType.load(), FTP_TRANSFER_TYPE_BINARY);
-
   ServerName = "   ";
   const auto stateBefore = OperationState.load();
   connect();
-  auto shown = ui::test::messagesShown();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "Please enter a server name!");
+  EXPECT_EQ(ui::test::messagesShown().at(0).text, "Please enter a server name!");
   EXPECT_EQ(OperationState.load(), stateBefore);
-  EXPECT_EQ(DirectoryList.count(), 0u);
 
   ServerName = address_;
   connect();
-  ASSERT_TRUE(
-      window_->waitUntil([] { return bActiveSession.load() == 1 && OperationState.load() == state::Idle; }));
+  ASSERT_TRUE(connected());
   EXPECT_TRUE(window_->waitUntil([&] {
     const auto seen = window_->events();
     return std::find(seen.begin(), seen.end(), ui::event::User) != seen.end();
   }));
-  std::vector<std::string> names;
-  for (const auto& f : FoundFiles.snapshot()) names.emplace_back(f.FILENAME.view());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"old", "pub", "pub.txt", "readme.txt"}));
-
+  EXPECT_EQ(FoundFiles.count(), 4u);
   EXPECT_EQ(relativePaths(), (std::vector<std::string>{"/", "/old", "/pub", "/pub.txt", "/readme.txt"}));
-  const auto root = node("/");
-  EXPECT_EQ(root.NAME.str(), address_);
-  EXPECT_EQ(root.ICONFIELD, icon::Server);
-  const auto pub = node("/pub");
-  EXPECT_EQ(pub.ICONFIELD, icon::ClosedFolder);
-  EXPECT_EQ(pub.TREELEVEL, 2);
-  EXPECT_EQ(pub.ATTRIBUTE, 16);
-  EXPECT_EQ(node("/readme.txt").ICONFIELD, icon::File);
+  EXPECT_EQ(node("/").NAME.str(), address_);
+  EXPECT_EQ(node("/pub").ICONFIELD, icon::ClosedFolder);
   EXPECT_EQ(node("/readme.txt").SIZESTR.str(), "1 KB");
   EXPECT_EQ(node("/pub.txt").SIZESTR.str(), "10 bytes");
-  EXPECT_EQ(RemoteDirectory.get().str(), "/");
   EXPECT_EQ(window_->status(3), "");
 
-  const auto session = hOpen.load();
-  connect();  // already active: nothing
-  EXPECT_EQ(hOpen.load(), session);
-  EXPECT_EQ(OperationState.load(), state::Idle);
-
-  disconnect();
-  EXPECT_EQ(hConnection.load(), 0u);
-  EXPECT_EQ(hOpen.load(), session);
-  EXPECT_EQ(DirectoryList.count(), 0u);
-  EXPECT_EQ(FoundFiles.count(), 0u);
-  EXPECT_EQ(bActiveSession.load(), 0);
-  EXPECT_EQ(bSessionOpen.load(), 1);
-
-  connect();  // a new root listing, from an empty tree
-  ASSERT_TRUE(
-      window_->waitUntil([] { return bActiveSession.load() == 1 && OperationState.load() == state::Idle; }));
-  EXPECT_EQ(DirectoryList.count(), 5u);
-
-  closeSession();
-  EXPECT_EQ(hOpen.load(), 0u);
-  EXPECT_EQ(DirectoryList.count(), 0u);
-  EXPECT_EQ(bActiveSession.load(), 0);
-  EXPECT_EQ(bSessionOpen.load(), 0);
-}
-
-TEST_P(EngineOnServer, FolderIsListedOnceAndKeepsItsChildrenWhenCollapsed) {
-  connectToServer();
-  const auto session = hOpen.load();
-  open("/pub");
-  EXPECT_NE(hOpen.load(), session);  // every listing makes a new session
+  const auto rootSession = hOpen.load();
+  nodeAction(node("/pub"));
+  EXPECT_NE(hOpen.load(), rootSession);  // every listing makes a new session
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(RemoteDirectory.get().str(), "/pub");
   EXPECT_EQ(relativePaths(), (std::vector<std::string>{"/", "/old", "/pub", "/pub/big.bin", "/pub/notes.txt",
                                                        "/pub.txt", "/readme.txt"}));
   EXPECT_EQ(node("/pub/big.bin").TREELEVEL, 3);
   EXPECT_EQ(node("/pub/big.bin").SIZESTR.str(), "292 KB");
-  EXPECT_EQ(node("/pub").WASENUMERATED, 1);
 
-  open("/pub");  // collapse
+  nodeAction(node("/pub"));  // collapse
   EXPECT_EQ(node("/pub").TREELEVEL, -2);
-  EXPECT_EQ(DirectoryList.count(), 7u);
   const auto listed = hOpen.load();
-  open("/pub");  // reopen: no listing
+  nodeAction(node("/pub"));  // reopen: nothing listed
   EXPECT_EQ(hOpen.load(), listed);
   EXPECT_EQ(node("/pub").TREELEVEL, 2);
-  EXPECT_EQ(node("/pub").ICONFIELD, icon::OpenFolder);
   EXPECT_EQ(DirectoryList.count(), 7u);
-}
 
-using Transitions = std::vector<std::pair<int, int>>;
+  connect();  // already active: nothing
+  EXPECT_EQ(hOpen.load(), listed);
+  disconnect();
+  EXPECT_EQ(hConnection.load(), 0u);
+  EXPECT_EQ(hOpen.load(), listed);
+  EXPECT_EQ(DirectoryList.count() + FoundFiles.count(), 0u);
+  EXPECT_EQ(bActiveSession.load(), 0);
+
+  bPassive = 0;
+  connect();  // a new root listing from an empty tree, in active mode this time
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(ConnectFlags.load(), 0u);
+  EXPECT_EQ(DirectoryList.count(), 5u);
+  closeSession();
+  EXPECT_EQ(hOpen.load() + DirectoryList.count() + bActiveSession.load() + bSessionOpen.load(), 0u);
+}
 
 TEST_P(EngineOnServer, DownloadAndUploadCountTheirBytes) {
   connectToServer();
-  open("/pub");
+  nodeAction(node("/pub"));
   EXPECT_EQ(run([&] { startGet(node("/pub/big.bin"), localDirectory_); }), (Transitions{{3, 4}, {4, 1}}));
   EXPECT_EQ(testsupport::readFile(local_ / "big.bin"), randomBytes(300000, 3));
   EXPECT_EQ(localReads_.load(), 1);
+  EXPECT_EQ(hConnection.load() + hFtp.load(), 0u);  // its connection closed, not left logged in
   EXPECT_EQ(window_->status(0), "Done");
   EXPECT_EQ(window_->status(2), "Finished");
-  EXPECT_EQ(ProgressPercent.load(), 0);
 
   // The first three counts open the transfer and are passed over; the rest are added up.
   auto counts = traced(INTERNET_STATUS_RESPONSE_RECEIVED, state::GetRunning);
   ASSERT_GT(counts.size(), 4u);
   std::int64_t expected = 0;
   for (std::size_t i = 0; i < counts.size(); ++i) {
-    if (i < 3) {
-      EXPECT_EQ(counts[i].total, 0);
-      continue;
-    }
-    expected += counts[i].bytes;
+    expected += i < 3 ? 0 : counts[i].bytes;
     EXPECT_EQ(counts[i].total, expected);
-    EXPECT_EQ(counts[i].progressText, "Received: " + std::to_string(expected) + " bytes.");
+    if (i >= 3) {
+      EXPECT_EQ(counts[i].progressText, "Received: " + std::to_string(expected) + " bytes.");
+    }
   }
   EXPECT_GE(expected, 300000);
   EXPECT_EQ(counts.back().percent, 100);
-  EXPECT_EQ(counts[counts.size() / 2].percent, counts[counts.size() / 2].total * 100LL / 300000);
+  EXPECT_EQ(counts[4].percent, counts[4].total * 100LL / 300000);
 
   RemoteDirectory = "/pub";
   EXPECT_EQ(run([&] { startPut("upload.bin  ", 100000, localDirectory_); }), (Transitions{{5, 6}, {6, 1}}));
   EXPECT_EQ(server_->read("pub/upload.bin"), randomBytes(100000, 4));
-  EXPECT_TRUE(hasNode("/pub/upload.bin"));  // the directory was listed again
+  EXPECT_TRUE(hasNode("/pub/upload.bin"));  // listed again
   counts = traced(INTERNET_STATUS_REQUEST_SENT, state::PutRunning);
   ASSERT_GT(counts.size(), 3u);
   EXPECT_EQ(counts.back().progressText, "Sent: " + std::to_string(counts.back().total) + " bytes.");
@@ -296,44 +246,49 @@ TEST_P(EngineOnServer, DownloadAndUploadCountTheirBytes) {
 
 TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
   connectToServer();
-  open("/pub");
+  nodeAction(node("/pub"));
   RemoteDirectory = "/pub";
   EXPECT_EQ(run([] { startCreateDirectory("made"); }), (Transitions{{7, 8}, {8, 1}}));
   EXPECT_TRUE(server_->exists("pub/made"));
   EXPECT_EQ(node("/pub/made").ICONFIELD, icon::ClosedFolder);
-  EXPECT_EQ(RemoteTarget.get().str(), "");
-
+  const auto count = DirectoryList.count();
+  nodeAction(node("/pub/made"));  // empty: listed, and nothing added
+  EXPECT_EQ(DirectoryList.count(), count);
+  EXPECT_EQ(node("/pub/made").WASENUMERATED, 1);
+  RemoteDirectory = "/pub";
   EXPECT_EQ(run([] { startRenameFile("notes.txt", "renamed.txt"); }), (Transitions{{13, 14}, {14, 1}}));
   EXPECT_TRUE(server_->exists("pub/renamed.txt"));
   EXPECT_FALSE(hasNode("/pub/notes.txt"));
-  EXPECT_TRUE(hasNode("/pub/renamed.txt"));
-
   EXPECT_EQ(run([] { startDeleteFile("renamed.txt"); }), (Transitions{{11, 12}, {12, 1}}));
   EXPECT_FALSE(server_->exists("pub/renamed.txt"));
   EXPECT_FALSE(hasNode("/pub/renamed.txt"));
+  EXPECT_EQ(RemoteTarget.get().str(), "");
 
-  // Directly under the root: the root becomes the current directory and is listed again, and the
-  // open folder /pub comes back closed and unlisted.
+  // Directly under the root: the root becomes current and is listed again; the open /pub comes back
+  // closed and unlisted.
   EXPECT_EQ(run([&] { startRemoveDirectory(node("/old")); }), (Transitions{{9, 10}, {10, 1}}));
   EXPECT_FALSE(server_->exists("old"));
   EXPECT_EQ(RemoteDirectory.get().str(), "/");
   EXPECT_EQ(relativePaths(), (std::vector<std::string>{"/", "/pub", "/pub.txt", "/readme.txt"}));
   EXPECT_EQ(node("/pub").WASENUMERATED, 0);
 
-  const auto shown = ui::test::messagesShown();
-  ASSERT_EQ(shown.size(), 4u);
-  EXPECT_EQ(shown[0].text, "New directory was created!");
-  EXPECT_EQ(shown[0].caption, "Orin FTP Client");
-  EXPECT_EQ(shown[1].text, "File was renamed!");
-  EXPECT_EQ(shown[2].text, "File was deleted!");
-  EXPECT_EQ(shown[3].text, "Directory was removed!");
-  for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(shown[i].caption, "FTP Client");
-  for (const auto& m : shown) EXPECT_EQ(m.icon, ui::ICON_NONE);
-
-  const auto count = DirectoryList.count();
+  std::vector<std::string> texts;
+  for (const auto& m : ui::test::messagesShown()) texts.push_back(m.text + " / " + m.caption);
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "New directory was created! / Orin FTP Client", "File was renamed! / FTP Client",
+                       "File was deleted! / FTP Client", "Directory was removed! / FTP Client"}));
   startCreateDirectory("  ");  // an empty name starts nothing
   EXPECT_EQ(OperationState.load(), state::Idle);
-  EXPECT_EQ(DirectoryList.count(), count);
+
+  // A call that completes with a result of 0: no message, yet idle again and listed again.
+  const auto session = hOpen.load();
+  OperationState = state::DeleteRunning;
+  const INTERNET_ASYNC_RESULT noResult{0, 0};
+  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, const_cast<INTERNET_ASYNC_RESULT*>(&noResult),
+                 sizeof noResult);
+  EXPECT_EQ(OperationState.load(), state::Idle);
+  EXPECT_NE(hOpen.load(), session);
+  EXPECT_TRUE(ui::test::messagesShown().empty());
 }
 
 TEST_P(EngineOnServer, FailedCommandShowsTheServerReplyAndReturnsToIdle) {
@@ -357,9 +312,7 @@ TEST_P(EngineOnServer, FailedCommandShowsTheServerReplyAndReturnsToIdle) {
   run([&] { startGet(missing, localDirectory_); });
   EXPECT_EQ(ui::test::messagesShown().size(), 1u);
   EXPECT_FALSE(testsupport::readFile(local_ / "missing.bin"));
-  EXPECT_EQ(bProgressStarted.load(), 0);
-  EXPECT_EQ(ProgressTotal.load(), 0);
-  EXPECT_EQ(ProgressSkip.load(), 0);
+  EXPECT_EQ(bProgressStarted.load() + ProgressTotal.load() + ProgressSkip.load(), 0);
   run([&] { startGet(node("/readme.txt"), localDirectory_); });
   const auto counts = traced(INTERNET_STATUS_RESPONSE_RECEIVED, state::GetRunning);
   ASSERT_GE(counts.size(), 4u);
@@ -369,9 +322,8 @@ TEST_P(EngineOnServer, FailedCommandShowsTheServerReplyAndReturnsToIdle) {
 
 TEST_P(EngineOnServer, CallbackAfterTheWindowClosedLeavesItAlone) {
   connectToServer();
-  open("/pub");
+  nodeAction(node("/pub"));
   const ui::WindowRef closed = window_->ref();
-  InternetSetStatusCallback(INET_HANDLE(hOpen.load()), tracingCallback);
   startGet(node("/pub/big.bin"), localDirectory_);
   window_->close();
   EXPECT_TRUE(window_->waitUntil([] { return OperationState.load() == state::Idle; }));
@@ -390,7 +342,6 @@ TEST(ErrorTexts, ExtendedErrorIsTheServerReply) {
   HINTERNET connection =
       InternetConnectA(session, server->address().c_str(), 0, server->user().c_str(),
                        server->password().c_str(), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-  ASSERT_NE(connection, nullptr);
   ASSERT_FALSE(FtpDeleteFileA(connection, "missing.txt"));
   ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
   const std::string response = lastResponseText().str();
@@ -399,16 +350,13 @@ TEST(ErrorTexts, ExtendedErrorIsTheServerReply) {
 
   ui::test::messagesShown();
   extendedErrorBox(ERROR_NO_MORE_FILES, "InternetFindNextFile");
-  EXPECT_TRUE(ui::test::messagesShown().empty());
   extendedErrorBox(ERROR_INTERNET_EXTENDED_ERROR, "InternetFindNextFile");
   const auto shown = ui::test::messagesShown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "InternetFindNextFile Extd Err: 550 " + response);
   EXPECT_EQ(shown[0].caption, "INTERNET ERROR");
-
-  const std::string cannotConnect = internetErrorText(ERROR_INTERNET_CANNOT_CONNECT).str();
-  EXPECT_FALSE(cannotConnect.empty());
-  EXPECT_EQ(cannotConnect.find_first_of("\r\n"), std::string::npos);
+  const std::string text = internetErrorText(ERROR_INTERNET_CANNOT_CONNECT).str();
+  EXPECT_TRUE(!text.empty() && text.find_first_of("\r\n") == std::string::npos) << text;
   EXPECT_TRUE(internetErrorText(424242).blank());
   InternetCloseHandle(session);
 }

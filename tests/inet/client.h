@@ -29,7 +29,8 @@ struct Completion {
 class Client {
  public:
   explicit Client(DWORD accessType = INTERNET_OPEN_TYPE_DIRECT, const char* proxy = nullptr,
-                  const char* bypass = nullptr) {
+                  const char* bypass = nullptr)
+      : threadsBefore_(inet::activeThreads()) {
     root = InternetOpenA("inet test", accessType, proxy, bypass, INTERNET_FLAG_ASYNC);
     EXPECT_NE(root, nullptr) << GetLastError();
     InternetSetStatusCallback(root, &Recorder::callback);
@@ -37,7 +38,8 @@ class Client {
   ~Client() {
     if (root) InternetCloseHandle(root);
     // The session's thread and the connections' workers end by themselves once closed.
-    EXPECT_TRUE(inet::waitForThreads(0, std::chrono::seconds(10))) << "a thread of the layer hangs";
+    EXPECT_TRUE(inet::waitForThreads(threadsBefore_, std::chrono::seconds(10)))
+        << "a thread of the layer hangs";
   }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -46,6 +48,7 @@ class Client {
   template <typename Call>
   Completion await(Call&& call, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     Completion c;
+    const size_t from = recorder.notes().size();
     c.returned = call();
     c.callError = GetLastError();
     if (c.returned && c.callError != ERROR_IO_PENDING) return c;  // finished on the spot
@@ -53,7 +56,7 @@ class Client {
       c.error = c.callError;
       return c;
     }
-    auto note = recorder.complete(++completes_, limit);
+    auto note = recorder.completeAfter(from, limit);
     if (!note) {
       ADD_FAILURE() << "no REQUEST_COMPLETE within the limit\n" << describe(recorder.notes());
       c.error = 0xffffffff;
@@ -86,7 +89,7 @@ class Client {
   Recorder recorder;
 
  private:
-  size_t completes_ = 0;
+  int threadsBefore_;
 };
 
 }  // namespace inettest

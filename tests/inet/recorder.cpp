@@ -76,6 +76,21 @@ std::optional<Note> Recorder::complete(size_t n, std::chrono::milliseconds limit
   return found;
 }
 
+std::optional<Note> Recorder::completeAfter(size_t from, std::chrono::milliseconds limit) const {
+  std::optional<Note> found;
+  waitUntil(
+      [&](const std::vector<Note>& notes) {
+        for (size_t i = from; i < notes.size(); ++i)
+          if (notes[i].status == INTERNET_STATUS_REQUEST_COMPLETE) {
+            found = notes[i];
+            return true;
+          }
+        return false;
+      },
+      limit);
+  return found;
+}
+
 bool Recorder::waitForClosing(HINTERNET h, std::chrono::milliseconds limit) const {
   return waitUntil(
       [&](const std::vector<Note>& notes) {

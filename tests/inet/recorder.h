@@ -44,6 +44,8 @@ class Recorder {
   std::vector<Note> notes() const;
   // The n-th REQUEST_COMPLETE (from 1), waiting for it.
   std::optional<Note> complete(size_t n, std::chrono::milliseconds limit = 20s) const;
+  // The first REQUEST_COMPLETE among the notes from index `from` on, waiting for it.
+  std::optional<Note> completeAfter(size_t from, std::chrono::milliseconds limit = 20s) const;
   // Waits until `pred` holds for the notes.
   bool waitUntil(const std::function<bool(const std::vector<Note>&)>& pred,
                  std::chrono::milliseconds limit = 20s) const;

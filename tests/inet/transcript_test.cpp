@@ -113,7 +113,7 @@ TEST_F(Transcript, UploadAnnouncesEveryBlockSent) {
   HINTERNET conn = client.connect(server.address(), "ann", "secret");
   ASSERT_NE(conn, nullptr);
   ts::TempDir local;
-  const std::string bytes = ts::randomBytes(200000, 3);
+  const std::string bytes = ts::randomBytes(600000, 3);
   ts::writeFile(local / "up.bin", bytes);
   std::string source = winPath(local / "up.bin");
   const size_t from = client.recorder.notes().size();
@@ -132,10 +132,12 @@ TEST_F(Transcript, UploadAnnouncesEveryBlockSent) {
   EXPECT_EQ(std::vector<DWORD>(seen.begin(), seen.begin() + head.size()), head);
   size_t sum = 0, blocks = 0;
   for (size_t i = head.size(); i < mine.size() && mine[i].status == INTERNET_STATUS_REQUEST_SENT;
-       ++i, ++blocks)
+       ++i, ++blocks) {
     sum += mine[i].count;
+    EXPECT_LE(mine[i].count, 256u * 1024);
+  }
   EXPECT_EQ(sum, bytes.size());
-  EXPECT_EQ(blocks, (bytes.size() + 65535) / 65536);
+  EXPECT_GE(blocks, 3u);
   EXPECT_EQ(mine.back().status, static_cast<DWORD>(INTERNET_STATUS_REQUEST_COMPLETE));
 }
 
@@ -274,12 +276,12 @@ TEST_F(Transcript, CallbackMayCloseItsSessionAndOpenAnother) {
   FaultServer server;
   Client client;
   Recorder second;
-  HINTERNET newRoot = nullptr, newConn = nullptr, oldConn = nullptr;
+  // Written by the callback, read here: the call's result may be stored after its completion came.
+  std::atomic<HINTERNET> newRoot{nullptr}, newConn{nullptr}, oldConn{nullptr};
   client.recorder.inside = [&](const Note& n) {
     if (n.status != INTERNET_STATUS_REQUEST_COMPLETE || newRoot) return;
     oldConn = n.handle;
     EXPECT_TRUE(InternetCloseHandle(client.root));
-    client.root = nullptr;
     newRoot = InternetOpenA("again", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, INTERNET_FLAG_ASYNC);
     InternetSetStatusCallback(newRoot, &Recorder::callback);
     newConn = InternetConnectA(newRoot, server.address().c_str(), 0, "bob", "pw", INTERNET_SERVICE_FTP,
@@ -291,10 +293,12 @@ TEST_F(Transcript, CallbackMayCloseItsSessionAndOpenAnother) {
   auto done = second.complete(1);
   ASSERT_TRUE(done);
   EXPECT_EQ(done->result.dwError, 0u);
-  EXPECT_EQ(done->result.dwResult, reinterpret_cast<DWORD_PTR>(newConn));
+  for (int i = 0; i < 500 && !newConn.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(done->result.dwResult, reinterpret_cast<DWORD_PTR>(newConn.load()));
   EXPECT_TRUE(client.recorder.waitForClosing(oldConn));
   EXPECT_TRUE(InternetCloseHandle(newRoot));
   EXPECT_TRUE(second.waitForClosing(newConn));
+  client.root = nullptr;  // closed by the callback
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 
+#include "kernel/paths.h"
 #include "ui/runtime.h"
 
 namespace fs = std::filesystem;
@@ -217,13 +218,11 @@ class Directories : public ::testing::Test {
     fs::current_path(saved_);
     fs::remove_all(root_);
   }
-  // The Windows path of a host path under the root file system, upper-cased as the client keeps it.
+  // The Windows path of a host path, upper-cased as the client keeps it.
   static std::string windows(const fs::path& p, bool upper = true) {
-    std::string s = "C:" + p.string();
-    for (char& c : s) {
-      if (c == '/') c = '\\';
-      if (upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    std::string s = kernel::windowsPath(p.string());
+    if (upper)
+      for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
   }
   static std::set<std::string> names(const std::vector<ui::DirEntry>& v) {

@@ -9,8 +9,8 @@
 namespace ui {
 namespace {
 
-void fileSystemError(int err) {
-  setError(ERROR_FILE_SYSTEM, "File System Error", std::to_string(err), std::strerror(err));
+void fileSystemError(const detail::hostdir::Failure& f) {
+  setError(ERROR_FILE_SYSTEM, "File System Error", std::to_string(f.code), f.text);
 }
 
 }  // namespace
@@ -18,9 +18,9 @@ void fileSystemError(int err) {
 std::vector<DirEntry> directory(std::string_view pattern, std::uint32_t attributes) {
   std::vector<DirEntry> out;
   std::vector<detail::hostdir::Found> found;
-  int err = 0;
-  if (!detail::hostdir::find(pattern, found, err)) {
-    fileSystemError(err);
+  detail::hostdir::Failure failure;
+  if (!detail::hostdir::find(pattern, found, failure)) {
+    fileSystemError(failure);
     return out;
   }
   // Ordinary, read-only and archived files always; hidden, system and directory entries only when
@@ -47,9 +47,9 @@ std::vector<DirEntry> directory(std::string_view pattern, std::uint32_t attribut
 std::string currentDirectory() { return detail::hostdir::currentDirectory(); }
 
 bool changeDirectory(std::string_view path) {
-  int err = 0;
-  if (path.empty() || !detail::hostdir::changeDirectory(path, err)) {
-    fileSystemError(path.empty() ? ENOENT : err);
+  detail::hostdir::Failure failure{3, "The system cannot find the path specified."};
+  if (path.empty() || !detail::hostdir::changeDirectory(path, failure)) {
+    fileSystemError(failure);
     return false;
   }
   return true;

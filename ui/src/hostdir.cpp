@@ -1,179 +1,96 @@
-// Host directories over POSIX, until the platform layer's path translation is linked in: drive C: is
-// the root file system, and each component of a Windows path is matched exactly first and without
-// regard to case second.
+// Host directories through the kernel layer: its path translation (drives as mount points, components
+// matched exactly first and without regard to case second) and its file search.
 #include "hostdir.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include "kernel/paths.h"
+#include "kernel/winbase.h"
 
 namespace ui::detail::hostdir {
 namespace {
 
-bool sameFolded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+constexpr std::uint64_t kUnixEpochInTicks = 116444736000000000ULL;  // 1970-01-01 in 100 ns since 1601
+
+std::string systemText(DWORD code) {
+  char buf[512] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                 buf, sizeof buf, nullptr);
+  std::string text(buf, n);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "System error " + std::to_string(code) : text;
 }
 
-// Windows wildcards: "*" any run, "?" one character, without regard to case; "*.*" matches every
-// name, and a mask ending in ".*" also matches the name without an extension.
-bool wildMatch(std::string_view mask, std::string_view name) {
-  std::size_t m = 0, n = 0, star = std::string_view::npos, mark = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || std::tolower(static_cast<unsigned char>(mask[m])) ==
-                                                  std::tolower(static_cast<unsigned char>(name[n])))) {
-      ++m;
-      ++n;
-    } else if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      mark = n;
-    } else if (star != std::string_view::npos) {
-      m = star + 1;
-      n = ++mark;
-    } else {
-      return false;
-    }
+struct FindCloser {
+  void operator()(HANDLE h) const {
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
   }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
+};
+
+Found foundOf(const WIN32_FIND_DATAA& d) {
+  Found f;
+  f.name.assign(d.cFileName, ::strnlen(d.cFileName, sizeof d.cFileName));
+  f.attributes = d.dwFileAttributes;
+  f.size = (static_cast<std::int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+  f.modified = static_cast<std::int64_t>((ticks - kUnixEpochInTicks) / 10'000'000);
+  return f;
 }
 
-bool matches(std::string_view mask, std::string_view name) {
-  if (mask == "*.*" || mask == "*") return true;
-  if (wildMatch(mask, name)) return true;
-  if (mask.size() > 2 && mask.substr(mask.size() - 2) == ".*" && name.find('.') == std::string_view::npos)
-    return wildMatch(mask.substr(0, mask.size() - 2), name);
-  return false;
-}
-
-std::string cwd() {
-  std::string buf(4096, '\0');
-  while (!::getcwd(buf.data(), buf.size())) {
-    if (errno != ERANGE) return "/";
-    buf.resize(buf.size() * 2);
-  }
-  buf.resize(std::char_traits<char>::length(buf.c_str()));
-  return buf;
-}
-
-// The existing entry of dir named like name: exactly, else without regard to case.
-std::string resolveComponent(const std::string& dir, const std::string& name) {
-  struct stat st {};
-  const std::string exact = (dir == "/" ? "" : dir) + "/" + name;
-  if (::lstat(exact.c_str(), &st) == 0) return name;
-  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-  if (!d) return name;
-  while (dirent* e = ::readdir(d.get()))
-    if (sameFolded(e->d_name, name)) return e->d_name;
-  return name;
+Failure lastFailure() {
+  const DWORD code = GetLastError();
+  return {static_cast<int>(code), systemText(code)};
 }
 
 }  // namespace
 
-std::optional<std::string> hostPath(std::string_view windowsPath) {
-  if (windowsPath.find('\0') != std::string_view::npos) return std::nullopt;
-  std::string_view rest = windowsPath;
-  std::string base;
-  if (rest.size() >= 2 && rest[1] == ':' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
-    if (std::toupper(static_cast<unsigned char>(rest[0])) != 'C') return std::nullopt;
-    rest.remove_prefix(2);
-    base = "/";
-    if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) base = cwd();  // drive-relative
-  } else if (!rest.empty() && (rest[0] == '\\' || rest[0] == '/')) {
-    base = "/";
-  } else {
-    base = cwd();
-  }
-  std::vector<std::string> parts;
-  {
-    std::string acc = base == "/" ? "" : base;
-    std::size_t pos = 1;
-    while (pos <= acc.size()) {
-      const std::size_t next = acc.find('/', pos);
-      parts.push_back(acc.substr(pos, next == std::string::npos ? std::string::npos : next - pos));
-      if (next == std::string::npos) break;
-      pos = next + 1;
-    }
-    if (!parts.empty() && parts.back().empty()) parts.pop_back();
-  }
-  std::size_t start = 0;
-  while (start <= rest.size()) {
-    std::size_t next = rest.find_first_of("\\/", start);
-    if (next == std::string_view::npos) next = rest.size();
-    const std::string_view comp = rest.substr(start, next - start);
-    if (comp == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!comp.empty() && comp != ".") {
-      std::string dir = "/";
-      for (const auto& p : parts) dir += (dir == "/" ? "" : "/") + p;
-      parts.push_back(resolveComponent(dir, std::string(comp)));
-    }
-    start = next + 1;
-  }
-  std::string out;
-  for (const auto& p : parts) out += "/" + p;
-  return out.empty() ? "/" : out;
-}
+std::optional<std::string> hostPath(std::string_view windowsPath) { return kernel::hostPath(windowsPath); }
 
 std::string currentDirectory() {
-  std::string p = cwd();
-  if (p == "/") return "C:\\";
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return "C:" + p;
+  std::string path(MAX_PATH, '\0');
+  DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(path.size()), path.data());
+  if (n >= path.size()) {
+    path.resize(n);
+    n = GetCurrentDirectoryA(static_cast<DWORD>(path.size()), path.data());
+  }
+  if (n == 0 || n >= path.size()) return {};
+  path.resize(n);
+  // The short form, as the system asks for it; here it is the long form.
+  std::string shortForm(path.size() + 1, '\0');
+  const DWORD s = GetShortPathNameA(path.c_str(), shortForm.data(), static_cast<DWORD>(shortForm.size()));
+  if (s == 0 || s >= shortForm.size()) return path;
+  shortForm.resize(s);
+  return shortForm;
 }
 
-bool changeDirectory(std::string_view path, int& err) {
-  const auto host = hostPath(path);
-  if (!host) {
-    err = ENOENT;
-    return false;
-  }
-  if (::chdir(host->c_str()) != 0) {
-    err = errno;
-    return false;
-  }
-  return true;
+bool changeDirectory(std::string_view path, Failure& failure) {
+  const std::string p(path);
+  if (SetCurrentDirectoryA(p.c_str())) return true;
+  failure = lastFailure();
+  return false;
 }
 
-bool find(std::string_view pattern, std::vector<Found>& out, int& err) {
+bool find(std::string_view pattern, std::vector<Found>& out, Failure& failure) {
   out.clear();
-  const std::size_t sep = pattern.find_last_of("\\/:");
-  const std::string_view dirPart =
-      sep == std::string_view::npos ? std::string_view() : pattern.substr(0, sep + 1);
-  const std::string_view mask = sep == std::string_view::npos ? pattern : pattern.substr(sep + 1);
-  const auto dir = hostPath(dirPart.empty() ? std::string_view(".") : dirPart);
-  if (!dir) {
-    err = ENOENT;
+  const std::string p(pattern);
+  WIN32_FIND_DATAA data{};
+  std::unique_ptr<void, FindCloser> handle(FindFirstFileA(p.c_str(), &data));
+  if (handle.get() == INVALID_HANDLE_VALUE) {
+    handle.release();
+    if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES)
+      return true;  // no match
+    failure = lastFailure();
     return false;
   }
-  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir->c_str()), ::closedir);
-  if (!d) {
-    err = errno;
+  do {
+    Found f = foundOf(data);
+    if (f.name != "." && f.name != "..") out.push_back(std::move(f));
+  } while (FindNextFileA(handle.get(), &data));
+  if (GetLastError() != ERROR_NO_MORE_FILES) {
+    failure = lastFailure();
     return false;
-  }
-  while (dirent* e = ::readdir(d.get())) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == ".." || !matches(mask, name)) continue;
-    const std::string full = (*dir == "/" ? "" : *dir) + "/" + std::string(name);
-    struct stat st {};
-    if (::stat(full.c_str(), &st) != 0 && ::lstat(full.c_str(), &st) != 0) continue;
-    Found f;
-    f.name = name;
-    if (S_ISDIR(st.st_mode)) f.attributes |= 0x10;
-    if (name.front() == '.') f.attributes |= 0x02;
-    if (::access(full.c_str(), W_OK) != 0) f.attributes |= 0x01;
-    if (f.attributes == 0) f.attributes = 0x80;
-    f.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
-    f.modified = static_cast<std::int64_t>(st.st_mtime);
-    out.push_back(std::move(f));
   }
   return true;
 }

@@ -63,6 +63,11 @@ using detail::ss;
 // The frame that windows opened meanwhile become children of (GUI thread only).
 QPointer<WindowImpl> gFrame;
 
+void updateFrameBusy() {
+  if (WindowImpl* frame = gFrame.data(); frame && frame->isOpen())
+    frame->setBusy(detail::latestOpenWindow() != frame);
+}
+
 bool sameFolded(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -320,8 +325,10 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
         if (!quiet_) enqueue(event::NewSelection, n);
       });
       // Right button, double-click and Enter raise the list's alert, with keyCode() telling which.
-      auto* filter = new detail::Filter(v, [this, n, v](QObject* watched, QEvent* e) {
-        if (watched == v->viewport()) {
+      // The viewport is taken now: the filter also sees events while the view is being destroyed.
+      QWidget* viewport = v->viewport();
+      auto* filter = new detail::Filter(v, [this, n, v, viewport](QObject* watched, QEvent* e) {
+        if (watched == viewport) {
           if (e->type() == QEvent::MouseButtonPress &&
               static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
             const QModelIndex index = v->indexAt(static_cast<QMouseEvent*>(e)->position().toPoint());
@@ -343,7 +350,7 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
         }
         return false;
       });
-      v->viewport()->installEventFilter(filter);
+      viewport->installEventFilter(filter);
       v->installEventFilter(filter);
       c.view = v;
       w = v;
@@ -428,6 +435,9 @@ void WindowImpl::open() {
     sub->setWindowIcon(shell_->windowIcon());
     if (!def_->resizable) sub->setWindowFlags(sub->windowFlags() & ~Qt::WindowMaximizeButtonHint);
     frame->mdi_->addSubWindow(sub);
+    QObject::connect(frame->mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* active) {
+      if (active && active == sub_) activated();
+    });
     QObject::connect(sub, &QObject::destroyed, this, [this] {
       // The frame went away under the window: it is closed from now on.
       sub_ = nullptr;
@@ -468,12 +478,13 @@ void WindowImpl::open() {
       shell_->move(screen->availableGeometry().center() - shell_->rect().center());
     }
     shell_->show();
-    shell_->raise();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) shell_->raise();  // it has no stacking
     shell_->activateWindow();
   }
   opened_ = true;
   if (isFrame()) gFrame = this;
   detail::windowOpened(shared_);
+  updateFrameBusy();
   fifo_.push_front({event::OpenWindow, 0, -1, false});
   lastPixels_ = contentPixels();
   for (auto& [number, c] : controls_)
@@ -486,6 +497,7 @@ void WindowImpl::close() {
   if (loop_) loop_->exit(0);
   detail::unregisterWindow(shared_->ref);
   if (gFrame == this) gFrame = nullptr;
+  updateFrameBusy();
   controls_.clear();
   zoneLabels_.clear();
   menuActions_.clear();
@@ -813,9 +825,26 @@ int WindowImpl::selectedRow(int control) const {
   return 0;
 }
 
+void WindowImpl::applyMenuState(int number) {
+  auto it = menuActions_.find(number);
+  if (it == menuActions_.end()) return;
+  const bool program = !it->second->menu() && menuStandard_[number].empty();
+  it->second->setEnabled(!menuDisabled_.count(number) && !(busy_ && program));
+}
+
+void WindowImpl::setBusy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  for (const auto& [number, action] : menuActions_) applyMenuState(number);
+}
+
 void WindowImpl::enable(int control, bool enabled) {
   if (control < 0) {
-    if (auto it = menuActions_.find(control); it != menuActions_.end()) it->second->setEnabled(enabled);
+    if (enabled)
+      menuDisabled_.erase(control);
+    else
+      menuDisabled_.insert(control);
+    applyMenuState(control);
     return;
   }
   Control* c = find(control);
@@ -826,10 +855,7 @@ void WindowImpl::enable(int control, bool enabled) {
 }
 
 bool WindowImpl::isEnabled(int control) const {
-  if (control < 0) {
-    auto it = menuActions_.find(control);
-    return it != menuActions_.end() && it->second->isEnabled();
-  }
+  if (control < 0) return menuActions_.count(control) && !menuDisabled_.count(control);
   const Control* c = find(control);
   return c && c->widget->isEnabled();
 }
@@ -1057,6 +1083,17 @@ std::string WindowImpl::zoneText(int visibleZone) const {
 
 // ---- Window ---------------------------------------------------------------------------------------------
 
+namespace {
+// Widgets live on one thread; a call from another is a programming error better stopped loudly
+// than left to corrupt the window now and then.
+void windowThread(const char* what) {
+  if (!detail::onGuiThread())
+    detail::fatal(std::string("Window::") + what +
+                  " was called from a thread other than the window's (from there use ui::post, ui::setStatus "
+                  "or ui::requestRedisplay)");
+}
+}  // namespace
+
 Window::Window(std::string_view module, std::string_view name) {
   if (!detail::ensureStarted()) halt(1, "Cannot open windows: " + startError());
   if (!detail::onGuiThread())
@@ -1067,46 +1104,127 @@ Window::Window(std::string_view module, std::string_view name) {
 
 Window::~Window() = default;
 
-void Window::bind(int control, Binding binding) { impl_->bind(control, std::move(binding)); }
+void Window::bind(int control, Binding binding) {
+  windowThread("bind");
+  impl_->bind(control, std::move(binding));
+}
 void Window::bindList(int control, std::shared_ptr<ListSource> source) {
   impl_->bindList(control, std::move(source));
 }
-void Window::open() { impl_->open(); }
-void Window::close() { impl_->close(); }
-bool Window::isOpen() const { return impl_->isOpen(); }
+void Window::open() {
+  windowThread("open");
+  impl_->open();
+}
+void Window::close() {
+  windowThread("close");
+  impl_->close();
+}
+bool Window::isOpen() const { return ui::isOpen(impl_->ref()); }
 WindowRef Window::ref() const { return impl_->ref(); }
-bool Window::accept() { return impl_->accept(); }
-int Window::event() const { return impl_->event(); }
-int Window::control() const { return impl_->control(); }
+bool Window::accept() {
+  windowThread("accept");
+  return impl_->accept();
+}
+int Window::event() const {
+  windowThread("event");
+  return impl_->event();
+}
+int Window::control() const {
+  windowThread("control");
+  return impl_->control();
+}
 void Window::post(int event, int control) { ui::post(impl_->ref(), event, control); }
-void Window::redisplay(int control) { impl_->redisplay(control); }
-void Window::update(int control) { impl_->update(control); }
-bool Window::updatingAll() const { return impl_->updatingAll(); }
-void Window::select(int control) { impl_->select(control); }
-void Window::selectRow(int control, int row) { impl_->selectRow(control, row); }
-int Window::selectedRow(int control) const { return impl_->selectedRow(control); }
-void Window::enable(int control, bool enabled) { impl_->enable(control, enabled); }
-bool Window::isEnabled(int control) const { return impl_->isEnabled(control); }
+void Window::redisplay(int control) {
+  // From another thread, a redisplay can only be asked for.
+  if (!detail::onGuiThread()) return requestRedisplay(impl_->ref());
+  impl_->redisplay(control);
+}
+void Window::update(int control) {
+  windowThread("update");
+  impl_->update(control);
+}
+bool Window::updatingAll() const {
+  windowThread("updatingAll");
+  return impl_->updatingAll();
+}
+void Window::select(int control) {
+  windowThread("select");
+  impl_->select(control);
+}
+void Window::selectRow(int control, int row) {
+  windowThread("selectRow");
+  impl_->selectRow(control, row);
+}
+int Window::selectedRow(int control) const {
+  windowThread("selectedRow");
+  return impl_->selectedRow(control);
+}
+void Window::enable(int control, bool enabled) {
+  windowThread("enable");
+  impl_->enable(control, enabled);
+}
+bool Window::isEnabled(int control) const {
+  windowThread("isEnabled");
+  return impl_->isEnabled(control);
+}
 void Window::setIconList(int control, const std::vector<std::string>& icons) {
   impl_->setIconList(control, icons);
 }
-void Window::setImage(int control, std::string_view icon) { impl_->setImage(control, icon); }
-std::string Window::image(int control) const { return impl_->image(control); }
-void Window::setText(int control, std::string_view text) { impl_->setText(control, text); }
-int Window::controlKind(int control) const { return impl_->controlKind(control); }
-int Window::firstControl() const { return impl_->firstControl(); }
-int Window::lastControl() const { return impl_->lastControl(); }
-Rect Window::controlPosition(int control) const { return impl_->controlPosition(control); }
+void Window::setImage(int control, std::string_view icon) {
+  windowThread("setImage");
+  impl_->setImage(control, icon);
+}
+std::string Window::image(int control) const {
+  windowThread("image");
+  return impl_->image(control);
+}
+void Window::setText(int control, std::string_view text) {
+  windowThread("setText");
+  impl_->setText(control, text);
+}
+int Window::controlKind(int control) const {
+  windowThread("controlKind");
+  return impl_->controlKind(control);
+}
+int Window::firstControl() const {
+  windowThread("firstControl");
+  return impl_->firstControl();
+}
+int Window::lastControl() const {
+  windowThread("lastControl");
+  return impl_->lastControl();
+}
+Rect Window::controlPosition(int control) const {
+  windowThread("controlPosition");
+  return impl_->controlPosition(control);
+}
 void Window::setControlPosition(int control, Rect r, bool keepWidth) {
   impl_->setControlPosition(control, r, keepWidth);
 }
-int Window::deferredMoves() const { return impl_->deferredMoves(); }
-void Window::setDeferredMoves(int count) { impl_->setDeferredMoves(count); }
-void Window::setTitle(std::string_view title) { impl_->setTitle(title); }
-std::string Window::title() const { return impl_->title(); }
-Rect Window::position() const { return impl_->position(); }
-void Window::setPosition(Rect r) { impl_->setPosition(r); }
+int Window::deferredMoves() const {
+  windowThread("deferredMoves");
+  return impl_->deferredMoves();
+}
+void Window::setDeferredMoves(int count) {
+  windowThread("setDeferredMoves");
+  impl_->setDeferredMoves(count);
+}
+void Window::setTitle(std::string_view title) {
+  windowThread("setTitle");
+  impl_->setTitle(title);
+}
+std::string Window::title() const {
+  windowThread("title");
+  return impl_->title();
+}
+Rect Window::position() const {
+  windowThread("position");
+  return impl_->position();
+}
+void Window::setPosition(Rect r) {
+  windowThread("setPosition");
+  impl_->setPosition(r);
+}
 void Window::setStatus(int zone, std::string_view text) { ui::setStatus(impl_->ref(), zone, text); }
 std::string Window::status(int zone) const { return ui::status(impl_->ref(), zone); }
-
 }  // namespace ui

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,9 @@ class UIRT_API WindowImpl : public QObject {
   bool clickRow(int control, int row, int key);
   void userResized();
   void activated();
+  // While a window opened after this one is open, this window's own program is away in that
+  // window's loop: its program's menu entries are greyed (the runtime's standard ones still work).
+  void setBusy(bool busy);
 
   // -- For tests of the runtime itself.
   QWidget* widget(int control) const;
@@ -146,6 +150,9 @@ class UIRT_API WindowImpl : public QObject {
   std::map<int, Control> controls_;
   std::map<int, QAction*> menuActions_;
   std::map<int, std::string> menuStandard_;
+  std::set<int> menuDisabled_;  // menu entries the program disabled
+  bool busy_ = false;
+  void applyMenuState(int number);
   std::deque<Pending> fifo_;
   QEventLoop* loop_ = nullptr;
   int event_ = 0, control_ = 0;

@@ -18,6 +18,8 @@ class Canceller {
   void cancel();
   // Clears the flag for the next request.
   void reset();
+  // Gives the event descriptor back: no request will wait on it again.
+  void release() { fd_.reset(); }
   bool cancelled() const { return flag_.load(std::memory_order_acquire); }
   // Readable once cancel() has run: waits on sockets watch it too.
   int fd() const { return fd_.get(); }

@@ -97,6 +97,12 @@ Connection::Result Connection::finish(Request& r, Outcome o, bool async, const N
     busy_ = false;
     current_.reset();
     if (r.opens) phase_ = o.ok() ? Phase::Ready : Phase::Failed;
+    if (phase_ == Phase::Failed) {
+      // A handle that failed to connect stays until it is closed (callers retry without closing):
+      // it keeps no socket and no descriptor meanwhile.
+      ftp_.drop();
+      cancel_.release();
+    }
     if (closing && !finalizing_) finalizeNow = finalizing_ = true;
     // A find that failed or was closed meanwhile ends here: nobody else will close it.
     if (isFind) endFind = !o.ok() || r.target->closing;

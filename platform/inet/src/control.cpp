@@ -133,10 +133,12 @@ bool ControlChannel::absorb() {
 }
 
 void ControlChannel::quit() {
-  if (!healthy_ || !socket_.valid()) return;
+  // Only an idle connection says goodbye: one still owed a reply (a cancelled request, a server that
+  // never greeted) is simply closed.
+  if (!healthy_ || !socket_.valid() || outstanding_ > 0) return;
   // A goodbye is a courtesy: it never holds up the close for long.
   Timeouts brief = timeouts_;
-  brief.reply = std::min(timeouts_.reply, Millis(2000));
+  brief.reply = std::min(timeouts_.reply, Millis(1000));
   std::swap(timeouts_, brief);
   cancel_ = nullptr;
   Reply goodbye;

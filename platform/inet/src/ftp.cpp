@@ -1,6 +1,7 @@
 #include "ftp.h"
 
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -104,6 +105,12 @@ void Ftp::close() {
   control_->close();
   control_.reset();
   notifier_->status(INTERNET_STATUS_CONNECTION_CLOSED);
+}
+
+void Ftp::drop() {
+  data_.reset();
+  listener_.reset();
+  control_.reset();
 }
 
 Outcome Ftp::run(Operation& op) {
@@ -232,11 +239,29 @@ std::optional<Outcome> Ftp::controlDuringData(Operation& op, bool& watch) {
   return Outcome::refused(reply);
 }
 
+Outcome Ftp::dataFailure(int err) {
+  // The server broke the data connection: the control connection usually says why (quota, disk
+  // full, shutting down), or has gone too.
+  Reply reply;
+  Outcome o = control_->receive(reply);
+  if (!o.ok()) {
+    if (o.error == ERROR_INTERNET_CONNECTION_ABORTED) return Outcome::failure(running_->closedError());
+    if (o.error == ERROR_INTERNET_OPERATION_CANCELLED) return o;
+    return Outcome::failure(socketError(err));
+  }
+  if (reply.code == 421) {
+    control_->abandon();
+    return Outcome::failure(running_->droppedError(), reply);
+  }
+  if (reply.failure()) return Outcome::refused(reply);
+  return Outcome::failure(socketError(err));
+}
+
 Outcome Ftp::pump(Operation& op) {
   if (listener_.valid())
     if (Outcome o = accept(); !o.ok()) return o;
   if (!data_.valid()) return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
-  if (!buffer_) buffer_.reset(new char[kBuffer]);
+  if (!buffer_) buffer_.reset(new char[kChunk]);
   Outcome o = op.sink() ? download(*op.sink()) : op.source() ? upload(*op.source()) : Outcome::success();
   data_.reset();
   return o;
@@ -244,34 +269,33 @@ Outcome Ftp::pump(Operation& op) {
 
 Outcome Ftp::download(DataSink& sink) {
   char* buffer = buffer_.get();
-  size_t fill = 0;
   uint64_t total = 0;
+  size_t pending = 0;  // written since the last block notification
   bool watch = true;
-  auto flush = [&]() -> Outcome {
-    if (fill == 0) return Outcome::success();
-    if (Outcome o = sink.write(buffer, fill); !o.ok()) return o;
-    notifier_->block(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(fill), cancel_);
-    total += fill;
-    fill = 0;
-    if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
-    return Outcome::success();
+  auto notify = [&] {
+    if (pending == 0) return;
+    notifier_->block(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(pending), cancel_);
+    total += pending;
+    pending = 0;
   };
   for (;;) {
-    ssize_t n = ::recv(data_.get(), buffer + fill, kBuffer - fill, 0);
+    if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+    // Small pieces, each written at once while still in the processor's cache; a block is announced
+    // once kBlock bytes have come, or when the server pauses.
+    ssize_t n = ::recv(data_.get(), buffer, kChunk, 0);
     if (n > 0) {
-      fill += static_cast<size_t>(n);
-      if (fill >= kBlock)
-        if (Outcome o = flush(); !o.ok()) return o;
+      if (Outcome o = sink.write(buffer, static_cast<size_t>(n)); !o.ok()) return o;
+      pending += static_cast<size_t>(n);
+      if (pending >= kBlock) notify();
       continue;
     }
     if (n == 0) break;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      trace_.note("the data connection failed after " + std::to_string(total + fill) + " bytes");
-      return Outcome::failure(socketError(errno));
+      trace_.note("the data connection failed after " + std::to_string(total + pending) + " bytes");
+      return dataFailure(errno);
     }
-    // Nothing more for now: hand over what came, then wait.
-    if (Outcome o = flush(); !o.ok()) return o;
+    notify();
     bool controlReady = false;
     Wait w = waitFor(data_.get(), POLLIN, Clock::now() + params_.timeouts.data, cancel_,
                      watch ? control_->fd() : -1, &controlReady);
@@ -282,20 +306,75 @@ Outcome Ftp::download(DataSink& sink) {
     if (controlReady)
       if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
   }
-  if (Outcome o = flush(); !o.ok()) return o;
+  notify();
   if (Outcome o = sink.finish(); !o.ok()) return o;
   trace_.note("received " + std::to_string(total) + " bytes");
   return Outcome::success();
 }
 
+Outcome Ftp::sendFile(int file, bool& unsupported) {
+  unsupported = false;
+  uint64_t total = 0;
+  size_t pending = 0;  // sent since the last block notification
+  bool watch = true;
+  auto notify = [&] {
+    if (pending == 0) return;
+    notifier_->block(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(pending), cancel_);
+    total += pending;
+    pending = 0;
+  };
+  for (;;) {
+    if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+    ssize_t n = ::sendfile(data_.get(), file, nullptr, kBlock - pending);
+    if (n > 0) {
+      pending += static_cast<size_t>(n);
+      if (pending == kBlock) notify();
+      continue;
+    }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    if ((errno == EINVAL || errno == ENOSYS) && total + pending == 0) {
+      unsupported = true;  // a file the kernel cannot send from: copy it instead
+      return Outcome::success();
+    }
+    if (errno == EIO) return Outcome::failure(ERROR_READ_FAULT);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      trace_.note("the data connection failed after " + std::to_string(total + pending) + " bytes");
+      return dataFailure(errno);
+    }
+    notify();
+    bool controlReady = false;
+    Wait w = waitFor(data_.get(), POLLOUT, Clock::now() + params_.timeouts.data, cancel_,
+                     watch ? control_->fd() : -1, &controlReady);
+    if (w != Wait::Ready) return fromWait(w);
+    if (controlReady)
+      if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
+  }
+  notify();
+  trace_.note("sent " + std::to_string(total) + " bytes");
+  return Outcome::success();
+}
+
 Outcome Ftp::upload(DataSource& source) {
+  if (int file = source.descriptor(); file >= 0) {
+    bool unsupported = false;
+    Outcome o = sendFile(file, unsupported);
+    if (!unsupported) return o;
+  }
   char* buffer = buffer_.get();
   uint64_t total = 0;
+  size_t pending = 0;
   bool watch = true;
+  auto notify = [&] {
+    if (pending == 0) return;
+    notifier_->block(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(pending), cancel_);
+    total += pending;
+    pending = 0;
+  };
   for (;;) {
     if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
     size_t got = 0;
-    if (Outcome o = source.read(buffer, kBlock, got); !o.ok()) return o;
+    if (Outcome o = source.read(buffer, kChunk, got); !o.ok()) return o;
     if (got == 0) break;
     size_t sent = 0;
     while (sent < got) {
@@ -306,18 +385,8 @@ Outcome Ftp::upload(DataSource& source) {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        const int err = errno;
-        trace_.note("the data connection failed after " + std::to_string(total + sent) + " bytes");
-        // The server closed the data connection: its reply usually says why (quota, disk full).
-        Reply reply;
-        if (control_->receive(reply).ok() && reply.failure()) {
-          if (reply.code == 421) {
-            control_->abandon();
-            return Outcome::failure(running_->droppedError(), reply);
-          }
-          return Outcome::refused(reply);
-        }
-        return Outcome::failure(socketError(err));
+        trace_.note("the data connection failed after " + std::to_string(total + pending + sent) + " bytes");
+        return dataFailure(errno);
       }
       bool controlReady = false;
       Wait w = waitFor(data_.get(), POLLOUT, Clock::now() + params_.timeouts.data, cancel_,
@@ -326,9 +395,10 @@ Outcome Ftp::upload(DataSource& source) {
       if (controlReady)
         if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
     }
-    notifier_->block(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(got), cancel_);
-    total += got;
+    pending += got;
+    if (pending >= kBlock) notify();
   }
+  notify();
   trace_.note("sent " + std::to_string(total) + " bytes");
   return Outcome::success();
 }

@@ -40,8 +40,11 @@ struct DataPath {
 
 class Ftp {
  public:
-  static constexpr size_t kBlock = 64 * 1024;    // data notified to the caller per block
-  static constexpr size_t kBuffer = 256 * 1024;  // one transfer's buffer
+  // One transfer's buffer, and the most data one block notification stands for: big enough that
+  // notifying costs little beside the copying, small enough for a smooth progress bar.
+  static constexpr size_t kBlock = 256 * 1024;
+  // What one read or write on a data connection moves when the data passes through the process.
+  static constexpr size_t kChunk = 64 * 1024;
 
   explicit Ftp(ConnectParams params);
   ~Ftp();
@@ -53,6 +56,8 @@ class Ftp {
   Outcome run(Operation& operation);
   // CLOSING_CONNECTION, QUIT when the connection is idle and sound, CONNECTION_CLOSED.
   void close();
+  // Closes the sockets at once, without a word: for a session that failed to start.
+  void drop();
 
   bool connected() const { return control_ != nullptr; }
   const ConnectParams& params() const { return params_; }
@@ -72,6 +77,8 @@ class Ftp {
   Outcome pump(Operation& op);
   Outcome download(DataSink& sink);
   Outcome upload(DataSource& source);
+  Outcome sendFile(int file, bool& unsupported);
+  Outcome dataFailure(int err);
   // A reply that arrived on the control connection while data was moving: nothing, or why to stop.
   std::optional<Outcome> controlDuringData(Operation& op, bool& watch);
 

@@ -20,6 +20,8 @@ class DataSource {
   virtual ~DataSource() = default;
   // got == 0 at the end.
   virtual Outcome read(char* buffer, size_t capacity, size_t& got) = 0;
+  // A file whose bytes go out unchanged, for the kernel to send without copying; -1 when there is none.
+  virtual int descriptor() const { return -1; }
 };
 
 struct Step {

@@ -126,6 +126,7 @@ class FileSource final : public DataSource {
     got = toWire_.convert(raw_.data(), n, buffer);
     return Outcome::success();
   }
+  int descriptor() const override { return ascii_ ? -1 : file_.fd(); }
 
  private:
   UploadFile& file_;

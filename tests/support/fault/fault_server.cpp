@@ -239,15 +239,17 @@ bool FaultServer::Session::receiveData(const Fault* f, const std::string& path) 
   std::string received;
   bool cut = false;
   char chunk[65536];
+  const size_t readSize = f && f->dataChunk ? std::min(f->dataChunk, sizeof chunk) : sizeof chunk;
   for (;;) {
     if (!waitReady(data, POLLIN, s_.stop_, 30000)) break;
-    ssize_t n = ::recv(data, chunk, sizeof chunk, 0);
+    ssize_t n = ::recv(data, chunk, readSize, 0);
     if (n <= 0) break;
     received.append(chunk, static_cast<size_t>(n));
     if (f && f->dataLimit && received.size() >= *f->dataLimit) {
       cut = true;
       break;
     }
+    if (f) pause(s_.stop_, f->dataPause);  // a slow reader: the client feels it through TCP
   }
   ::close(data);
   {
@@ -585,14 +587,18 @@ void FaultServer::putFile(const std::string& path, std::string bytes) {
   std::lock_guard lock(mutex_);
   Node node;
   node.bytes = std::move(bytes);
-  tree_[normalize("/", path)] = std::move(node);
+  const std::string at = normalize("/", path);
+  for (std::string dir = parentOf(at); dir != "/"; dir = parentOf(dir)) tree_[dir].directory = true;
+  tree_[at] = std::move(node);
 }
 
 void FaultServer::putPatternFile(const std::string& path, uint64_t size) {
   std::lock_guard lock(mutex_);
   Node node;
   node.patternSize = size;
-  tree_[normalize("/", path)] = std::move(node);
+  const std::string at = normalize("/", path);
+  for (std::string dir = parentOf(at); dir != "/"; dir = parentOf(dir)) tree_[dir].directory = true;
+  tree_[at] = std::move(node);
 }
 
 void FaultServer::makeDirectory(const std::string& path) {

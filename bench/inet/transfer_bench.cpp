@@ -1,0 +1,238 @@
+// Throughput and peak memory of a large download and upload: our layer in asynchronous mode against
+// curl, one after the other on the same vsftpd over loopback. Each transfer runs in a process of its
+// own, so its peak resident memory is its own.
+//
+//   inet_transfer_bench [MiB]      (default 1024; needs root for vsftpd, and curl)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ftp_servers.h"
+#include "inet/wininet.h"
+#include "kernel/paths.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- The child that moves one file through the layer ----
+
+struct Progress {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool complete = false;
+  DWORD error = 0;
+  uint64_t bytes = 0;  // what the notifications announced, as a client's progress bar counts it
+};
+
+void callback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  auto* p = reinterpret_cast<Progress*>(context);
+  if ((status == INTERNET_STATUS_RESPONSE_RECEIVED || status == INTERNET_STATUS_REQUEST_SENT) && length == 4)
+    p->bytes += *static_cast<DWORD*>(info);
+  if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
+    std::lock_guard lock(p->mutex);
+    p->error = static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError;
+    p->complete = true;
+    p->done.notify_all();
+  }
+}
+
+bool await(Progress& p) {
+  std::unique_lock lock(p.mutex);
+  p.done.wait(lock, [&] { return p.complete; });
+  p.complete = false;
+  return p.error == 0;
+}
+
+// argv: child get|put server user password remote local. Prints the seconds the transfer took.
+int child(char** argv) {
+  const std::string direction = argv[2], server = argv[3], user = argv[4], password = argv[5],
+                    remote = argv[6];
+  const std::string local = kernel::windowsPath(argv[7]);
+  Progress progress;
+  HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  InternetSetStatusCallback(root, &callback);
+  const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&progress);
+  HINTERNET conn = InternetConnectA(root, server.c_str(), 0, user.c_str(), password.c_str(),
+                                    INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, context);
+  if (!conn || !await(progress)) return std::fprintf(stderr, "connect failed: %u\n", progress.error), 2;
+  const auto start = Clock::now();
+  if (direction == "get")
+    FtpGetFileA(conn, remote.c_str(), local.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY, context);
+  else
+    FtpPutFileA(conn, local.c_str(), remote.c_str(), FTP_TRANSFER_TYPE_BINARY, context);
+  const bool ok = await(progress);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!ok) return std::fprintf(stderr, "%s failed: %u\n", direction.c_str(), progress.error), 3;
+  std::printf("%.6f %llu\n", seconds, static_cast<unsigned long long>(progress.bytes));
+  InternetCloseHandle(root);
+  return 0;
+}
+
+// ---- The parent ----
+
+struct Run {
+  double seconds = 0;     // wall clock, the whole process
+  double cpuSeconds = 0;  // user + system time of the process
+  long peakKiB = 0;
+  bool ok = false;
+};
+
+// Runs argv to its end; its standard output goes to `out`.
+Run runProcess(const std::vector<std::string>& args, std::string* out = nullptr) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return {};
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 1);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    ::execvp(argv[0], argv.data());
+    std::_Exit(127);
+  }
+  ::close(pipeFds[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  Run r;
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.cpuSeconds =
+      usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  r.peakKiB = usage.ru_maxrss;
+  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (out) *out = text;
+  return r;
+}
+
+// Several runs of one way of transferring: the machine may be busy, so the median counts.
+struct Series {
+  std::vector<double> rates;  // bytes per second
+  double cpu = 0;
+  long peakKiB = 0;
+  bool ok = true;
+  void add(const Run& r, uint64_t size) {
+    ok = ok && r.ok;
+    rates.push_back(size / r.seconds);
+    cpu += r.cpuSeconds;
+    peakKiB = std::max(peakKiB, r.peakKiB);
+  }
+  double median() const {
+    std::vector<double> v = rates;
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+  }
+  double best() const { return rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end()); }
+};
+
+bool writePattern(const std::string& path, uint64_t size) {
+  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  if (fd < 0) return false;
+  std::string block = testsupport::randomBytes(1 << 20, 42);
+  for (uint64_t left = size; left > 0;) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+    if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) return ::close(fd), false;
+    left -= n;
+  }
+  return ::close(fd) == 0;
+}
+
+uint64_t sizeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  std::string out;
+  return runProcess({"cmp", "-s", a, b}, &out).ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 8 && std::string(argv[1]) == "child") return child(argv);
+  const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  const uint64_t size = mib << 20;
+
+  testsupport::ServerOptions options;
+  auto server = testsupport::startVsftpd(options);
+  if (!server.ok()) return std::fprintf(stderr, "vsftpd: %s\n", server.error().c_str()), 1;
+  testsupport::TempDir work("nimbo-bench");
+  const std::string source = server->pathOf("big.bin").string();
+  const std::string upload = (work / "upload.bin").string();
+  if (!writePattern(source, size) || !writePattern(upload, size))
+    return std::fprintf(stderr, "cannot write the test files\n"), 1;
+  server->handOver();
+  char exe[4096] = {};
+  if (::readlink("/proc/self/exe", exe, sizeof exe - 1) <= 0) return 1;
+  const std::string url =
+      "ftp://" + server->user() + ":" + server->password() + "@" + server->address() + "/";
+  const std::string ours = (work / "ours.bin").string(), theirs = (work / "curl.bin").string();
+
+  // Rounds alternate between the two clients, so that a busy moment of the machine hits both alike.
+  Series inetGet, curlGet, inetPut, curlPut;
+  for (int round = 0; round < rounds; ++round) {
+    Run r = runProcess(
+        {exe, "child", "get", server->address(), server->user(), server->password(), "/big.bin", ours});
+    r.ok = r.ok && sameFile(source, ours);
+    inetGet.add(r, size);
+    ::unlink(ours.c_str());
+    r = runProcess({"curl", "-s", "-S", "-o", theirs, url + "big.bin"});
+    r.ok = r.ok && sizeOf(theirs) == size;
+    curlGet.add(r, size);
+    ::unlink(theirs.c_str());
+
+    r = runProcess(
+        {exe, "child", "put", server->address(), server->user(), server->password(), "/up-ours.bin", upload});
+    r.ok = r.ok && sameFile(upload, server->pathOf("up-ours.bin").string());
+    inetPut.add(r, size);
+    ::unlink(server->pathOf("up-ours.bin").c_str());
+    r = runProcess({"curl", "-s", "-S", "-T", upload, url + "up-curl.bin"});
+    r.ok = r.ok && sizeOf(server->pathOf("up-curl.bin").string()) == size;
+    curlPut.add(r, size);
+    ::unlink(server->pathOf("up-curl.bin").c_str());
+  }
+
+  std::printf(
+      "%llu MiB over loopback to vsftpd, passive mode, %d rounds; a time is a whole process\n"
+      "(start, connect, logon, transfer); CPU is the client process's user + system time.\n\n",
+      static_cast<unsigned long long>(mib), rounds);
+  std::printf("%-9s %-5s %12s %10s %14s %14s\n", "transfer", "by", "median MB/s", "best MB/s", "CPU s/round",
+              "peak RSS MiB");
+  auto line = [&](const char* what, const char* who, const Series& s) {
+    std::printf("%-9s %-5s %12.1f %10.1f %14.2f %14.1f%s\n", what, who, s.median() / 1e6, s.best() / 1e6,
+                s.cpu / rounds, s.peakKiB / 1024.0, s.ok ? "" : "  FAILED");
+  };
+  line("download", "inet", inetGet);
+  line("download", "curl", curlGet);
+  line("upload", "inet", inetPut);
+  line("upload", "curl", curlPut);
+  auto ratio = [](const Series& a, const Series& b) {
+    return b.median() > 0 ? a.median() / b.median() : 0.0;
+  };
+  std::printf("\nratio inet/curl (medians): download %.2f, upload %.2f\n", ratio(inetGet, curlGet),
+              ratio(inetPut, curlPut));
+  return inetGet.ok && curlGet.ok && inetPut.ok && curlPut.ok ? 0 : 1;
+}
