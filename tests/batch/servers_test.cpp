@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "fault_server.h"
 #include "ftp_servers.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
@@ -314,6 +315,76 @@ TEST_F(Batches, AnUploadOfMissingFilesStillEndsByItself) {
   EXPECT_EQ(t.count(0, "Upload complete"), 2u);
   EXPECT_EQ(t.zone(2).back(), "Finished");
   EXPECT_TRUE(ts::listTree(server->root()).empty());
+}
+
+// Closes the batch window once the trace shows a download past `bytes` in zone 2 (or after 20 s).
+std::function<void(const fs::path&)> closeWhenReceived(long long bytes) {
+  return [bytes](const fs::path& trace) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    const auto past = [bytes](const std::string& t) {
+      return t.rfind("Received: ", 0) == 0 && std::stoll(t.substr(10)) > bytes;
+    };
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto texts = readTrace(trace).zone(2);
+      if (std::any_of(texts.begin(), texts.end(), past)) break;
+      std::this_thread::sleep_for(5ms);
+    }
+    ui::post(MainWindow.load(), ui::event::CloseWindow);
+  };
+}
+
+TEST_F(Batches, ClosingTheWindowMidTransferEndsTheBatchAtOnceAndKeepsNoPartialFile) {
+  faultftp::FaultServer server;
+  server.putFile("/pub/a.txt", "first");
+  server.putPatternFile("/pub/big.bin", 50'000'000);
+  server.putFile("/pub/b.txt", "second");
+  server.add(faultftp::Fault::on("RETR", 2).chunks(4096, 20ms));  // big.bin trickles in
+  ts::TempDir local;
+  std::chrono::steady_clock::duration took{};
+  const Trace t =
+      run({server.address(), "u", "p", "/pub", local.path().string(), "a.txt,big.bin,b.txt", 1, kDownload},
+          closeWhenReceived(100'000), &took);
+  expectBatchLeftNothingOpen();
+  EXPECT_LT(took, 10s);
+  EXPECT_EQ(ts::readFile(local / "a.txt"), "first");
+  EXPECT_EQ(ts::listTree(local.path()), std::vector<std::string>{"a.txt"})
+      << "no part of big.bin, nothing of b.txt";
+  EXPECT_FALSE(t.has(2, "Finished"));
+  EXPECT_LT(server.dataSent(), 50'000'000u) << "the window was to close during big.bin";
+  for (int i = 0; i < 200 && server.openConnections() > 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(server.openConnections(), 0) << "every connection of the batch is closed";
+}
+
+TEST_F(Batches, ACutTransferIsPassedOverAndLeavesNoPartialFile) {
+  faultftp::FaultServer server;
+  server.putPatternFile("/pub/cut.bin", 300'000);
+  server.putFile("/pub/b.txt", "second");
+  server.add(faultftp::Fault::on("RETR", 1).cutsDataAfter(100'000).endsWith("426 Connection closed."));
+  ts::TempDir local;
+  const Trace t =
+      run({server.address(), "u", "p", "/pub", local.path().string(), "cut.bin,b.txt", 1, kDownload});
+  expectBatchLeftNothingOpen();
+  EXPECT_EQ(ts::listTree(local.path()), std::vector<std::string>{"b.txt"});
+  EXPECT_EQ(t.count(0, "Download complete"), 2u);
+  ASSERT_EQ(t.checks.size(), 2u);
+  EXPECT_EQ(t.checks[0].size, 300'000) << "found by the server check";
+  EXPECT_EQ(t.failures.size(), 1u);
+}
+
+TEST_F(Batches, AServerThatNeverAnswersQuitDoesNotHoldTheBatchUp) {
+  faultftp::FaultServer server;
+  server.putFile("/pub/a.txt", "first");
+  server.putFile("/pub/b.txt", "second");
+  server.add(faultftp::Fault::on("QUIT").saysNothing());
+  ts::TempDir local;
+  std::chrono::steady_clock::duration took{};
+  const Trace t = run(
+      {server.address(), "u", "p", "/pub", local.path().string(), "a.txt,b.txt", 1, kDownload}, {}, &took);
+  expectBatchLeftNothingOpen();
+  EXPECT_EQ(ts::readFile(local / "a.txt"), "first");
+  EXPECT_EQ(ts::readFile(local / "b.txt"), "second");
+  EXPECT_EQ(t.zone(2).back(), "Finished");
+  EXPECT_LT(took, 15s) << "the next connect waits a moment for the old connection, not its whole timeout";
 }
 
 }  // namespace
