@@ -46,24 +46,28 @@ std::string describeFailure(Run::Request kind, DWORD error) {
                  " ", engine::internetErrorText(error));
 }
 
+// Takes the connection just used out of the batch's fields; 0 when there is none.
+uint32_t takeConnection() {
+  const uint32_t connection = hBatchFtp.exchange(0);
+  uint32_t latest = connection;
+  if (connection != 0) hConnection.compare_exchange_strong(latest, 0);
+  return connection;
+}
+
 // Closes the connection just used and connects again once it has gone. The two do not overlap:
 // a server that tears a session down while it accepts the next one can lose the new one (pyftpdlib
 // in active mode unregisters a data socket's old descriptor, which the new session may already hold).
 void retireThenConnect() {
-  const uint32_t connection = hBatchFtp.exchange(0);
-  if (connection != 0) {
-    uint32_t latest = connection;
-    hConnection.compare_exchange_strong(latest, 0);
-    RetiringConnection = connection;
-    if (InternetCloseHandle(INET_HANDLE(connection))) {
-      TheRun.after(kRetireLimit, [connection] {
-        Run::Step step(TheRun);
-        if (step) connectOnceRetired(connection);
-      });
-      return;
-    }
-    RetiringConnection = 0;  // it was gone already: no HANDLE_CLOSING will come
+  const uint32_t connection = takeConnection();
+  RetiringConnection = connection;
+  if (connection != 0 && closeConnection(connection)) {
+    TheRun.after(kRetireLimit, [connection] {
+      Run::Step step(TheRun);
+      if (step) connectOnceRetired(connection);
+    });
+    return;
   }
+  RetiringConnection = 0;  // nothing to wait for: no HANDLE_CLOSING will come
   RUNINTERNETCONNECT();
 }
 
@@ -245,8 +249,9 @@ void batchStatusCallback(HINTERNET hInternet, DWORD_PTR, DWORD dwInternetStatus,
                          DWORD dwStatusInformationLength) {
   const uint32_t handle = INET_HANDLE_ID(hInternet);
   Run::Request kind = Run::Request::None;
-  // Counted before the step is taken, so that End batch learns of it even once the run has stopped.
+  // Counted before the step is taken, so that End batch learns of them even once the run has stopped.
   if (dwInternetStatus == INTERNET_STATUS_REQUEST_COMPLETE) kind = TheRun.completed(handle);
+  if (dwInternetStatus == INTERNET_STATUS_HANDLE_CLOSING) TheRun.closed(handle);
   Run::Step step(TheRun, handle);
   if (!step) return;
   handleNotification(handle, dwInternetStatus, lpvStatusInformation, dwStatusInformationLength, kind);
@@ -301,11 +306,14 @@ void completeAtOnce(Run::Request kind, DWORD result, DWORD error) {
 }
 
 void retireConnection() {
-  const uint32_t connection = hBatchFtp.exchange(0);
-  if (connection == 0) return;
-  uint32_t latest = connection;
-  hConnection.compare_exchange_strong(latest, 0);
-  InternetCloseHandle(INET_HANDLE(connection));
+  if (const uint32_t connection = takeConnection()) closeConnection(connection);
+}
+
+bool closeConnection(uint32_t connection) {
+  TheRun.closing(connection);
+  if (InternetCloseHandle(INET_HANDLE(connection))) return true;
+  TheRun.closed(connection);
+  return false;
 }
 
 }  // namespace batch

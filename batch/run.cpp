@@ -24,6 +24,7 @@ void Run::begin() {
     inFlight_ = Request::None;
     pause_ = std::chrono::milliseconds{0};
     retries_.clear();
+    closing_.clear();
   }
   retryThread_ = std::thread([this] { retryLoop(); });
 }
@@ -105,6 +106,26 @@ void Run::after(std::chrono::milliseconds delay, std::function<void()> action) {
   if (!running_) return;
   retries_.push_back({std::chrono::steady_clock::now() + delay, std::move(action)});
   changed_.notify_all();
+}
+
+void Run::closing(uint32_t connection) {
+  std::lock_guard lock(mutex_);
+  closing_.push_back(connection);
+}
+
+void Run::closed(uint32_t connection) {
+  std::lock_guard lock(mutex_);
+  const auto it = std::find(closing_.begin(), closing_.end(), connection);
+  if (it == closing_.end()) return;
+  closing_.erase(it);
+  changed_.notify_all();
+}
+
+bool Run::waitClosed(std::chrono::milliseconds patience) {
+  std::unique_lock lock(mutex_);
+  const bool gone = changed_.wait_for(lock, patience, [this] { return closing_.empty(); });
+  closing_.clear();  // what did not close in time is not waited for again
+  return gone;
 }
 
 bool Run::adopt(std::atomic<uint32_t>& slot, HINTERNET handle) {

@@ -31,6 +31,8 @@ std::atomic<bool> inBatch{false};
 // How long End batch waits for the request in flight to end once its handle is closed. Closing
 // cancels at once; this only bounds a layer that fails to.
 constexpr std::chrono::seconds kEndPatience{5};
+// How long it waits for the last connection to close (a QUIT and its reply).
+constexpr std::chrono::seconds kRetireLimit{2};
 
 std::string_view textOf(const char* s) { return s ? std::string_view(s) : std::string_view(); }
 
@@ -107,7 +109,7 @@ void startBatch(ui::Window& window, std::string_view fileList, bool download) {
 void endBatch(ui::Window& window) {
   TheRun.stop();
   // Closing ends the request in flight; its completion is still counted before the wait below ends.
-  closeHandleIn(hConnection);
+  if (const uint32_t connection = hConnection.exchange(0)) closeConnection(connection);
   closeHandleIn(hOpen);
   if (!TheRun.waitIdle(kEndPatience))
     traceFailure("the request in flight did not end when its handle was closed");
@@ -119,6 +121,9 @@ void endBatch(ui::Window& window) {
   TransferList.free();
   closeTrace();
   window.close();
+  // The last connection says goodbye to the server before the batch returns, so that a batch
+  // started right after does not connect while the server is still tearing it down.
+  TheRun.waitClosed(kRetireLimit);
 }
 
 }  // namespace

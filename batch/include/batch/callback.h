@@ -52,5 +52,8 @@ void completeAtOnce(Run::Request kind, DWORD result, DWORD error);
 // and a long list must not hold one open per file until the batch ends. (After a finished transfer
 // the next connect also waits until the connection has closed.)
 void retireConnection();
+// Closes a connection and counts it as closing until its HANDLE_CLOSING comes (End batch waits for
+// that). False when it could not be closed (it was gone already).
+bool closeConnection(uint32_t connection);
 
 }  // namespace batch

@@ -18,6 +18,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "inet/wininet.h"
 
@@ -72,6 +73,12 @@ class Run {
   // its own Step.
   void after(std::chrono::milliseconds delay, std::function<void()> action);
 
+  // Connections being closed, until their HANDLE_CLOSING has come (any thread, run going or not).
+  void closing(uint32_t connection);
+  void closed(uint32_t connection);
+  // Waits until every connection being closed has gone, at most `patience`. False when it ran out.
+  bool waitClosed(std::chrono::milliseconds patience);
+
   // Stores a new handle in `slot` while the run is going. Once it has stopped, closes the handle
   // instead, so that End batch leaves nothing open behind it. False when it was closed.
   bool adopt(std::atomic<uint32_t>& slot, HINTERNET handle);
@@ -96,6 +103,7 @@ class Run {
   int busy_ = 0;
   int pending_ = 0;
   Request inFlight_ = Request::None;
+  std::vector<uint32_t> closing_;
   std::chrono::milliseconds pause_{0};
 
   struct Retry {
