@@ -149,6 +149,18 @@ TEST_F(Faults, ConnectionClosedAfterPreliminaryReply) {
   expectTargetIntact();
 }
 
+TEST_F(Faults, ServerLeavingRightAfterItsFinalReplyLosesNothing) {
+  FaultServer server;
+  server.putFile("/f.bin", ts::randomBytes(300000));
+  server.add(Fault::on("RETR").chunks(100000, milliseconds(20)).hangsUp());
+  Client client;
+  HINTERNET conn = client.connect(server.address(), "ann", "pw");
+  ASSERT_NE(conn, nullptr);
+  Completion c = download(client, conn, "/f.bin");
+  EXPECT_EQ(c.error, 0u) << c.response;
+  EXPECT_TRUE(ts::readFile(local / "target") == ts::randomBytes(300000));
+}
+
 TEST_F(Faults, DataConnectionClosedEarly) {
   FaultServer server;
   server.putFile("/f.bin", ts::randomBytes(100000));

@@ -182,6 +182,7 @@ TEST_F(Transcript, FileCommandsUseTheConnectionContext) {
   HINTERNET conn = client.connect(server.address(), "ann", "secret");
   ASSERT_NE(conn, nullptr);
   const size_t commandsBefore = server.commands().size();
+  const size_t from = client.recorder.notes().size();
   for (auto call :
        std::vector<std::function<BOOL()>>{[&] { return FtpRenameFileA(conn, "/old.txt", "/new.txt"); },
                                           [&] { return FtpCreateDirectoryA(conn, "/made"); },
@@ -197,6 +198,13 @@ TEST_F(Transcript, FileCommandsUseTheConnectionContext) {
                                       "DELE /new.txt"}));
   EXPECT_FALSE(server.exists("/new.txt"));
   for (const Note& n : client.recorder.notes()) EXPECT_EQ(n.handle, conn);
+  // One exchange per command, then the completion: a rename takes two commands, the others one.
+  std::vector<DWORD> expected;
+  for (int commandsOfCall : {2, 1, 1, 1}) {
+    appendCommand(expected, commandsOfCall);
+    expected.push_back(INTERNET_STATUS_REQUEST_COMPLETE);
+  }
+  EXPECT_EQ(statuses(client.recorder.notes(), conn, from), expected);
 }
 
 TEST_F(Transcript, ClosingSaysGoodbyeThenClosesTheHandleLast) {

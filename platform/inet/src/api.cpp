@@ -261,9 +261,9 @@ BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR remoteFile, LPCSTR newFile, BOOL fai
   if (!remoteFile || !newFile) return fail(ERROR_INVALID_PARAMETER);
   auto ascii = asciiType(flags);
   if (!ascii) return fail(ERROR_INVALID_PARAMETER);
-  RetrieveSpec spec{remoteFile, newFile, failIfExists != FALSE,
+  Download download{remoteFile, newFile, failIfExists != FALSE,
                     (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0, *ascii};
-  return request(hConnect, context, [spec](Ftp& ftp) { return retrieve(ftp, spec); });
+  return request(hConnect, context, [download](Ftp& ftp) { return retrieve(ftp, download); });
 }
 
 BOOL FtpPutFileA(HINTERNET hConnect, LPCSTR localFile, LPCSTR newRemoteFile, DWORD flags, DWORD_PTR context) {
@@ -271,8 +271,8 @@ BOOL FtpPutFileA(HINTERNET hConnect, LPCSTR localFile, LPCSTR newRemoteFile, DWO
   if (!localFile || !newRemoteFile) return fail(ERROR_INVALID_PARAMETER);
   auto ascii = asciiType(flags);
   if (!ascii) return fail(ERROR_INVALID_PARAMETER);
-  StoreSpec spec{localFile, newRemoteFile, *ascii};
-  return request(hConnect, context, [spec](Ftp& ftp) { return store(ftp, spec); });
+  Upload upload{localFile, newRemoteFile, *ascii};
+  return request(hConnect, context, [upload](Ftp& ftp) { return store(ftp, upload); });
 }
 
 BOOL FtpRenameFileA(HINTERNET hConnect, LPCSTR existing, LPCSTR newName) {

@@ -104,7 +104,8 @@ Outcome ControlChannel::send(const Command& command) {
 }
 
 Outcome ControlChannel::receive(Reply& out) {
-  if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
+  // A reply that came before the server closed the connection is still its answer.
+  if (!healthy_ && !reader_.peek()) return Outcome::failure(ERROR_FTP_DROPPED);
   notifier_->status(INTERNET_STATUS_RECEIVING_RESPONSE);
   if (Outcome o = next(out, Clock::now() + timeouts_.reply); !o.ok()) return o;
   notifier_->count(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(out.wireBytes));
@@ -114,7 +115,8 @@ Outcome ControlChannel::receive(Reply& out) {
 bool ControlChannel::absorb() {
   if (!healthy_) return false;
   char chunk[4096];
-  for (;;) {
+  // Bounded: a server that keeps talking during a transfer does not keep us from the data.
+  for (int round = 0; round < 16; ++round) {
     ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, 0);
     if (n > 0) {
       reader_.feed(chunk, static_cast<size_t>(n));
@@ -126,10 +128,16 @@ bool ControlChannel::absorb() {
       return false;
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
     healthy_ = false;
     return false;
   }
+  if (!reader_.peek() && reader_.malformed()) {
+    trace_.note("malformed reply: " + reader_.problem());
+    healthy_ = false;
+    return false;
+  }
+  return true;
 }
 
 void ControlChannel::quit() {

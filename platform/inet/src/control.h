@@ -30,7 +30,7 @@ class ControlChannel {
   Outcome receive(Reply& out);
 
   // While data flows: takes what the server has sent so far without waiting. False once the control
-  // connection is closed or broken.
+  // connection is closed or broken (what came before stays readable).
   bool absorb();
   // A whole reply that absorb() has buffered, not yet received.
   const Reply* buffered() { return reader_.peek(); }

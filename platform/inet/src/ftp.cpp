@@ -224,9 +224,12 @@ Outcome Ftp::accept() {
 }
 
 std::optional<Outcome> Ftp::controlDuringData(Operation& op, bool& watch) {
-  if (!control_->absorb()) return Outcome::failure(op.closedError());
+  const bool open = control_->absorb();
   const Reply* pending = control_->buffered();
-  if (!pending) return std::nullopt;
+  if (!pending) {
+    if (!open) return Outcome::failure(op.closedError());
+    return std::nullopt;
+  }
   watch = false;  // a whole reply waits; the control connection has nothing more to say for now
   if (!pending->failure()) return std::nullopt;
   // The server gave up on the transfer (426, 451, 552...): stop now rather than at the data timeout.

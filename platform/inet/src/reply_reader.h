@@ -23,6 +23,8 @@ class ReplyReader {
   State next(Reply& out);
   // The whole reply that next() would return, left in place; nullptr when there is none yet.
   const Reply* peek();
+  // The bytes can no longer be read as replies.
+  bool malformed() const { return broken_; }
   // What was wrong, for the trace and the last response.
   const std::string& problem() const { return problem_; }
 

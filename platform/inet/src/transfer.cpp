@@ -137,20 +137,21 @@ class FileSource final : public DataSource {
 
 }  // namespace
 
-Outcome retrieve(Ftp& ftp, const RetrieveSpec& spec) {
+Outcome retrieve(Ftp& ftp, const Download& download) {
   DownloadFile file;
-  if (Outcome o = file.open(spec.local, spec.failIfExists, spec.readOnly); !o.ok()) return o;
-  FileSink sink(file, spec.ascii);
-  DataTransfer transfer(ftp.dataPath(), spec.ascii ? 'A' : 'I', {"RETR", spec.remote, false}, &sink, nullptr);
+  if (Outcome o = file.open(download.local, download.failIfExists, download.readOnly); !o.ok()) return o;
+  FileSink sink(file, download.ascii);
+  DataTransfer transfer(ftp.dataPath(), download.ascii ? 'A' : 'I', {"RETR", download.remote, false}, &sink,
+                        nullptr);
   if (Outcome o = ftp.run(transfer); !o.ok()) return o;  // the file's destructor removes the partial copy
   return file.commit();
 }
 
-Outcome store(Ftp& ftp, const StoreSpec& spec) {
+Outcome store(Ftp& ftp, const Upload& upload) {
   UploadFile file;
-  if (Outcome o = file.open(spec.local); !o.ok()) return o;
-  FileSource source(file, spec.ascii);
-  DataTransfer transfer(ftp.dataPath(), spec.ascii ? 'A' : 'I', {"STOR", spec.remote, false}, nullptr,
+  if (Outcome o = file.open(upload.local); !o.ok()) return o;
+  FileSource source(file, upload.ascii);
+  DataTransfer transfer(ftp.dataPath(), upload.ascii ? 'A' : 'I', {"STOR", upload.remote, false}, nullptr,
                         &source);
   return ftp.run(transfer);
 }

@@ -36,7 +36,7 @@ class DataTransfer : public Operation {
   State state_ = State::Type;
 };
 
-struct RetrieveSpec {
+struct Download {
   std::string remote;
   std::string local;  // a Windows path
   bool failIfExists = false;
@@ -44,13 +44,13 @@ struct RetrieveSpec {
   bool ascii = false;
 };
 
-struct StoreSpec {
+struct Upload {
   std::string local;
   std::string remote;
   bool ascii = false;
 };
 
-Outcome retrieve(Ftp& ftp, const RetrieveSpec& spec);
-Outcome store(Ftp& ftp, const StoreSpec& spec);
+Outcome retrieve(Ftp& ftp, const Download& download);
+Outcome store(Ftp& ftp, const Upload& upload);
 
 }  // namespace inet

@@ -227,7 +227,8 @@ bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, ui
   }
   ::close(data);
   if (!ok) return reply("426 Connection closed; transfer aborted.");
-  return reply(f && f->finalReply ? *f->finalReply : "226 Transfer complete.");
+  const bool sent = reply(f && f->finalReply ? *f->finalReply : "226 Transfer complete.");
+  return sent && !(f && f->close);
 }
 
 bool FaultServer::Session::receiveData(const Fault* f, const std::string& path) {
@@ -489,7 +490,10 @@ void FaultServer::Session::run() {
         alive = reply(*f->reply) && !f->close;
         continue;
       }
-      if (f->close) break;
+      // A transfer with `close` runs, and the connection closes after its final reply.
+      const bool transfer =
+          verb == "RETR" || verb == "STOR" || verb == "LIST" || verb == "NLST" || verb == "MLSD";
+      if (f->close && !transfer) break;
     }
     alive = handle(verb, arg, f ? &*f : nullptr);
   }
