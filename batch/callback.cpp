@@ -1,0 +1,325 @@
+#include "batch/callback.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <limits>
+
+#include "batch/context.h"
+#include "batch/status.h"
+#include "batch/transferlist.h"
+#include "engine/texts.h"
+#include "nimbo.h"
+#include "ui/runtime.h"
+
+namespace batch {
+namespace {
+
+// The connection being retired while the batch waits to connect again, or 0.
+std::atomic<uint32_t> RetiringConnection{0};
+
+// How long the next connect waits for the retired connection to close. Closing takes a QUIT and its
+// reply; a server that does not answer it must not hold the batch up for its whole timeout.
+constexpr std::chrono::seconds kRetireLimit{2};
+
+void connectOnceRetired(uint32_t connection) {
+  uint32_t expected = connection;
+  if (RetiringConnection.compare_exchange_strong(expected, 0)) RUNINTERNETCONNECT();
+}
+
+std::string describeFailure(Run::Request kind, DWORD error) {
+  std::string what;
+  switch (kind) {
+    case Run::Request::Connect:
+      what = ui::cat("connect to ", ServerName.get().view());
+      break;
+    case Run::Request::Transfer:
+      what = ui::cat(
+          BatchState.load() == StatePutting ? "upload of " : "download of ",
+          BatchState.load() == StatePutting ? BatchLocalPath.get().view() : BatchRemotePath.get().view());
+      break;
+    case Run::Request::None:
+      what = "request";
+      break;
+  }
+  return ui::cat(what, " failed (state ", std::to_string(BatchState.load()), "): ", std::to_string(error),
+                 " ", engine::internetErrorText(error));
+}
+
+// Takes the connection just used out of the batch's fields; 0 when there is none.
+uint32_t takeConnection() {
+  const uint32_t connection = hBatchFtp.exchange(0);
+  uint32_t latest = connection;
+  if (connection != 0) hConnection.compare_exchange_strong(latest, 0);
+  return connection;
+}
+
+// Closes the connection just used and connects again once it has gone. The two do not overlap:
+// a server that tears a session down while it accepts the next one can lose the new one (pyftpdlib
+// in active mode unregisters a data socket's old descriptor, which the new session may already hold).
+void retireThenConnect() {
+  const uint32_t connection = takeConnection();
+  RetiringConnection = connection;
+  if (connection != 0 && closeConnection(connection)) {
+    TheRun.after(kRetireLimit, [connection] {
+      Run::Step step(TheRun);
+      if (step) connectOnceRetired(connection);
+    });
+    return;
+  }
+  RetiringConnection = 0;  // nothing to wait for: no HANDLE_CLOSING will come
+  RUNINTERNETCONNECT();
+}
+
+// After a transfer: the next entry's connect, or the end of the batch.
+void moveOn(int16_t connectState) {
+  if (BatchPosition.load() < BatchCount.load()) {
+    BatchPercent = 0;
+    BatchState = connectState;
+    retireThenConnect();
+  } else {
+    finishBatch();
+    ui::postToThread(MainThread.load(), ui::event::CloseWindow);
+  }
+}
+
+// Completion steps. False on the error path, which leaves status zone 1 as it was.
+bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
+  if (result.dwError != 0) {
+    if (tracing()) traceFailure(describeFailure(kind, result.dwError));
+    if (kind == Run::Request::Connect) {
+      retireConnection();
+      TheRun.after(TheRun.nextPause(), [] { RUNINTERNETCONNECT(); });
+    } else {
+      retireThenConnect();
+    }
+    return false;
+  }
+  // A completion that no request of this batch is waiting for moves nothing: only the request in
+  // flight may advance the batch.
+  if (kind == Run::Request::None) return true;
+  if (kind == Run::Request::Connect) TheRun.connected();
+  switch (BatchState.load()) {
+    case StateFirstConnect:
+      CHECKFILESONSERVER();
+      break;
+    case StateConnectingGet:
+      getNextFile();
+      break;
+    case StateConnectingPut:
+      putNextFile();
+      break;
+    case StatePutting:
+      showStatus(0, "Upload complete");
+      moveOn(StateConnectingPut);
+      break;
+    case StateGetting:
+      showStatus(0, "Download complete");
+      moveOn(StateConnectingGet);
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+// The 32-bit count of REQUEST_SENT and RESPONSE_RECEIVED, when the notification carries one.
+std::optional<DWORD> countOf(const void* info, DWORD length) {
+  if (!info || length < sizeof(DWORD)) return std::nullopt;
+  DWORD n;
+  std::memcpy(&n, info, sizeof n);
+  return n;
+}
+
+void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
+  if (auto text = notificationText(status)) BatchStatusText = *text;
+  switch (status) {
+    case INTERNET_STATUS_REQUEST_SENT:
+      if (BatchState.load() == StatePutting)
+        if (auto n = countOf(info, length)) reportBatchProgress(*n);
+      break;
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      if (BatchState.load() == StateGetting)
+        if (auto n = countOf(info, length)) reportBatchProgress(*n);
+      break;
+    case INTERNET_STATUS_HANDLE_CREATED:
+      if (info && length >= sizeof(DWORD_PTR)) {
+        DWORD_PTR handle;
+        std::memcpy(&handle, info, sizeof handle);  // dwResult, the first field
+        hBatchFtp = static_cast<uint32_t>(handle);
+      }
+      break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      if (handle != 0 && handle == RetiringConnection.load()) connectOnceRetired(handle);
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      INTERNET_ASYNC_RESULT result{0, ERROR_INTERNET_INTERNAL_ERROR};  // a completion without its result
+      if (info && length >= sizeof result) std::memcpy(&result, info, sizeof result);
+      if (!completeRequest(kind, result)) return;
+      break;
+    }
+    default:
+      break;
+  }
+  showStatus(1, BatchStatusText.get().view());
+}
+
+void transferNext(bool upload) {
+  const uint32_t position = BatchPosition.fetch_add(1) + 1;
+  TransferRecord FTPR;
+  if (!TransferList.get(position, FTPR)) {  // nothing there: the batch has nothing left to do
+    finishBatch();
+    ui::postToThread(MainThread.load(), ui::event::CloseWindow);
+    return;
+  }
+  const ui::ZText<260> remote = joinPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
+  const ui::ZText<260> local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
+  BatchRemotePath = remote;
+  BatchLocalPath = local;
+  BatchBytes = 0;
+  BatchPercent = 0;
+  BatchFileSize = FTPR.SIZE;
+  BatchProgressLabel = upload ? "Sent: " : "Received: ";
+  showStatus(1, upload ? local.view() : remote.view());
+
+  const HINTERNET connection = INET_HANDLE(hBatchFtp.load());
+  TheRun.issued(Run::Request::Transfer);
+  SetLastError(ERROR_SUCCESS);
+  const BOOL done = upload
+                        ? FtpPutFileA(connection, local.c_str(), remote.c_str(), FTP_TRANSFER_TYPE_BINARY, 1)
+                        : FtpGetFileA(connection, remote.c_str(), local.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
+                                      FTP_TRANSFER_TYPE_BINARY, 1);
+  const DWORD error = GetLastError();
+  BatchState = upload ? StatePutting : StateGetting;
+  if (done)
+    completeAtOnce(Run::Request::Transfer, TRUE, ERROR_SUCCESS);
+  else if (error != ERROR_IO_PENDING)
+    completeAtOnce(Run::Request::Transfer, FALSE,
+                   error != ERROR_SUCCESS ? error : ERROR_INTERNET_INTERNAL_ERROR);
+}
+
+}  // namespace
+
+std::optional<std::string_view> notificationText(DWORD code) {
+  switch (code) {
+    case INTERNET_STATUS_RESOLVING_NAME:
+      return "Resolving name";
+    case INTERNET_STATUS_NAME_RESOLVED:
+      return "Name resolved";
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      return "Connecting ...";
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      return "Connected";
+    case INTERNET_STATUS_SENDING_REQUEST:
+      return "Sending request";
+    case INTERNET_STATUS_REQUEST_SENT:
+      return "Request sent";
+    case INTERNET_STATUS_RECEIVING_RESPONSE:
+      return "Receiving response";
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      return "Response received";
+    case INTERNET_STATUS_CLOSING_CONNECTION:
+      return "Closing connection";
+    case INTERNET_STATUS_CONNECTION_CLOSED:
+      return "Connection closed";
+    case INTERNET_STATUS_HANDLE_CREATED:
+      return "Handle created";
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      return "Handle closed";
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      return "Request completed";
+    default:
+      return std::nullopt;
+  }
+}
+
+int32_t percentOf(int64_t bytes, int32_t size) {
+  const uint32_t base = static_cast<uint32_t>(size);
+  if (base == 0 || bytes <= 0) return 0;
+  const int64_t percent = bytes / base * 100 + bytes % base * 100 / base;  // no overflow for any count
+  return percent > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                       : static_cast<int32_t>(percent);
+}
+
+std::string progressText(std::string_view label, int64_t bytes) {
+  return ui::cat(ui::clip(label), " ", std::to_string(bytes), " bytes.");
+}
+
+void batchStatusCallback(HINTERNET hInternet, DWORD_PTR, DWORD dwInternetStatus, LPVOID lpvStatusInformation,
+                         DWORD dwStatusInformationLength) {
+  const uint32_t handle = INET_HANDLE_ID(hInternet);
+  Run::Request kind = Run::Request::None;
+  // Counted before the step is taken, so that End batch learns of them even once the run has stopped.
+  if (dwInternetStatus == INTERNET_STATUS_REQUEST_COMPLETE) kind = TheRun.completed(handle);
+  if (dwInternetStatus == INTERNET_STATUS_HANDLE_CLOSING) TheRun.closed(handle);
+  Run::Step step(TheRun, handle);
+  if (!step) return;
+  handleNotification(handle, dwInternetStatus, lpvStatusInformation, dwStatusInformationLength, kind);
+}
+
+void putNextFile() { transferNext(true); }
+
+void getNextFile() { transferNext(false); }
+
+void reportBatchProgress(DWORD bytes) {
+  const int64_t total = BatchBytes.fetch_add(bytes) + bytes;
+  BatchPercent = percentOf(total, BatchFileSize.load());
+  showStatus(2, progressText(BatchProgressLabel.get().view(), total));
+  // A redisplay request rather than a posted event: requests coalesce, so a fast transfer cannot
+  // flood the window with thousands of events a second.
+  ui::requestRedisplay(MainWindow.load());
+}
+
+void finishBatch() {
+  BatchState = StateFinished;
+  BatchPercent = 0;
+  showStatus(2, "Finished");
+}
+
+void issueConnect() {
+  const ui::ZText<40> server = ServerName.get();
+  TheRun.issued(Run::Request::Connect);
+  SetLastError(ERROR_SUCCESS);
+  const HINTERNET connection = InternetConnectA(
+      INET_HANDLE(hOpen.load()), server.c_str(), INTERNET_INVALID_PORT_NUMBER, BatchUserName.c_str(),
+      BatchPassword.c_str(), INTERNET_SERVICE_FTP, BatchConnectFlags.load(), 1);
+  const DWORD error = GetLastError();
+  if (connection) {
+    TheRun.adopt(hConnection, connection);
+    return;
+  }
+  hConnection = 0;
+  if (error != ERROR_IO_PENDING)
+    completeAtOnce(Run::Request::Connect, 0, error != ERROR_SUCCESS ? error : ERROR_INTERNET_INTERNAL_ERROR);
+}
+
+void completeAtOnce(Run::Request kind, DWORD result, DWORD error) {
+  TheRun.settledAtOnce();
+  // Delivered from the retry thread, never from here: a connect that keeps failing at once must not
+  // recurse, and the step that issued the request must finish first, as it would for the FTP layer.
+  TheRun.after(std::chrono::milliseconds{0}, [kind, result, error] {
+    Run::Step step(TheRun);
+    if (!step) return;
+    const INTERNET_ASYNC_RESULT completion{result, error};
+    handleNotification(0, INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion, kind);
+  });
+}
+
+void retireConnection() {
+  if (const uint32_t connection = takeConnection()) closeConnection(connection);
+}
+
+bool closeConnection(uint32_t connection) {
+  TheRun.closing(connection);
+  if (InternetCloseHandle(INET_HANDLE(connection))) return true;
+  TheRun.closed(connection);
+  return false;
+}
+
+}  // namespace batch
+
+extern "C" NIMBO_API void RUNINTERNETCONNECT(void) {
+  batch::Run::Step step(batch::TheRun);
+  if (!step) return;  // outside a batch there is nothing to connect for
+  batch::issueConnect();
+}

@@ -1,0 +1,31 @@
+#include "batch/context.h"
+
+namespace batch {
+
+ui::ZText<20> BatchUserName;
+ui::ZText<20> BatchPassword;
+ui::ZText<40> BatchAgentName;
+std::atomic<uint32_t> BatchConnectFlags{0};
+ui::ZText<260> BatchRemoteDirectory;
+ui::ZText<260> BatchLocalDirectory;
+ui::PText<1024> BatchFileList;
+ui::PText<256> BatchErrorText;
+
+ui::Guarded<ui::ZText<260>> BatchRemotePath;
+ui::Guarded<ui::ZText<260>> BatchLocalPath;
+
+ui::Queue<TransferRecord> TransferList;
+std::atomic<uint32_t> BatchPosition{0};
+std::atomic<uint32_t> BatchCount{0};
+std::atomic<int16_t> BatchState{StateLoaded};
+std::atomic<uint32_t> hBatchFtp{0};
+
+WIN32_FIND_DATAA BatchFindData{};
+
+ui::Guarded<ui::ZText<260>> BatchStatusText;
+ui::Guarded<ui::PText<20>> BatchProgressLabel;
+std::atomic<int64_t> BatchBytes{0};
+std::atomic<int32_t> BatchFileSize{0};
+std::atomic<int32_t> BatchPercent{0};
+
+}  // namespace batch

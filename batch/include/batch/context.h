@@ -1,0 +1,71 @@
+// The batch context: every field the batch transfer keeps, one set for the whole process.
+//
+// Who touches what. The window's thread fills the context while it prepares a batch (before the first
+// connect is issued) and afterwards only reads what its window shows. From the first connect on, the
+// status callback moves the batch, on the FTP layer's delivery threads and on the batch's retry
+// thread, one step at a time (see run.h). What the window reads while the callback writes is an
+// atomic, a Guarded text or the queue, so the window never sees half a value.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "inet/wininet.h"
+#include "ui/guarded.h"
+#include "ui/queue.h"
+#include "ui/text.h"
+
+namespace batch {
+
+// One entry of TransferList: a file of the batch.
+struct TransferRecord {
+  ui::ZText<60> FILENAME;  // at most 59 characters, appended to both directories
+  uint8_t FILEEXISTS = 0;  // 1 when found on the source side
+  int32_t SIZE = 0;        // low 32 bits of the size found; 0 when not found
+};
+
+// Batch state codes. Exactly one request of the batch is in flight at a time.
+enum : int16_t {
+  StateLoaded = 0,
+  StateFinished = 1,
+  StateConnectingGet = 3,  // connecting for the next download
+  StateGetting = 4,        // download in flight
+  StateConnectingPut = 5,  // connecting for the next upload
+  StatePutting = 6,        // upload in flight
+  StateFirstConnect = 19,  // first connect of a download; its completion checks the server
+};
+
+// Set by the preparation on the window's thread, read-only while the batch runs.
+extern ui::ZText<20> BatchUserName;
+extern ui::ZText<20> BatchPassword;
+extern ui::ZText<40> BatchAgentName;
+extern std::atomic<uint32_t> BatchConnectFlags;
+extern ui::ZText<260> BatchRemoteDirectory;  // always ends in "/"
+extern ui::ZText<260> BatchLocalDirectory;   // always ends in "\"
+extern ui::PText<1024> BatchFileList;        // working copy of the list while it is split
+extern ui::PText<256> BatchErrorText;        // why the Internet session could not be opened
+
+// The entry being checked or transferred.
+extern ui::Guarded<ui::ZText<260>> BatchRemotePath;  // shown after "Processing:"
+extern ui::Guarded<ui::ZText<260>> BatchLocalPath;
+
+extern ui::Queue<TransferRecord> TransferList;
+// Counted wide: a list of 1024 characters can name more than 255 files, and an 8-bit position would
+// wrap and silently skip them.
+extern std::atomic<uint32_t> BatchPosition;  // entry in flight; 0 before the first transfer
+extern std::atomic<uint32_t> BatchCount;
+extern std::atomic<int16_t> BatchState;
+extern std::atomic<uint32_t> hBatchFtp;  // connection of the latest HANDLE_CREATED
+
+// Used by the local check (window's thread) and by the server check (callback), never at once.
+extern WIN32_FIND_DATAA BatchFindData;
+
+extern ui::Guarded<ui::ZText<260>> BatchStatusText;    // latest notification text, kept between calls
+extern ui::Guarded<ui::PText<20>> BatchProgressLabel;  // "Sent: " or "Received: "
+// Bytes of the file in flight, counted in 64 bits so that a file past 2 GiB does not show a negative
+// count.
+extern std::atomic<int64_t> BatchBytes;
+extern std::atomic<int32_t> BatchFileSize;  // FTPR.SIZE of the file in flight; base of the percentage
+extern std::atomic<int32_t> BatchPercent;   // bound to the progress bar
+
+}  // namespace batch

@@ -1,0 +1,124 @@
+// One run of the batch: whether it is going, which step of it is being taken, what is in flight, and
+// the paced retries.
+//
+// The batch moves on the FTP layer's delivery threads (one per Internet session, and the server check
+// replaces the session mid-batch) and on the run's own retry thread. Every step holds a Step for its
+// whole body, so steps never overlap, and a step that arrives after the run has ended (a late
+// notification of a closed handle, a retry that lost the race with the user's close) does nothing.
+// End batch on the window's thread stops the run, closes the handles, and waits until the step in
+// progress has returned and the request in flight has delivered its completion, so that nothing of
+// this batch can reach the next one.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "inet/wininet.h"
+
+namespace batch {
+
+class Run {
+ public:
+  enum class Request { None, Connect, Transfer };
+
+  Run() = default;
+  ~Run();
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  // Starts a run and its retry thread (window's thread).
+  void begin();
+  // Notifications of handles below `handle` belong to an earlier run and are ignored. Handle ids grow
+  // and are not reused, so the first handle of a run bounds all of its own.
+  void setFloor(uint32_t handle);
+  // Ends the run: no step starts from now on and no retry is made. Steps in progress go on.
+  void stop();
+  // After stop(): waits until no step is in progress and no request is in flight, at most `patience`;
+  // then joins the retry thread. False when the wait ran out.
+  bool waitIdle(std::chrono::milliseconds patience);
+  bool running() const;
+
+  // Held for the whole body of a step. A nested Step on the same thread is allowed.
+  class Step {
+   public:
+    // `handle`: the handle a notification concerns, or 0 for a step of the batch's own.
+    explicit Step(Run& run, uint32_t handle = 0);
+    ~Step();
+    Step(const Step&) = delete;
+    Step& operator=(const Step&) = delete;
+    explicit operator bool() const { return entered_; }
+
+   private:
+    Run& run_;
+    bool entered_;
+  };
+
+  // A request has been issued; its REQUEST_COMPLETE is owed.
+  void issued(Request kind);
+  // The request just issued ended at once (failed, or done without waiting): no REQUEST_COMPLETE
+  // will come for it.
+  void settledAtOnce();
+  // A REQUEST_COMPLETE has arrived for `handle` (0 for one made up by the batch); returns the kind
+  // of request that was in flight.
+  Request completed(uint32_t handle);
+
+  // Runs `action` on the retry thread after `delay`, unless the run stops first. The action takes
+  // its own Step.
+  void after(std::chrono::milliseconds delay, std::function<void()> action);
+
+  // Connections being closed, until their HANDLE_CLOSING has come (any thread, run going or not).
+  void closing(uint32_t connection);
+  void closed(uint32_t connection);
+  // Waits until every connection being closed has gone, at most `patience`. False when it ran out.
+  bool waitClosed(std::chrono::milliseconds patience);
+
+  // Stores a new handle in `slot` while the run is going. Once it has stopped, closes the handle
+  // instead, so that End batch leaves nothing open behind it. False when it was closed.
+  bool adopt(std::atomic<uint32_t>& slot, HINTERNET handle);
+
+  // The pause before reconnecting after a failed connect: short at first, doubling up to a limit,
+  // back to short once a connect succeeds. A wrong password must neither flood the server nor spin.
+  std::chrono::milliseconds nextPause();
+  void connected();
+
+  static constexpr std::chrono::milliseconds kFirstPause{200};
+  static constexpr std::chrono::milliseconds kLongestPause{5000};
+
+ private:
+  bool enter(uint32_t handle);
+  void leave();
+  void retryLoop();
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool running_ = false;
+  uint32_t floor_ = 0;
+  int busy_ = 0;
+  int pending_ = 0;
+  Request inFlight_ = Request::None;
+  std::vector<uint32_t> closing_;
+  std::chrono::milliseconds pause_{0};
+
+  struct Retry {
+    std::chrono::steady_clock::time_point when;
+    std::function<void()> action;
+  };
+  std::deque<Retry> retries_;
+  std::thread retryThread_;
+
+  // Serialises the steps themselves; recursive because a step may call an exported operation that
+  // takes its own Step (RUNINTERNETCONNECT from the callback).
+  std::recursive_mutex stepMutex_;
+};
+
+// The batch's run: one per process, like the rest of the batch context.
+extern Run TheRun;
+
+}  // namespace batch
