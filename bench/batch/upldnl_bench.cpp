@@ -38,10 +38,10 @@ std::pair<double, double> curlEach(const std::vector<std::vector<std::string>>& 
   const auto start = Clock::now();
   for (const auto& argv : commands) {
     ts::ChildProcess curl;
-    ts::SpawnSpec spec;
-    spec.argv = argv;
-    spec.pipeStdout = true;
-    if (auto error = curl.start(spec)) {
+    ts::SpawnRequest request;
+    request.argv = argv;
+    request.pipeStdout = true;
+    if (auto error = curl.start(request)) {
       std::fprintf(stderr, "curl: %s\n", error->c_str());
       std::exit(1);
     }
