@@ -8,6 +8,7 @@
 #include "batch/context.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
+#include "engine/callback.h"
 #include "engine/texts.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
@@ -201,36 +202,10 @@ void transferNext(bool upload) {
 }  // namespace
 
 std::optional<std::string_view> notificationText(DWORD code) {
-  switch (code) {
-    case INTERNET_STATUS_RESOLVING_NAME:
-      return "Resolving name";
-    case INTERNET_STATUS_NAME_RESOLVED:
-      return "Name resolved";
-    case INTERNET_STATUS_CONNECTING_TO_SERVER:
-      return "Connecting ...";
-    case INTERNET_STATUS_CONNECTED_TO_SERVER:
-      return "Connected";
-    case INTERNET_STATUS_SENDING_REQUEST:
-      return "Sending request";
-    case INTERNET_STATUS_REQUEST_SENT:
-      return "Request sent";
-    case INTERNET_STATUS_RECEIVING_RESPONSE:
-      return "Receiving response";
-    case INTERNET_STATUS_RESPONSE_RECEIVED:
-      return "Response received";
-    case INTERNET_STATUS_CLOSING_CONNECTION:
-      return "Closing connection";
-    case INTERNET_STATUS_CONNECTION_CLOSED:
-      return "Connection closed";
-    case INTERNET_STATUS_HANDLE_CREATED:
-      return "Handle created";
-    case INTERNET_STATUS_HANDLE_CLOSING:
-      return "Handle closed";
-    case INTERNET_STATUS_REQUEST_COMPLETE:
-      return "Request completed";
-    default:
-      return std::nullopt;
-  }
+  // The batch describes the notifications in the client's words.
+  const std::string_view text = engine::statusTextOf(code);
+  if (text.empty()) return std::nullopt;
+  return text;
 }
 
 int32_t percentOf(int64_t bytes, int32_t size) {
