@@ -9,7 +9,8 @@
 
 namespace ui {
 
-template <typename T> class Guarded {
+template <typename T>
+class Guarded {
  public:
   Guarded() = default;
   explicit Guarded(T v) : value_(std::move(v)) {}
@@ -25,17 +26,20 @@ template <typename T> class Guarded {
     value_ = v;
   }
   // Assigns anything T can be assigned from (a text field takes a string_view and cuts it).
-  template <typename U> Guarded& operator=(U&& v) {
+  template <typename U>
+  Guarded& operator=(U&& v) {
     std::lock_guard lock(mutex_);
     value_ = std::forward<U>(v);
     return *this;
   }
   // Runs f(T&) under the lock, for read-modify-write. f must not touch this Guarded again.
-  template <typename F> decltype(auto) with(F&& f) {
+  template <typename F>
+  decltype(auto) with(F&& f) {
     std::lock_guard lock(mutex_);
     return std::forward<F>(f)(value_);
   }
-  template <typename F> decltype(auto) with(F&& f) const {
+  template <typename F>
+  decltype(auto) with(F&& f) const {
     std::lock_guard lock(mutex_);
     return std::forward<F>(f)(std::as_const(value_));
   }

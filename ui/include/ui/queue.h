@@ -27,18 +27,21 @@
 namespace ui {
 
 namespace detail {
-template <typename T> std::weak_ordering compareField(const T& a, const T& b) {
+template <typename T>
+std::weak_ordering compareField(const T& a, const T& b) {
   if constexpr (std::is_convertible_v<const T&, std::string_view>) {
     return compareText(std::string_view(a), std::string_view(b));
   } else {
-    return a < b ? std::weak_ordering::less : (b < a ? std::weak_ordering::greater : std::weak_ordering::equivalent);
+    return a < b ? std::weak_ordering::less
+                 : (b < a ? std::weak_ordering::greater : std::weak_ordering::equivalent);
   }
 }
 }  // namespace detail
 
 // A comparator over one or more fields, each ascending: by(&Rec::NAME), by(&Rec::A, &Rec::B).
 // Text fields compare without their trailing blanks.
-template <typename... Members> auto by(Members... members) {
+template <typename... Members>
+auto by(Members... members) {
   return [=](const auto& a, const auto& b) {
     std::weak_ordering result = std::weak_ordering::equivalent;
     ((result == 0 ? (result = detail::compareField(a.*members, b.*members), 0) : 0), ...);
@@ -47,11 +50,13 @@ template <typename... Members> auto by(Members... members) {
 }
 
 // A comparator over one field, descending.
-template <typename Member> auto byDescending(Member member) {
+template <typename Member>
+auto byDescending(Member member) {
   return [=](const auto& a, const auto& b) { return detail::compareField(b.*member, a.*member) < 0; };
 }
 
-template <typename Record> class Queue {
+template <typename Record>
+class Queue {
  public:
   using record_type = Record;
   static constexpr std::size_t kBlock = 128;
@@ -101,7 +106,8 @@ template <typename Record> class Queue {
 
   // Inserts rec in key order, after any records with an equal key. The queue is assumed to be in
   // that order already (sort() first). Returns the new position.
-  template <typename Less> std::size_t addSorted(const Record& rec, Less less) {
+  template <typename Less>
+  std::size_t addSorted(const Record& rec, Less less) {
     std::lock_guard lock(mutex_);
     const std::size_t pos = upperBound(rec, less);
     insertAt(pos, rec);
@@ -110,7 +116,8 @@ template <typename Record> class Queue {
 
   // Finds, by binary search in a queue ordered by less, the first record whose key equals probe's;
   // loads it into out and returns its position, or 0 (out untouched) when there is none.
-  template <typename Less> std::size_t getByKey(const Record& probe, Less less, Record& out) const {
+  template <typename Less>
+  std::size_t getByKey(const Record& probe, Less less, Record& out) const {
     std::lock_guard lock(mutex_);
     const std::size_t pos = lowerBound(probe, less);
     const Record* r = at(pos);
@@ -121,7 +128,8 @@ template <typename Record> class Queue {
 
   // Scans from position `from` for the first record that satisfies pred; loads it and returns its
   // position, or 0.
-  template <typename Pred> std::size_t find(Pred pred, Record& out, std::size_t from = 1) const {
+  template <typename Pred>
+  std::size_t find(Pred pred, Record& out, std::size_t from = 1) const {
     std::lock_guard lock(mutex_);
     for (std::size_t pos = std::max<std::size_t>(from, 1); pos <= size_; ++pos) {
       const Record* r = at(pos);
@@ -152,13 +160,15 @@ template <typename Record> class Queue {
   }
 
   // Sorts the queue with a strict weak order (stable: equal keys keep their order).
-  template <typename Less> void sort(Less less) {
+  template <typename Less>
+  void sort(Less less) {
     std::lock_guard lock(mutex_);
     sortRecords(less);
   }
 
   // Calls f(position, record) for every record in order, under the lock. f must not use this queue.
-  template <typename F> void forEach(F&& f) const {
+  template <typename F>
+  void forEach(F&& f) const {
     std::lock_guard lock(mutex_);
     std::size_t pos = 0;
     for (const auto& block : blocks_)
@@ -174,7 +184,8 @@ template <typename Record> class Queue {
   // Runs f(Access&) with the queue locked for a compound change; Access offers the same operations
   // without taking the lock again.
   class Access;
-  template <typename F> decltype(auto) locked(F&& f) {
+  template <typename F>
+  decltype(auto) locked(F&& f) {
     std::lock_guard lock(mutex_);
     Access access(*this);
     return std::forward<F>(f)(access);
@@ -255,7 +266,8 @@ template <typename Record> class Queue {
     return n;
   }
 
-  template <typename Less> void sortRecords(Less& less) {
+  template <typename Less>
+  void sortRecords(Less& less) {
     std::vector<Record> all = flatten();
     std::stable_sort(all.begin(), all.end(), less);
     rebuild(std::move(all));
@@ -271,7 +283,8 @@ template <typename Record> class Queue {
     }
   }
 
-  template <typename Less> std::size_t lowerBound(const Record& probe, Less& less) const {
+  template <typename Less>
+  std::size_t lowerBound(const Record& probe, Less& less) const {
     std::size_t lo = 1, hi = size_ + 1;  // answer in [lo, hi]
     while (lo < hi) {
       const std::size_t mid = lo + (hi - lo) / 2;
@@ -282,7 +295,8 @@ template <typename Record> class Queue {
     }
     return lo;
   }
-  template <typename Less> std::size_t upperBound(const Record& probe, Less& less) const {
+  template <typename Less>
+  std::size_t upperBound(const Record& probe, Less& less) const {
     std::size_t lo = 1, hi = size_ + 1;
     while (lo < hi) {
       const std::size_t mid = lo + (hi - lo) / 2;
@@ -319,7 +333,8 @@ template <typename Record> class Queue {
 };
 
 // Unlocked operations for use inside Queue::locked().
-template <typename Record> class Queue<Record>::Access {
+template <typename Record>
+class Queue<Record>::Access {
  public:
   explicit Access(Queue& q) : q_(q) {}
   std::size_t count() const { return q_.size_; }
@@ -341,12 +356,14 @@ template <typename Record> class Queue<Record>::Access {
     q_.insertAt(q_.size_ + 1, rec);
     return q_.size_;
   }
-  template <typename Less> std::size_t addSorted(const Record& rec, Less less) {
+  template <typename Less>
+  std::size_t addSorted(const Record& rec, Less less) {
     const std::size_t pos = q_.upperBound(rec, less);
     q_.insertAt(pos, rec);
     return pos;
   }
-  template <typename Less> std::size_t getByKey(const Record& probe, Less less, Record& out) const {
+  template <typename Less>
+  std::size_t getByKey(const Record& probe, Less less, Record& out) const {
     const std::size_t pos = q_.lowerBound(probe, less);
     const Record* r = q_.at(pos);
     if (!r || less(probe, *r)) return 0;
@@ -355,7 +372,10 @@ template <typename Record> class Queue<Record>::Access {
   }
   std::size_t delRange(std::size_t pos, std::size_t n) { return q_.eraseRange(pos, n); }
   bool del(std::size_t pos) { return delRange(pos, 1) == 1; }
-  template <typename Less> void sort(Less less) { q_.sortRecords(less); }
+  template <typename Less>
+  void sort(Less less) {
+    q_.sortRecords(less);
+  }
 
  private:
   Queue& q_;

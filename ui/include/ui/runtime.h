@@ -40,7 +40,7 @@ constexpr int Alert = 3;         // on a list: right mouse button, double-click 
 constexpr int Rejected = 4;      // what the user typed does not fit the control's picture
 // Window events (control() is 0).
 constexpr int OpenWindow = 0x201;
-constexpr int GainFocus = 0x202;    // also a redisplay request when posted
+constexpr int GainFocus = 0x202;  // also a redisplay request when posted
 constexpr int Resized = 0x203;
 constexpr int CloseWindow = 0x204;  // the user's close, or posted; the loop ends after CloseDown
 constexpr int CloseDown = 0x205;    // last event of a window
@@ -68,14 +68,14 @@ namespace kind {
 constexpr int None = 0;
 constexpr int DisplayText = 1;
 constexpr int Prompt = 2;
-constexpr int Frame = 3;         // a group box drawn around other controls
+constexpr int Frame = 3;  // a group box drawn around other controls
 constexpr int OptionGroup = 4;
 constexpr int Image = 5;
 constexpr int ProgressBar = 6;
 constexpr int Entry = 8;
 constexpr int Button = 9;
 constexpr int CheckBox = 12;
-constexpr int List = 17;         // plain list or tree list, as its format says
+constexpr int List = 17;  // plain list or tree list, as its format says
 constexpr int DropList = 18;
 constexpr int Menu = 19;
 constexpr int MenuItem = 20;
@@ -132,7 +132,8 @@ class ListSource {
   virtual std::vector<std::vector<Cell>> rows() const = 0;  // a consistent copy of every row
 };
 
-template <typename Record> class QueueListSource final : public ListSource {
+template <typename Record>
+class QueueListSource final : public ListSource {
  public:
   QueueListSource(const Queue<Record>& q, std::function<std::vector<Cell>(const Record&)> cells)
       : q_(q), cells_(std::move(cells)) {}
@@ -163,7 +164,10 @@ class UIRT_API Window {
 
   // -- Bindings (before open(); a control keeps its binding for the window's life).
   void bind(int control, Binding binding);
-  template <typename T> void bind(int control, T& variable) { bind(control, bindingOf(variable)); }
+  template <typename T>
+  void bind(int control, T& variable) {
+    bind(control, bindingOf(variable));
+  }
   // The record type comes from the queue alone, so that a lambda can give the cells.
   template <typename Record>
   void bindList(int control, const Queue<Record>& queue,
@@ -192,16 +196,16 @@ class UIRT_API Window {
   bool updatingAll() const;         // true while update(0) is copying every control
 
   // -- Control properties (control numbers as in the definition).
-  void select(int control);                // give the focus
-  void selectRow(int control, int row);    // a list's highlighted row, 1-based
-  int selectedRow(int control) const;      // 0 when none
+  void select(int control);              // give the focus
+  void selectRow(int control, int row);  // a list's highlighted row, 1-based
+  int selectedRow(int control) const;    // 0 when none
   void enable(int control, bool enabled);
   bool isEnabled(int control) const;
   void setIconList(int control, const std::vector<std::string>& icons);  // icon n = icons[n - 1]
   void setImage(int control, std::string_view icon);
   std::string image(int control) const;
   void setText(int control, std::string_view text);  // a prompt's, button's or group's caption
-  int controlKind(int control) const;      // kind::None for a number the window lacks
+  int controlKind(int control) const;                // kind::None for a number the window lacks
   int firstControl() const;
   int lastControl() const;
   Rect controlPosition(int control) const;
@@ -223,7 +227,8 @@ class UIRT_API Window {
   WindowImpl& impl() { return *impl_; }
 
  private:
-  template <typename T> static Binding bindingOf(T& v);
+  template <typename T>
+  static Binding bindingOf(T& v);
   std::unique_ptr<WindowImpl> impl_;
 };
 
@@ -258,7 +263,7 @@ UIRT_API void setCursor(int systemCursor);  // IDC_* ; any thread
 UIRT_API void restoreCursor();              // back to the normal cursor; any thread
 UIRT_API int keyCode();                     // key or mouse code of the calling thread's last event
 UIRT_API void setKeyCode(int code);
-UIRT_API void pressKey(int code);           // as if the user pressed the key in the focused control
+UIRT_API void pressKey(int code);  // as if the user pressed the key in the focused control
 UIRT_API void beep();
 [[noreturn]] UIRT_API void halt(int exitCode, std::string_view message = {});
 
@@ -285,11 +290,11 @@ UIRT_API std::string iniPath(std::string_view file);  // the host path a file na
 // ---- Directories (Windows paths, through the kernel layer) ---------------------------------------
 struct DirEntry {
   std::string name;
-  std::string shortName;   // the short form is the long form here
-  std::int32_t date = 0;   // YYYYMMDD of the last change
-  std::int32_t time = 0;   // HHMMSScc of the last change
+  std::string shortName;  // the short form is the long form here
+  std::int32_t date = 0;  // YYYYMMDD of the last change
+  std::int32_t time = 0;  // HHMMSScc of the last change
   std::int64_t size = 0;
-  std::uint8_t attrib = 0; // FILE_ATTRIBUTE_* bits
+  std::uint8_t attrib = 0;  // FILE_ATTRIBUTE_* bits
 };
 // Attribute mask of directory(): ordinary files always; these kinds only when asked for.
 constexpr std::uint32_t ff_NORMAL = 0x00;
@@ -328,14 +333,14 @@ UIRT_API std::vector<std::string> standardDialogsShown();
 // The user's own actions on a window, for tests of the windows built on the runtime. Each does what
 // the user's mouse or keyboard would (the same events, in the same order) and returns false when the
 // window, control or row does not exist or is disabled. Any thread: they run on the window's thread.
-UIRT_API bool chooseMenu(WindowRef window, int number);                   // a menu entry
-UIRT_API bool click(WindowRef window, int control);                       // button, check box, radio
+UIRT_API bool chooseMenu(WindowRef window, int number);                         // a menu entry
+UIRT_API bool click(WindowRef window, int control);                             // button, check box, radio
 UIRT_API bool enterText(WindowRef window, int control, std::string_view text);  // typed and completed
 // Highlights a list's row (NewSelection) and, with key::MouseRight, key::MouseLeftDouble or
 // key::Enter, raises its alert; on a drop-down list, chooses the row (Accepted).
 UIRT_API bool clickRow(WindowRef window, int control, int row, int keyCode = key::MouseLeft);
-UIRT_API bool closeBox(WindowRef window);                                 // the title bar's close box
-UIRT_API bool resizeTo(WindowRef window, int width, int height);          // dragged to this client size
+UIRT_API bool closeBox(WindowRef window);                         // the title bar's close box
+UIRT_API bool resizeTo(WindowRef window, int width, int height);  // dragged to this client size
 // What a control shows: an entry's, prompt's, display's, button's or group's text; "1"/"0" for a
 // check box or radio; a progress bar's value; the value of an option group's chosen radio; a list's
 // highlighted row as its columns' texts joined by tabs. Empty for what does not exist.
@@ -347,7 +352,8 @@ UIRT_API std::string shownStatus(WindowRef window, int visibleZone);
 }  // namespace test
 
 // ---- Bindings of plain variables ------------------------------------------------------------------
-template <typename T> Binding Window::bindingOf(T& v) {
+template <typename T>
+Binding Window::bindingOf(T& v) {
   using U = std::remove_cv_t<T>;
   if constexpr (requires { v.load(); }) {  // std::atomic of a number
     return Binding{[&v] { return std::to_string(v.load()); },
@@ -356,11 +362,14 @@ template <typename T> Binding Window::bindingOf(T& v) {
                      v.store(static_cast<V>(std::strtoll(std::string(s).c_str(), nullptr, 10)));
                    }};
   } else if constexpr (std::is_arithmetic_v<U>) {
-    return Binding{[&v] { return std::to_string(v); },
-                   [&v](std::string_view s) { v = static_cast<U>(std::strtoll(std::string(s).c_str(), nullptr, 10)); }};
-  } else if constexpr (requires { v.get(); v.set(v.get()); }) {  // Guarded<text>
-    return Binding{[&v] { return std::string(v.get().view()); },
-                   [&v](std::string_view s) { v = s; }};
+    return Binding{
+        [&v] { return std::to_string(v); },
+        [&v](std::string_view s) { v = static_cast<U>(std::strtoll(std::string(s).c_str(), nullptr, 10)); }};
+  } else if constexpr (requires {
+                         v.get();
+                         v.set(v.get());
+                       }) {  // Guarded<text>
+    return Binding{[&v] { return std::string(v.get().view()); }, [&v](std::string_view s) { v = s; }};
   } else {  // ZText / PText
     return Binding{[&v] { return std::string(v.view()); }, [&v](std::string_view s) { v = s; }};
   }

@@ -47,13 +47,15 @@ inline std::strong_ordering compareText(std::string_view a, std::string_view b) 
 
 // Joins any number of string-like pieces into a std::string; the usual way to build a text before
 // assigning it to a field (the field then cuts it).
-template <typename... Parts> std::string cat(const Parts&... parts) {
+template <typename... Parts>
+std::string cat(const Parts&... parts) {
   std::string out;
   (out.append(std::string_view(parts)), ...);
   return out;
 }
 
-template <std::size_t N> class ZText {
+template <std::size_t N>
+class ZText {
   static_assert(N >= 1, "a zero-ended text needs room for its terminator");
 
  public:
@@ -97,7 +99,8 @@ template <std::size_t N> class ZText {
   friend std::strong_ordering operator<=>(const ZText& a, std::string_view b) noexcept {
     return compareText(a.view(), b);
   }
-  template <std::size_t M> friend bool operator==(const ZText& a, const ZText<M>& b) noexcept {
+  template <std::size_t M>
+  friend bool operator==(const ZText& a, const ZText<M>& b) noexcept {
     return sameText(a.view(), b.view());
   }
 
@@ -105,7 +108,8 @@ template <std::size_t N> class ZText {
   char buf_[N];
 };
 
-template <std::size_t N> class PText {
+template <std::size_t N>
+class PText {
   static_assert(N >= 1, "a text needs at least one character");
 
  public:
@@ -147,7 +151,8 @@ template <std::size_t N> class PText {
   friend std::strong_ordering operator<=>(const PText& a, std::string_view b) noexcept {
     return compareText(a.view(), b);
   }
-  template <std::size_t M> friend bool operator==(const PText& a, const PText<M>& b) noexcept {
+  template <std::size_t M>
+  friend bool operator==(const PText& a, const PText<M>& b) noexcept {
     return sameText(a.view(), b.view());
   }
 

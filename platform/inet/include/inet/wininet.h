@@ -127,7 +127,8 @@ typedef void (*INTERNET_STATUS_CALLBACK)(HINTERNET hInternet, DWORD_PTR dwContex
 
 HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy, LPCSTR lpszProxyBypass,
                         DWORD dwFlags);
-INTERNET_STATUS_CALLBACK InternetSetStatusCallback(HINTERNET hInternet, INTERNET_STATUS_CALLBACK lpfnInternetCallback);
+INTERNET_STATUS_CALLBACK InternetSetStatusCallback(HINTERNET hInternet,
+                                                   INTERNET_STATUS_CALLBACK lpfnInternetCallback);
 HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
                            LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
                            DWORD_PTR dwContext);

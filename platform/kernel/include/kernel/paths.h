@@ -16,15 +16,15 @@
 namespace kernel {
 
 struct Mount {
-  std::string device;      // first field of the mount table
-  std::string directory;   // mount point
-  std::string fsType;      // file system type
+  std::string device;     // first field of the mount table
+  std::string directory;  // mount point
+  std::string fsType;     // file system type
 };
 
 struct Drive {
-  char letter = 0;          // 'C', 'D', ...
-  std::string directory;    // mount point it stands for
-  unsigned type = 0;        // DRIVE_* of winbase.h
+  char letter = 0;        // 'C', 'D', ...
+  std::string directory;  // mount point it stands for
+  unsigned type = 0;      // DRIVE_* of winbase.h
 };
 
 // The mount table currently in force: /proc/self/mounts unless a test has injected one.
