@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "definitions.h"
 #include "ui/runtime.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -140,6 +141,7 @@ bool ensureStarted() {
   c.receiver.store(receiver, std::memory_order_release);
   c.error.clear();
   c.started.store(true, std::memory_order_release);
+  checkAllDefinitions();
   return true;
 }
 

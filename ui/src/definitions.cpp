@@ -389,6 +389,25 @@ void scanResources() {
   scanLocked(s);
 }
 
+void checkAllDefinitions() {
+  Store& s = store();
+  std::string problem;
+  {
+    std::lock_guard lock(s.mutex);
+    scanLocked(s);
+    for (auto& [key, m] : s.modules) {
+      if (m.parsed) continue;
+      try {
+        parseModule(m);
+      } catch (const DefinitionError& e) {
+        problem = e.text;
+        break;
+      }
+    }
+  }
+  if (!problem.empty()) fatal(problem);
+}
+
 std::shared_ptr<const WindowDef> windowDefinition(std::string_view module, std::string_view name) {
   Store& s = store();
   std::string problem;

@@ -62,6 +62,10 @@ std::shared_ptr<const WindowDef> windowDefinition(std::string_view module, std::
 // Reads every deliverable's definitions and icons from the resources loaded so far.
 void scanResources();
 
+// Reads and checks every definition the loaded deliverables carry, so that a broken one stops the
+// program when it starts, not when the user first opens that window.
+void checkAllDefinitions();
+
 // The resource path of a deliverable's icon (".ico" or ".png", any case), preferring one prefix;
 // empty when none exists.
 std::string iconResource(std::string_view name, std::string_view preferredPrefix);
