@@ -24,9 +24,8 @@ constexpr int kFiles = 255;
 constexpr std::size_t kFileSize = 4096;
 
 std::string nameOf(int i) {
-  char name[4];
-  std::snprintf(name, sizeof name, "%03d", i);
-  return name;
+  std::string name = std::to_string(i);
+  return std::string(name.size() < 3 ? 3 - name.size() : 0, '0') + name;
 }
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
