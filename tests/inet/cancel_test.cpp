@@ -103,18 +103,28 @@ TEST_F(Cancel, DuringListingLeavesTheConnectionUsable) {
   EXPECT_EQ(ts::readFile(local / "after.txt"), "still works");
 }
 
-TEST_F(Cancel, DuringAGibibyteDownloadKeepsTheOldFile) {
-  FaultServer server;
+// A server that sends a gibibyte slowly, so that a download of it is surely in flight when closed.
+void serveSlowGibibyte(FaultServer& server) {
   server.putPatternFile("/huge.bin", kGiB);
   server.add(Fault::on("RETR").chunks(64 * 1024, milliseconds(2)));
+}
+
+// Starts downloading /huge.bin into local/huge.bin; the call only starts the request.
+void startDownload(Client& client, HINTERNET conn, const ts::TempDir& local) {
+  std::string target = winPath(local / "huge.bin");
+  EXPECT_FALSE(FtpGetFileA(conn, "/huge.bin", target.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY,
+                           client.recorder.context()));
+}
+
+TEST_F(Cancel, DuringAGibibyteDownloadKeepsTheOldFile) {
+  FaultServer server;
+  serveSlowGibibyte(server);
   Client client;
   HINTERNET conn = client.connect(server.address(), "ann", "pw");
   ASSERT_NE(conn, nullptr);
   ts::TempDir local;
   ts::writeFile(local / "huge.bin", "the old copy");
-  std::string target = winPath(local / "huge.bin");
-  EXPECT_FALSE(FtpGetFileA(conn, "/huge.bin", target.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY,
-                           client.recorder.context()));
+  startDownload(client, conn, local);
   const size_t before = client.recorder.count(INTERNET_STATUS_RESPONSE_RECEIVED);
   closeAndExpectCancelled(client, conn, [&](const auto& notes) {
     return hasStatus(notes, INTERNET_STATUS_RESPONSE_RECEIVED, before + 10);
@@ -151,15 +161,12 @@ TEST_F(Cancel, DuringAGibibyteUpload) {
 
 TEST_F(Cancel, ClosingTheRootEndsItsConnectionsFirst) {
   FaultServer server;
-  server.putPatternFile("/huge.bin", kGiB);
-  server.add(Fault::on("RETR").chunks(64 * 1024, milliseconds(2)));
+  serveSlowGibibyte(server);
   Client client;
   HINTERNET conn = client.connect(server.address(), "ann", "pw");
   ASSERT_NE(conn, nullptr);
   ts::TempDir local;
-  std::string target = winPath(local / "huge.bin");
-  EXPECT_FALSE(FtpGetFileA(conn, "/huge.bin", target.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY,
-                           client.recorder.context()));
+  startDownload(client, conn, local);
   ASSERT_TRUE(client.recorder.waitUntil(
       [](const auto& notes) { return hasStatus(notes, INTERNET_STATUS_RESPONSE_RECEIVED, 20); }));
   EXPECT_TRUE(InternetCloseHandle(client.root));

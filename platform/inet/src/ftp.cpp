@@ -270,17 +270,43 @@ Outcome Ftp::pump(Operation& op) {
   return o;
 }
 
+namespace {
+
+// Counts the bytes of a transfer and announces them a block at a time: the callers' progress counts
+// notifications, so one per block of data rather than one per system call.
+class BlockAnnouncer {
+ public:
+  BlockAnnouncer(const Notifier& notifier, DWORD status, const Canceller* cancel, size_t block)
+      : notifier_(notifier), status_(status), cancel_(cancel), block_(block) {}
+  void add(size_t n) {
+    pending_ += n;
+    if (pending_ >= block_) flush();
+  }
+  void flush() {
+    if (pending_ == 0) return;
+    notifier_.block(status_, static_cast<DWORD>(pending_), cancel_);
+    announced_ += pending_;
+    pending_ = 0;
+  }
+  size_t pending() const { return pending_; }
+  uint64_t announced() const { return announced_; }
+  uint64_t counted() const { return announced_ + pending_; }
+
+ private:
+  const Notifier& notifier_;
+  DWORD status_;
+  const Canceller* cancel_;
+  size_t block_;
+  size_t pending_ = 0;
+  uint64_t announced_ = 0;
+};
+
+}  // namespace
+
 Outcome Ftp::download(DataSink& sink) {
   char* buffer = buffer_.get();
-  uint64_t total = 0;
-  size_t pending = 0;  // written since the last block notification
+  BlockAnnouncer blocks(*notifier_, INTERNET_STATUS_RESPONSE_RECEIVED, cancel_, kBlock);
   bool watch = true;
-  auto notify = [&] {
-    if (pending == 0) return;
-    notifier_->block(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(pending), cancel_);
-    total += pending;
-    pending = 0;
-  };
   for (;;) {
     if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
     // Small pieces, each written at once while still in the processor's cache; a block is announced
@@ -288,64 +314,56 @@ Outcome Ftp::download(DataSink& sink) {
     ssize_t n = ::recv(data_.get(), buffer, kChunk, 0);
     if (n > 0) {
       if (Outcome o = sink.write(buffer, static_cast<size_t>(n)); !o.ok()) return o;
-      pending += static_cast<size_t>(n);
-      if (pending >= kBlock) notify();
+      blocks.add(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) break;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      trace_.note("the data connection failed after " + std::to_string(total + pending) + " bytes");
+      trace_.note("the data connection failed after " + std::to_string(blocks.counted()) + " bytes");
       return dataFailure(errno);
     }
-    notify();
+    blocks.flush();
     bool controlReady = false;
     Wait w = waitFor(data_.get(), POLLIN, Clock::now() + params_.timeouts.data, cancel_,
                      watch ? control_->fd() : -1, &controlReady);
     if (w != Wait::Ready) {
-      if (w == Wait::TimedOut) trace_.note("no data for too long after " + std::to_string(total) + " bytes");
+      if (w == Wait::TimedOut)
+        trace_.note("no data for too long after " + std::to_string(blocks.announced()) + " bytes");
       return fromWait(w);
     }
     if (controlReady)
       if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
   }
-  notify();
+  blocks.flush();
   if (Outcome o = sink.finish(); !o.ok()) return o;
-  trace_.note("received " + std::to_string(total) + " bytes");
+  trace_.note("received " + std::to_string(blocks.announced()) + " bytes");
   return Outcome::success();
 }
 
 Outcome Ftp::sendFile(int file, bool& unsupported) {
   unsupported = false;
-  uint64_t total = 0;
-  size_t pending = 0;  // sent since the last block notification
+  BlockAnnouncer blocks(*notifier_, INTERNET_STATUS_REQUEST_SENT, cancel_, kBlock);
   bool watch = true;
-  auto notify = [&] {
-    if (pending == 0) return;
-    notifier_->block(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(pending), cancel_);
-    total += pending;
-    pending = 0;
-  };
   for (;;) {
     if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
-    ssize_t n = ::sendfile(data_.get(), file, nullptr, kBlock - pending);
+    ssize_t n = ::sendfile(data_.get(), file, nullptr, kBlock - blocks.pending());
     if (n > 0) {
-      pending += static_cast<size_t>(n);
-      if (pending == kBlock) notify();
+      blocks.add(static_cast<size_t>(n));
       continue;
     }
     if (n == 0) break;
     if (errno == EINTR) continue;
-    if ((errno == EINVAL || errno == ENOSYS) && total + pending == 0) {
+    if ((errno == EINVAL || errno == ENOSYS) && blocks.counted() == 0) {
       unsupported = true;  // a file the kernel cannot send from: copy it instead
       return Outcome::success();
     }
     if (errno == EIO) return Outcome::failure(ERROR_READ_FAULT);
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      trace_.note("the data connection failed after " + std::to_string(total + pending) + " bytes");
+      trace_.note("the data connection failed after " + std::to_string(blocks.counted()) + " bytes");
       return dataFailure(errno);
     }
-    notify();
+    blocks.flush();
     bool controlReady = false;
     Wait w = waitFor(data_.get(), POLLOUT, Clock::now() + params_.timeouts.data, cancel_,
                      watch ? control_->fd() : -1, &controlReady);
@@ -353,8 +371,8 @@ Outcome Ftp::sendFile(int file, bool& unsupported) {
     if (controlReady)
       if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
   }
-  notify();
-  trace_.note("sent " + std::to_string(total) + " bytes");
+  blocks.flush();
+  trace_.note("sent " + std::to_string(blocks.announced()) + " bytes");
   return Outcome::success();
 }
 
@@ -365,15 +383,8 @@ Outcome Ftp::upload(DataSource& source) {
     if (!unsupported) return o;
   }
   char* buffer = buffer_.get();
-  uint64_t total = 0;
-  size_t pending = 0;
+  BlockAnnouncer blocks(*notifier_, INTERNET_STATUS_REQUEST_SENT, cancel_, kBlock);
   bool watch = true;
-  auto notify = [&] {
-    if (pending == 0) return;
-    notifier_->block(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(pending), cancel_);
-    total += pending;
-    pending = 0;
-  };
   for (;;) {
     if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
     size_t got = 0;
@@ -388,7 +399,7 @@ Outcome Ftp::upload(DataSource& source) {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        trace_.note("the data connection failed after " + std::to_string(total + pending + sent) + " bytes");
+        trace_.note("the data connection failed after " + std::to_string(blocks.counted() + sent) + " bytes");
         return dataFailure(errno);
       }
       bool controlReady = false;
@@ -398,11 +409,10 @@ Outcome Ftp::upload(DataSource& source) {
       if (controlReady)
         if (auto stop = controlDuringData(*running_, watch)) return std::move(*stop);
     }
-    pending += got;
-    if (pending >= kBlock) notify();
+    blocks.add(got);
   }
-  notify();
-  trace_.note("sent " + std::to_string(total) + " bytes");
+  blocks.flush();
+  trace_.note("sent " + std::to_string(blocks.announced()) + " bytes");
   return Outcome::success();
 }
 
