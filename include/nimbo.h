@@ -80,6 +80,9 @@ NIMBO_API extern char NullString[20];
 extern "C" {
 #endif
 
+/* Opens the interactive client window and returns when the user has closed it. */
+NIMBO_API void CLIENT_AS(void);
+
 /* The texts may carry trailing blanks; they stay the caller's. passive: not 0 for passive mode.
  * direction: 1 downloads, any other value uploads. Returns when the batch window has closed. */
 NIMBO_API void UPLDNL_AS(const char* server, const char* userName, const char* password,
