@@ -8,6 +8,7 @@ extern "C" NIMBO_API void CLIENT_AS(void) {
   window.open();
   constexpr int kClose = 26;
   while (window.accept()) {
-    if (window.event() == ui::event::Accepted && window.control() == kClose) window.post(ui::event::CloseWindow);
+    if (window.event() == ui::event::Accepted && window.control() == kClose)
+      window.post(ui::event::CloseWindow);
   }
 }
