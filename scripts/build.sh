@@ -9,6 +9,11 @@ case "$sanitize" in
   address) build="$top/build-asan" ;;
   *) echo "SANITIZE must be thread or address" >&2; exit 2 ;;
 esac
-cmake -S "$top" -B "$build" -DNIMBO_SANITIZE="$sanitize" >/dev/null
+launcher=()
+# ccache, when installed, lets several checkouts of the tree share their compiled objects.
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$top" -B "$build" -DNIMBO_SANITIZE="$sanitize" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 echo "$build"
