@@ -174,7 +174,7 @@ void progressStep(DWORD bytes) {
 }
 
 void finishTransfer(std::int16_t nextState) {
-  OperationState = nextState;
+  setOperationState(nextState);
   bProgressStarted = 0;
   ProgressPercent = 0;
   ui::setStatus(MainWindow.load(), 2, "Finished");
@@ -190,7 +190,7 @@ void failRequest(DWORD error) {
   ProgressTotal = 0;
   ProgressPercent = 0;
   ui::requestRedisplay(MainWindow.load());
-  OperationState = state::Idle;
+  setOperationState(state::Idle);
 }
 
 }  // namespace engine
