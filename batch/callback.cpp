@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <limits>
 
 #include "batch/context.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
 #include "engine/callback.h"
+#include "engine/notification.h"
 #include "engine/texts.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
@@ -124,41 +124,26 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   return true;
 }
 
-// The 32-bit count of REQUEST_SENT and RESPONSE_RECEIVED, when the notification carries one.
-std::optional<DWORD> countOf(const void* info, DWORD length) {
-  if (!info || length < sizeof(DWORD)) return std::nullopt;
-  DWORD n;
-  std::memcpy(&n, info, sizeof n);
-  return n;
-}
-
 void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   if (auto text = notificationText(status)) BatchStatusText = *text;
   switch (status) {
     case INTERNET_STATUS_REQUEST_SENT:
       if (BatchState.load() == StatePutting)
-        if (auto n = countOf(info, length)) reportBatchProgress(*n);
+        if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
       break;
     case INTERNET_STATUS_RESPONSE_RECEIVED:
       if (BatchState.load() == StateGetting)
-        if (auto n = countOf(info, length)) reportBatchProgress(*n);
+        if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
       break;
     case INTERNET_STATUS_HANDLE_CREATED:
-      if (info && length >= sizeof(DWORD_PTR)) {
-        DWORD_PTR handle;
-        std::memcpy(&handle, info, sizeof handle);  // dwResult, the first field
-        hBatchFtp = static_cast<uint32_t>(handle);
-      }
+      if (const auto created = engine::createdHandleOf(info, length)) hBatchFtp = *created;
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
       if (handle != 0 && handle == RetiringConnection.load()) connectOnceRetired(handle);
       break;
-    case INTERNET_STATUS_REQUEST_COMPLETE: {
-      INTERNET_ASYNC_RESULT result{0, ERROR_INTERNET_INTERNAL_ERROR};  // a completion without its result
-      if (info && length >= sizeof result) std::memcpy(&result, info, sizeof result);
-      if (!completeRequest(kind, result)) return;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      if (!completeRequest(kind, engine::completionOf(info, length))) return;
       break;
-    }
     default:
       break;
   }

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -130,7 +132,12 @@ TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {
   BatchPosition = BatchCount = 1;
   BatchPercent = 60;
   TheRun.issued(Run::Request::Transfer);
-  complete();
+  // dwResult and dwError are all a completion must carry: the padding after them may be missing.
+  constexpr DWORD length = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
+  const INTERNET_ASYNC_RESULT done{TRUE, 0};
+  const auto data = std::make_unique<unsigned char[]>(length);
+  std::memcpy(data.get(), &done, length);
+  notify(INTERNET_STATUS_REQUEST_COMPLETE, data.get(), length);
   EXPECT_EQ(zone(0), "Download complete");
   EXPECT_EQ(zone(2), "Finished");
   EXPECT_EQ(BatchState.load(), StateFinished);

@@ -2,11 +2,16 @@
 // that list nothing, the status callback fed by hand, and commands refused before they reach a server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/callback.h"
 #include "engine/commands.h"
+#include "engine/notification.h"
 #include "engine/session.h"
 #include "engine/texts.h"
 #include "engine/tree.h"
@@ -91,6 +96,33 @@ TEST(Tree, GrowsInTreeOrderAndLeavesOutWhatCannotBeNamed) {
   nodeAction(node("srv/pub.txt"));
   EXPECT_EQ(RemoteDirectory.get().str(), "/");
   ServerName = kDefaultServerName;
+}
+
+TEST(NotificationData, EachValueIsReadOnlyWhenTheDataHoldsItWhole) {
+  // Buffers of exactly the length reported: reading one byte further is an error the sanitizer sees.
+  const auto exactly = [](const auto& value, std::size_t length) {
+    auto bytes = std::make_unique<unsigned char[]>(length);
+    std::memcpy(bytes.get(), &value, std::min(length, sizeof value));
+    return bytes;
+  };
+  const INTERNET_ASYNC_RESULT done{0x1234, 0};
+  constexpr std::size_t withoutPadding = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
+  auto data = exactly(done, withoutPadding);
+  EXPECT_EQ(completionOf(data.get(), withoutPadding).dwResult, 0x1234u);
+  EXPECT_EQ(completionOf(data.get(), withoutPadding).dwError, 0u);
+  data = exactly(done, withoutPadding - 1);
+  EXPECT_EQ(completionOf(data.get(), withoutPadding - 1).dwError, DWORD{ERROR_INTERNET_INTERNAL_ERROR})
+      << "a completion that cannot say how it ended has failed";
+  EXPECT_EQ(completionOf(nullptr, sizeof done).dwError, DWORD{ERROR_INTERNET_INTERNAL_ERROR});
+
+  data = exactly(done, 4);
+  EXPECT_EQ(createdHandleOf(data.get(), 4), 0x1234u);
+  EXPECT_EQ(createdHandleOf(data.get(), 3), std::nullopt);
+  const DWORD count = 4096;
+  data = exactly(count, 4);
+  EXPECT_EQ(byteCountOf(data.get(), 4), 4096u);
+  EXPECT_EQ(byteCountOf(data.get(), 3), std::nullopt);
+  EXPECT_EQ(byteCountOf(nullptr, 4), std::nullopt);
 }
 
 TEST(StatusCallback, NotificationsFedByHand) {
