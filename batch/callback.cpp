@@ -25,7 +25,7 @@ constexpr std::chrono::seconds kRetireLimit{2};
 
 void connectOnceRetired(uint32_t connection) {
   uint32_t expected = connection;
-  if (RetiringConnection.compare_exchange_strong(expected, 0)) RUNINTERNETCONNECT();
+  if (RetiringConnection.compare_exchange_strong(expected, 0)) issueConnect();
 }
 
 std::string describeFailure(Run::Request kind, DWORD error) {
@@ -69,7 +69,7 @@ void retireThenConnect() {
     return;
   }
   RetiringConnection = 0;  // nothing to wait for: no HANDLE_CLOSING will come
-  RUNINTERNETCONNECT();
+  issueConnect();
 }
 
 // After a transfer: the next entry's connect, or the end of the batch.
@@ -102,7 +102,7 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   if (kind == Run::Request::Connect) TheRun.connected();
   switch (BatchState.load()) {
     case StateFirstConnect:
-      CHECKFILESONSERVER();
+      checkFilesOnServer();
       break;
     case StateConnectingGet:
       getNextFile();

@@ -104,7 +104,7 @@ Run::Request Run::completed(uint32_t handle) {
 void Run::after(std::chrono::milliseconds delay, std::function<void()> action) {
   std::lock_guard lock(mutex_);
   if (!running_) return;
-  retries_.push_back({std::chrono::steady_clock::now() + delay, std::move(action)});
+  retries_.emplace(std::chrono::steady_clock::now() + delay, std::move(action));
   changed_.notify_all();
 }
 
@@ -158,12 +158,13 @@ void Run::retryLoop() {
       changed_.wait(lock);
       continue;
     }
-    const auto when = retries_.front().when;
-    if (changed_.wait_until(lock, when) != std::cv_status::timeout && std::chrono::steady_clock::now() < when)
-      continue;  // woken early: look again (stopped, or another retry queued)
-    if (!running_ || retries_.empty()) continue;
-    std::function<void()> action = std::move(retries_.front().action);
-    retries_.pop_front();
+    const auto next = retries_.begin();
+    if (std::chrono::steady_clock::now() < next->first) {
+      changed_.wait_until(lock, next->first);
+      continue;  // due, stopped, or an earlier retry queued: look again
+    }
+    std::function<void()> action = std::move(next->second);
+    retries_.erase(next);
     lock.unlock();
     action();
     lock.lock();

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -207,6 +209,31 @@ TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
   complete();
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");
   EXPECT_EQ(BatchState.load(), StateGetting);
+}
+
+TEST(RunRetries, EachRunsWhenDueNotBehindOneAskedForEarlierThatIsDueLater) {
+  batch::Run run;
+  run.begin();
+  std::mutex mutex;
+  std::condition_variable ran;
+  std::vector<std::string> order;
+  const auto record = [&](std::string what) {
+    return [&, what] {
+      std::lock_guard lock(mutex);
+      order.push_back(what);
+      ran.notify_all();
+    };
+  };
+  run.after(400ms, record("later"));
+  run.after(0ms, record("due"));
+  run.after(0ms, record("due too"));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(ran.wait_for(lock, 5s, [&] { return order.size() == 3; }));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"due", "due too", "later"}));
+  run.stop();
+  EXPECT_TRUE(run.waitIdle(2s));
 }
 
 }  // namespace
