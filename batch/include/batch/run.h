@@ -100,7 +100,10 @@ class Run {
   void retryLoop();
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  // Two conditions, so that the steps' comings and goings (dozens for each file) do not wake the retry
+  // thread, and a queued retry does not wake End batch.
+  std::condition_variable settled_;         // busy_, pending_ or closing_ went down (End batch waits)
+  std::condition_variable retriesChanged_;  // a retry was queued, or the run stopped
   bool running_ = false;
   uint32_t floor_ = 0;
   int busy_ = 0;
