@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control.h"
+#include "data_channel.h"
 #include "inet/options.h"
 #include "operation.h"
 #include "proxy.h"
@@ -59,7 +60,12 @@ class Ftp {
   // Closes the sockets at once, without a word: for a session that failed to start.
   void drop();
 
+  // Every data connection from now on goes through `wrap` once open (TLS after PROT P); an empty
+  // one leaves them plain.
+  void secureData(TransportWrap wrap) { dataWrap_ = std::move(wrap); }
+
   bool connected() const { return control_ != nullptr; }
+  ControlChannel& control() { return *control_; }
   const ConnectParams& params() const { return params_; }
   Features& features() { return features_; }
   DataPath& dataPath() { return dataPath_; }
@@ -71,28 +77,21 @@ class Ftp {
 
  private:
   Step receiveFor(Operation& op);
-  Outcome openPassive(uint16_t port);
-  Outcome listen(Endpoint& listening);
-  Outcome accept();
   Outcome pump(Operation& op);
   Outcome download(DataSink& sink);
   Outcome upload(DataSource& source);
   Outcome sendFile(int file, bool& unsupported);
-  Outcome dataFailure(int err);
-  // A reply that arrived on the control connection while data was moving: nothing, or why to stop.
-  std::optional<Outcome> controlDuringData(Operation& op, bool& watch);
 
   ConnectParams params_;
   Trace trace_;
   std::unique_ptr<ControlChannel> control_;
   Features features_;
   DataPath dataPath_;
-  UniqueFd data_;
-  UniqueFd listener_;
+  std::optional<DataChannel> data_;  // while an operation has a data connection
+  TransportWrap dataWrap_;
   std::unique_ptr<char[]> buffer_;
   const Notifier* notifier_;
   const Canceller* cancel_ = nullptr;
-  Operation* running_ = nullptr;
 };
 
 }  // namespace inet
