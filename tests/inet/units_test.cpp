@@ -14,6 +14,7 @@
 #include "proxy.h"
 #include "reply_reader.h"
 #include "search.h"
+#include "transfer.h"
 
 using namespace inet;
 
@@ -544,6 +545,18 @@ TEST(Search, PatternsAndMasks) {
 }
 
 // ---- Proxy lists ----
+
+TEST(Transfer, SizeAnnouncedInAPreliminaryReply) {
+  using inet::sizeInReply;
+  EXPECT_EQ(sizeInReply("150 Opening BINARY mode data connection for a b (c).bin (1048576 bytes)."),
+            1048576u);
+  EXPECT_EQ(sizeInReply("150 Opening data connection for x (0 Bytes)"), 0u);
+  EXPECT_EQ(sizeInReply("150 Opening data connection (18446744073709551615 bytes)"), UINT64_MAX);
+  for (const char* none :
+       {"150 File status okay.", "150 Opening (18446744073709551616 bytes)", "150 Opening (12 bytes",
+        "150 Opening ( 12 bytes)", "150 Opening (12 blocks)", "150 Opening (-1 bytes)", "150 ("})
+    EXPECT_EQ(sizeInReply(none), std::nullopt) << none;
+}
 
 TEST(Proxy, ListsAndBypass) {
   ProxySettings s;

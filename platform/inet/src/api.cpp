@@ -56,12 +56,18 @@ BOOL report(const Connection::Result& r) {
   return TRUE;
 }
 
-// A request on an existing connection, with no handle of its own.
-BOOL request(HINTERNET hConnect, DWORD_PTR context, std::function<Outcome(Ftp&)> body) {
+// A request on an existing connection, with no handle of its own. Every one but a download may change
+// files, so the size a find looked up no longer holds after it.
+BOOL request(HINTERNET hConnect, DWORD_PTR context, std::function<Outcome(Ftp&)> body,
+             bool download = false) {
   std::shared_ptr<Connection> conn = connectionOf(hConnect);
   if (!conn) return FALSE;
   if (DWORD e = conn->reserve(false, conn); e != ERROR_SUCCESS) return fail(e);
-  return report(conn->start({conn, context ? context : conn->context, std::move(body), false}));
+  auto run = [body = std::move(body), download](Ftp& ftp) {
+    if (!download) ftp.forgetSize();
+    return body(ftp);
+  };
+  return report(conn->start({conn, context ? context : conn->context, std::move(run), false}));
 }
 
 std::optional<bool> asciiType(DWORD flags) {
@@ -263,7 +269,8 @@ BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR remoteFile, LPCSTR newFile, BOOL fai
   if (!ascii) return fail(ERROR_INVALID_PARAMETER);
   Download download{remoteFile, newFile, failIfExists != FALSE,
                     (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0, *ascii};
-  return request(hConnect, context, [download](Ftp& ftp) { return retrieve(ftp, download); });
+  return request(
+      hConnect, context, [download](Ftp& ftp) { return retrieve(ftp, download); }, true);
 }
 
 BOOL FtpPutFileA(HINTERNET hConnect, LPCSTR localFile, LPCSTR newRemoteFile, DWORD flags, DWORD_PTR context) {

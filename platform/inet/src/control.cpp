@@ -69,6 +69,20 @@ Outcome ControlChannel::next(Reply& out, Clock::time_point deadline) {
   }
 }
 
+Outcome ControlChannel::unasked() {
+  // Nothing is owed, so anything the server has sent is a reply to no command (a second answer to
+  // TYPE, say). Every reply after it would be taken for the one before: the dialogue is lost. A
+  // connection that has ended is left for the command's own reply to find out.
+  (void)takeAvailable();
+  Reply reply;
+  if (!reader_.peek() || reader_.next(reply) != ReplyReader::State::Ready) return Outcome::success();
+  last_ = reply;
+  trace_.reply(reply);
+  healthy_ = false;
+  if (reply.code != 421) trace_.note("a reply to no command: the server is out of step with the dialogue");
+  return Outcome::failure(ERROR_FTP_DROPPED, reply);
+}
+
 Outcome ControlChannel::send(const Command& command) {
   if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
   if (command.argument.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
@@ -80,6 +94,7 @@ Outcome ControlChannel::send(const Command& command) {
     Reply owed;
     if (Outcome o = next(owed, Clock::now() + timeouts_.reply); !o.ok()) return o;
   }
+  if (Outcome o = unasked(); !o.ok()) return o;
   std::string line = command.verb;
   if (!command.argument.empty()) line.append(" ").append(command.argument);
   line.append("\r\n");

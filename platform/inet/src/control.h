@@ -54,6 +54,7 @@ class ControlChannel {
   Outcome next(Reply& out, Clock::time_point deadline);
   Outcome broken(DWORD error);
   Io::Status takeAvailable();
+  Outcome unasked();
 
   std::unique_ptr<Transport> transport_;
   Trace trace_;

@@ -128,6 +128,8 @@ Outcome Ftp::run(Operation& op) {
         break;
       case Step::Kind::Done:
         data_.reset();
+        // A session whose dialogue is lost sends nothing more: every reply would answer the wrong command.
+        if (step.outcome.error == ERROR_FTP_DROPPED) control_->abandon();
         return std::move(step.outcome);
     }
   }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "control.h"
 #include "data_channel.h"
@@ -75,6 +76,15 @@ class Ftp {
   // The last reply the server sent, whatever it said.
   Reply lastReply() const;
 
+  // The size of the file a find last looked up, for the download that usually follows it to check
+  // that the whole file came. Forgotten by any request that may change files.
+  void rememberSize(std::string path, uint64_t size) { lookedUp_ = {std::move(path), size}; }
+  std::optional<uint64_t> rememberedSize(const std::string& path) const {
+    if (lookedUp_ && lookedUp_->first == path) return lookedUp_->second;
+    return std::nullopt;
+  }
+  void forgetSize() { lookedUp_.reset(); }
+
  private:
   Step receiveFor(Operation& op);
   Outcome pump(Operation& op);
@@ -89,6 +99,7 @@ class Ftp {
   DataPath dataPath_;
   std::optional<DataChannel> data_;  // while an operation has a data connection
   TransportWrap dataWrap_;
+  std::optional<std::pair<std::string, uint64_t>> lookedUp_;
   std::unique_ptr<char[]> buffer_;
   const Notifier* notifier_;
   const Canceller* cancel_ = nullptr;
