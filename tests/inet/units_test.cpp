@@ -539,6 +539,11 @@ TEST(Search, PatternsAndMasks) {
   EXPECT_TRUE(matchesMask("?b?", "abc"));
   EXPECT_FALSE(matchesMask("?b?", "abcd"));
   EXPECT_FALSE(matchesMask("*.txt", "a.txt.gz"));
+  // Remote names fold as local ones do, beyond ASCII, and keep the Windows dot rules.
+  EXPECT_TRUE(matchesMask("ÄRGER*.*", "ärger.txt"));
+  EXPECT_TRUE(matchesMask("ОТЧЁТ?.DOC", "отчёт1.doc"));
+  EXPECT_TRUE(matchesMask("*.", "README"));
+  EXPECT_FALSE(matchesMask("*.", "read.me"));
   EXPECT_EQ(baseName("/pub/readme.txt"), "readme.txt");
   EXPECT_EQ(baseName("/incoming/"), "incoming");
   EXPECT_EQ(baseName("/"), "/");
@@ -572,6 +577,7 @@ TEST(Proxy, ListsAndBypass) {
   EXPECT_EQ(s.ftp->port, 21);
   EXPECT_TRUE(gatewayFor(s, "127.0.0.1"));
   EXPECT_FALSE(gatewayFor(s, "files.internal"));
+  EXPECT_FALSE(gatewayFor(s, "FILES.Internal"));
   EXPECT_FALSE(gatewayFor(s, "intranet"));
   EXPECT_TRUE(gatewayFor(s, "ftp.example.com"));
 

@@ -20,7 +20,7 @@ Outcome DataChannel::connect(uint16_t port) {
   Endpoint to = peerEndpoint(control_.fd());
   if (to.length == 0) return Outcome::failure(ERROR_INTERNET_CANNOT_CONNECT);
   to.setPort(port);
-  UniqueFd socket;
+  kernel::UniqueFd socket;
   if (Outcome o = connectTo(to, Clock::now() + timeouts_.connect, cancel_, socket); !o.ok()) {
     trace_.note("cannot open the data connection to port " + std::to_string(port));
     return o;
@@ -33,7 +33,7 @@ Outcome DataChannel::listen(Endpoint& listening) {
   Endpoint local = localEndpoint(control_.fd());
   if (local.length == 0) return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
   local.setPort(0);
-  UniqueFd fd(::socket(local.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+  kernel::UniqueFd fd(::socket(local.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!fd.valid() || ::bind(fd.get(), local.address(), local.length) != 0 || ::listen(fd.get(), 1) != 0)
     return Outcome::failure(socketError(errno));
   listening = localEndpoint(fd.get());
@@ -59,8 +59,8 @@ Outcome DataChannel::accept() {
     }
     Endpoint peer;
     peer.length = sizeof peer.storage;
-    UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
-                          SOCK_NONBLOCK | SOCK_CLOEXEC));
+    kernel::UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer.storage), &peer.length,
+                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.valid()) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) continue;
       return Outcome::failure(socketError(errno));

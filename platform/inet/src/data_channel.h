@@ -63,7 +63,7 @@ class DataChannel {
   const Canceller* cancel_;
   const TransportWrap* wrap_;
   const Trace& trace_;
-  UniqueFd listener_;
+  kernel::UniqueFd listener_;
   std::unique_ptr<Transport> transport_;
   bool watchControl_ = true;
   uint64_t moved_ = 0;

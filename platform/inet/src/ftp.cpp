@@ -41,7 +41,7 @@ Outcome Ftp::open(uint32_t connectionId) {
   }
   notifier_->text(INTERNET_STATUS_NAME_RESOLVED, endpoints.front().host());
 
-  UniqueFd socket;
+  kernel::UniqueFd socket;
   Outcome connected = Outcome::failure(ERROR_INTERNET_CANNOT_CONNECT);
   for (const Endpoint& e : endpoints) {
     notifier_->address(INTERNET_STATUS_CONNECTING_TO_SERVER, e);

@@ -40,7 +40,7 @@ struct Lookup {
   bool done = false;
   bool found = false;
   std::vector<Endpoint> endpoints;
-  UniqueFd signal{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
+  kernel::UniqueFd signal{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
 };
 
 }  // namespace

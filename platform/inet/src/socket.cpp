@@ -129,8 +129,9 @@ Outcome waitOutcome(Wait w) {
   return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
 }
 
-Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel, UniqueFd& out) {
-  UniqueFd fd(::socket(to.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel,
+                  kernel::UniqueFd& out) {
+  kernel::UniqueFd fd(::socket(to.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!fd.valid()) return Outcome::failure(socketError(errno));
   int one = 1;
   ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "cancel.h"
-#include "fd.h"
+#include "kernel/fd.h"
 #include "outcome.h"
 
 namespace inet {
@@ -51,6 +51,7 @@ Outcome waitOutcome(Wait w);
 DWORD socketError(int err);
 
 // A non-blocking TCP connection to `to`.
-Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel, UniqueFd& out);
+Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel,
+                  kernel::UniqueFd& out);
 
 }  // namespace inet

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string_view>
 
-#include "fd.h"
+#include "kernel/fd.h"
 #include "socket.h"
 
 namespace inet {
@@ -65,7 +65,7 @@ class Transport {
 // Plain TCP.
 class TcpTransport final : public Transport {
  public:
-  explicit TcpTransport(UniqueFd socket) : socket_(std::move(socket)) {}
+  explicit TcpTransport(kernel::UniqueFd socket) : socket_(std::move(socket)) {}
 
   int fd() const override { return socket_.get(); }
   Io read(char* buffer, size_t capacity) override;
@@ -74,7 +74,7 @@ class TcpTransport final : public Transport {
   Outcome shutdown(Clock::time_point deadline, const Canceller* cancel) override;
 
  private:
-  UniqueFd socket_;
+  kernel::UniqueFd socket_;
 };
 
 // Puts another transport over a connected one (TLS over TCP): takes `transport`, and on success leaves
