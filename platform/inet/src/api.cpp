@@ -165,7 +165,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR serverName, INTERNET_PORT
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    if (root->closing) return fail<HINTERNET>(ERROR_INVALID_HANDLE);
+    if (!root->life.open()) return fail<HINTERNET>(ERROR_INVALID_HANDLE);
     if (!table.insertLocked(conn)) return fail<HINTERNET>(ERROR_INTERNET_OUT_OF_HANDLES);
   }
   (void)conn->reserve(true, conn);  // a new connection is always idle
@@ -217,9 +217,9 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR searchFile, LPWIN32_FIND_
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    if (conn->closing || !table.insertLocked(find)) {
+    if (!conn->life.open() || !table.insertLocked(find)) {
       conn->unreserve();
-      return fail<HINTERNET>(conn->closing ? ERROR_INVALID_HANDLE : ERROR_INTERNET_OUT_OF_HANDLES);
+      return fail<HINTERNET>(!conn->life.open() ? ERROR_INVALID_HANDLE : ERROR_INTERNET_OUT_OF_HANDLES);
     }
   }
   Notifier(find, context).created();
@@ -231,7 +231,7 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR searchFile, LPWIN32_FIND_
                                         if (!o.ok()) return o;
                                         // The caller's buffer is written only while the handle is open.
                                         std::lock_guard lock(HandleTable::instance().mutex());
-                                        if (find->closing)
+                                        if (!find->life.open())
                                           return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
                                         fillFindData(entries.front(), *findFileData);
                                         std::lock_guard entriesLock(find->mutex);
