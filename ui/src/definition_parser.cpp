@@ -174,13 +174,24 @@ ControlDef parseControl(const QJsonValue& v, const std::string& windowWhere) {
   return c;
 }
 
+// Edges in 64 bits: a position near the int limit plus a size must not wrap round and let two
+// controls that overlap pass as apart.
+struct Edges {
+  std::int64_t left, top, right, bottom;
+};
+
+Edges edgesOf(const ControlDef& c) {
+  return {c.x, c.y, std::int64_t{c.x} + c.width, std::int64_t{c.y} + c.height};
+}
+
 bool inside(const ControlDef& inner, const ControlDef& outer) {
-  return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
-         inner.y + inner.height <= outer.y + outer.height;
+  const Edges i = edgesOf(inner), o = edgesOf(outer);
+  return i.left >= o.left && i.top >= o.top && i.right <= o.right && i.bottom <= o.bottom;
 }
 
 bool overlap(const ControlDef& a, const ControlDef& b) {
-  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+  const Edges e = edgesOf(a), f = edgesOf(b);
+  return e.left < f.right && f.left < e.right && e.top < f.bottom && f.top < e.bottom;
 }
 
 bool isContainer(const ControlDef& c) { return c.kind == kind::Frame || c.kind == kind::OptionGroup; }
