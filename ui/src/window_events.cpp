@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <cerrno>
 #include <cstdlib>
 
 #include "qtext.h"
@@ -13,8 +14,9 @@ namespace ui {
 long long detail::toNumber(std::string_view s, bool& ok) {
   std::string t(trim(s));
   char* end = nullptr;
+  errno = 0;
   const long long v = std::strtoll(t.c_str(), &end, 10);
-  ok = !t.empty() && end && *end == '\0';
+  ok = !t.empty() && end && *end == '\0' && errno != ERANGE;
   return v;
 }
 
@@ -92,7 +94,9 @@ bool WindowImpl::entryAccepted(int number) {
   if (c->def->hasPicture && c->def->picture.type == 'n') {
     bool ok = false;
     const long long v = detail::toNumber(detail::ss(e->text()), ok);
-    const std::string digits = std::to_string(v < 0 ? -v : v);
+    // The magnitude in unsigned arithmetic: the most negative number has no positive twin.
+    const unsigned long long magnitude = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : v;
+    const std::string digits = std::to_string(magnitude);
     if (!ok || (v < 0 && !c->def->picture.sign) || static_cast<int>(digits.size()) > c->def->picture.width) {
       enqueue(event::Rejected, number);
       return false;
