@@ -159,8 +159,10 @@ void Run::retryLoop() {
       continue;
     }
     const auto next = retries_.begin();
-    if (std::chrono::steady_clock::now() < next->first) {
-      retriesChanged_.wait_until(lock, next->first);
+    // A copy: while the wait lets the lock go, stop() may free the retry, due time and all.
+    const std::chrono::steady_clock::time_point due = next->first;
+    if (std::chrono::steady_clock::now() < due) {
+      retriesChanged_.wait_until(lock, due);
       continue;  // due, stopped, or an earlier retry queued: look again
     }
     std::function<void()> action = std::move(next->second);
