@@ -35,10 +35,21 @@ DWORD ConnectionLife::reserve(bool connect, std::shared_ptr<Handle> target) {
   return ERROR_SUCCESS;
 }
 
-void ConnectionLife::unreserve() {
-  if (state_ == State::Busy) state_ = State::Idle;
-  if (state_ == State::Connecting) state_ = State::New;
+bool ConnectionLife::unreserve() {
   current_.reset();
+  switch (state_) {
+    case State::Busy:
+      state_ = State::Idle;
+      return false;
+    case State::Connecting:
+      state_ = State::New;
+      return false;
+    case State::Cancelling:
+      state_ = State::Finalizing;
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool ConnectionLife::finish(bool connected) {
