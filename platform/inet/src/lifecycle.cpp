@@ -35,28 +35,15 @@ DWORD ConnectionLife::reserve(bool connect, std::shared_ptr<Handle> target) {
   return ERROR_SUCCESS;
 }
 
-bool ConnectionLife::unreserve() {
-  current_.reset();
-  switch (state_) {
-    case State::Busy:
-      state_ = State::Idle;
-      return false;
-    case State::Connecting:
-      state_ = State::New;
-      return false;
-    case State::Cancelling:
-      state_ = State::Finalizing;
-      return true;
-    default:
-      return false;
-  }
-}
+bool ConnectionLife::unreserve() { return settle(State::New); }
 
-bool ConnectionLife::finish(bool connected) {
+bool ConnectionLife::finish(bool connected) { return settle(connected ? State::Idle : State::Failed); }
+
+bool ConnectionLife::settle(State afterConnect) {
   current_.reset();
   switch (state_) {
     case State::Connecting:
-      state_ = connected ? State::Idle : State::Failed;
+      state_ = afterConnect;
       return false;
     case State::Busy:
       state_ = State::Idle;

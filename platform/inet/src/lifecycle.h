@@ -64,6 +64,9 @@ class ConnectionLife {
   Closing close();
 
  private:
+  // The request in flight is over: a connect goes to `afterConnect`, other requests to Idle, and a
+  // closed connection to Finalizing (true: finalize now).
+  bool settle(State afterConnect);
   bool requestRunning() const {
     return state_ == State::Connecting || state_ == State::Busy || state_ == State::Cancelling;
   }
