@@ -119,7 +119,7 @@ void connect() {
 }
 
 bool issueConnect() {
-  const std::string server = serverName();
+  const std::string server = sessionServer();
   const auto user = UserName.get();
   const auto password = Password.get();
   HINTERNET connection =
