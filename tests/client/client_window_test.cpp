@@ -10,136 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "client/local.h"
-#include "client_driver.h"
+#include "client_fixture.h"
 #include "engine/commands.h"
-#include "engine/session.h"
-#include "ftp_servers.h"
-#include "inet/wininet.h"
-#include "window_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace client {
 namespace {
 
+using testing::ClientWindowBase;
+using testing::contains;
 using testing::Driver;
 using testing::runClient;
+using testing::texts;
+using testing::treeIs;
+using testing::treeNames;
 using testsupport::randomBytes;
 using namespace std::chrono_literals;
-using Messages = std::vector<ui::test::MessageShown>;
-
-std::vector<std::string> texts(const Messages& messages) {
-  std::vector<std::string> out;
-  for (const auto& m : messages) out.push_back(m.text);
-  return out;
-}
-
-bool contains(const std::vector<std::string>& rows, std::string_view row) {
-  return std::find(rows.begin(), rows.end(), row) != rows.end();
-}
-
-// The names the remote tree shows, without their sizes.
-std::vector<std::string> treeNames(Driver& d) {
-  std::vector<std::string> names;
-  for (const std::string& row : d.rows(control::RemoteTree)) names.push_back(row.substr(0, row.find('\t')));
-  return names;
-}
-
-// Waits until no command is in flight and the remote tree shows exactly these names (a listing in
-// progress shows a pruned tree for a moment).
-::testing::AssertionResult treeIs(Driver& d, const std::vector<std::string>& names) {
-  if (Driver::waitFor([&] { return Driver::idle(0ms) && treeNames(d) == names; }))
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "the tree shows " << ::testing::PrintToString(treeNames(d));
-}
-
-// A server for one test, a local folder the window starts in, and the engine's fields as a user who
-// has just started the program finds them.
-class ClientWindowBase : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(ui::start()) << ui::startError();
-    testing::addClientWindowDefinitions();
-  }
-
-  void startServer(const std::string& kind, bool passive) {
-    server_ = kind == "vsftpd" ? testsupport::startVsftpd() : testsupport::startPyftpdlib();
-    if (server_.skipped()) GTEST_SKIP() << server_.error();
-    ASSERT_TRUE(server_.ok()) << server_.error();
-    engine::bPassive = passive ? 1 : 0;
-  }
-
-  void SetUp() override {
-    ui::test::headlessDialogs(true);
-    ui::test::messagesShown();
-    ui::test::popupsShown();
-    before_ = fs::current_path();
-    fs::current_path(local_.path());
-    engine::bPassive = 1;
-    engine::TransferType = FTP_TRANSFER_TYPE_BINARY;
-    engine::UserName = "";
-    engine::Password = "";
-    ::ServerName = engine::kDefaultServerName;
-  }
-
-  void TearDown() override {
-    engine::closeSession();
-    Driver::idle(10s);
-    fs::current_path(before_);
-    ui::test::messagesShown();
-    ui::test::popupsShown();
-  }
-
-  // Start Internet Session, the server's name and login typed, Connect; true once the tree shows the
-  // server's top directory.
-  bool connect(Driver& d) {
-    EXPECT_TRUE(d.click(control::StartSession));
-    EXPECT_TRUE(d.enterText(control::ServerName, server_->address()));
-    EXPECT_TRUE(d.enterText(control::UserName, server_->user()));
-    EXPECT_TRUE(d.enterText(control::Password, server_->password()));
-    EXPECT_TRUE(d.click(control::Connect));
-    // Once connected, the window highlights the server's row.
-    return Driver::waitFor([&] { return d.shown(control::RemoteTree) == server_->address() + "\t"; });
-  }
-
-  // Opens a folder of the tree by a double-click; true once its entries are in the tree.
-  bool open(Driver& d, std::string_view folder) {
-    const int row = Driver::treeRow(folder);
-    if (row == 0 || !d.clickRow(control::RemoteTree, row, ui::key::MouseLeftDouble)) return false;
-    d.settle();
-    return Driver::idle();
-  }
-
-  // Right-clicks a row with the menu's answer queued; the menu shown.
-  ui::test::PopupShown contextMenu(Driver& d, std::string_view path, int answer) {
-    ui::test::answerPopup(answer);
-    EXPECT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow(path), ui::key::MouseRight))
-        << path << " row " << Driver::treeRow(path) << " of "
-        << ::testing::PrintToString(d.rows(control::RemoteTree)) << " state "
-        << engine::OperationState.load();
-    d.settle();
-    auto shown = ui::test::popupsShown();
-    EXPECT_EQ(shown.size(), 1u);
-    return shown.empty() ? ui::test::PopupShown{} : shown.back();
-  }
-
-  // Types a name into the dialog that the context menu opened and presses its first button.
-  void answerDialog(Driver& d, std::string_view name) {
-    const ui::WindowRef dialog = d.dialog();
-    ASSERT_NE(dialog, 0u);
-    EXPECT_TRUE(ui::test::enterText(dialog, 4, name));
-    EXPECT_TRUE(ui::test::click(dialog, 5));
-    ASSERT_TRUE(Driver::waitFor([&] { return d.top() == d.window(); }));
-    d.settle();
-  }
-
-  std::string localDirectory() const { return LocalDirectory.get().str(); }
-
-  testsupport::TempDir local_{"nimbo-client"};
-  testsupport::StartedServer server_;
-  fs::path before_;
-};
 
 struct Mode {
   std::string server;
@@ -269,6 +156,94 @@ TEST_P(ClientWindowOnServer, AUsersSessionFromConnectToClose) {
     EXPECT_EQ(engine::bSessionOpen.load(), 0);
     EXPECT_TRUE(d.click(control::Close));
   });
+}
+
+// A file far larger than any test waits for: its download is in flight for as long as a test needs.
+void putHugeFile(testsupport::FtpServer& server, std::string_view name) {
+  server.put(name, "");
+  fs::resize_file(server.pathOf(name), std::uintmax_t{1} << 30);  // sparse: no disk, no time
+}
+
+class ClientWindowOnPyftpdlib : public ClientWindowBase {
+ protected:
+  void SetUp() override {
+    ClientWindowBase::SetUp();
+    startServer("pyftpdlib", true);
+  }
+};
+
+TEST_F(ClientWindowOnPyftpdlib, EachRefusalSaysWhyAndStartsNothing) {
+  server_->makeDirectory("pub");
+  putHugeFile(*server_, "huge.bin");
+  runClient([&](Driver& d) {
+    // Get and Put cannot be pressed before a Connect; their events still meet their checks.
+    ui::post(d.window(), ui::event::Accepted, control::Get);
+    ui::post(d.window(), ui::event::Accepted, control::Put);
+    d.settle();
+    auto shown = ui::test::messagesShown();
+    ASSERT_EQ(shown.size(), 1u) << "Put while not connected says nothing";
+    EXPECT_EQ(shown[0].text, "Not in session.");
+    EXPECT_EQ(shown[0].caption, "");
+
+    ASSERT_TRUE(d.click(control::StartSession));
+    ASSERT_TRUE(d.enterText(control::ServerName, "  "));
+    const auto state = engine::OperationState.load();
+    ASSERT_TRUE(d.click(control::Connect));
+    d.settle();
+    EXPECT_EQ(texts(ui::test::messagesShown()), (std::vector<std::string>{"Please enter a server name!"}));
+    EXPECT_EQ(engine::OperationState.load(), state);
+    EXPECT_EQ(DirectoryList.count(), 0u);
+
+    ASSERT_TRUE(connect(d));
+    const std::string address = server_->address();
+    ASSERT_TRUE(treeIs(d, {address, "huge.bin", "pub"}));
+    ASSERT_TRUE(d.click(control::Get));  // the server's row is highlighted
+    ASSERT_TRUE(d.click(control::Put));  // no local file is
+    d.settle();
+    engine::RemoteDirectory = "";  // no row leaves it so; the check is there all the same
+    ASSERT_TRUE(d.click(control::Put));
+    d.settle();
+    engine::RemoteDirectory = "/";
+    shown = ui::test::messagesShown();
+    EXPECT_EQ(texts(shown),
+              (std::vector<std::string>{"Cannot \"GET\" Directory.", "Please select a local file to put",
+                                        "Please select a remote directory to PUT to!"}));
+    for (const auto& box : shown) {
+      EXPECT_EQ(box.caption, "");
+      EXPECT_EQ(box.icon, ui::ICON_NONE);
+      EXPECT_EQ(box.buttons, ui::BUTTON_OK);
+    }
+
+    // While a download is in flight, Get and Put are refused and the tree's buttons do nothing.
+    ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/huge.bin")));
+    ASSERT_TRUE(d.click(control::Get));
+    ASSERT_TRUE(Driver::waitFor([] { return engine::ProgressTotal.load() > 0; })) << server_->log();
+    ui::test::answerPopup(3);
+    ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/"), ui::key::MouseRight));
+    ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/pub"), ui::key::MouseLeftDouble));
+    ASSERT_TRUE(d.click(control::Get));
+    ASSERT_TRUE(d.click(control::Put));
+    d.settle();
+    EXPECT_EQ(engine::OperationState.load(), engine::state::GetRunning) << "the download outlasts the test";
+    EXPECT_TRUE(ui::test::popupsShown().empty());
+    shown = ui::test::messagesShown();
+    ASSERT_EQ(texts(shown),
+              (std::vector<std::string>{"Cannot process request now", "Cannot process request now"}));
+    EXPECT_EQ(shown[0].caption, "FTP Client");
+    EXPECT_EQ(d.top(), d.window()) << "no dialog opened";
+    EXPECT_EQ(treeNames(d), (std::vector<std::string>{address, "huge.bin", "pub"})) << "pub stays closed";
+    ui::test::answerPopup(0);
+
+    // Closing the session cancels the download: its error is told, nothing of it is left behind.
+    ASSERT_TRUE(d.click(control::CloseSession));
+    ASSERT_TRUE(Driver::idle());
+    shown = ui::test::messagesShown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "OrinFTP Client Error");
+    d.settle();
+    EXPECT_FALSE(contains(d.rows(control::FileList), "huge.bin"));
+  });
+  EXPECT_EQ(testsupport::listTree(local_.path()), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClientWindowOnServer,
