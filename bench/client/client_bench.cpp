@@ -169,18 +169,7 @@ Result benchServer(testsupport::StartedServer server, int entries, int mebibytes
   testsupport::TempDir local("nimbo-client-bench");
   const fs::path before = fs::current_path();
   fs::current_path(local.path());
-  std::atomic<bool> returned{false};
-  Driver driver(ui::currentThread());
-  std::thread user([&] {
-    if (driver.opened()) drive(driver, *server, entries, lateness, out);
-    while (!returned.load()) {
-      ui::test::closeBox(driver.top());
-      std::this_thread::sleep_for(20ms);
-    }
-  });
-  CLIENT_AS();
-  returned = true;
-  user.join();
+  client::testing::runClient([&](Driver& d) { drive(d, *server, entries, lateness, out); });
   engine::closeSession();
   fs::current_path(before);
   return out;
