@@ -172,6 +172,60 @@ class ClientWindowOnPyftpdlib : public ClientWindowBase {
   }
 };
 
+// Every control of the availability table tried as a user tries it: a disabled one takes no click
+// and no text; an enabled one is used for what the state allows, harmlessly where it must not move on.
+TEST_F(ClientWindowOnPyftpdlib, EachStateOffersItsOwnControls) {
+  runClient([&](Driver& d) {
+    auto takesNothing = [&](std::string_view state, std::initializer_list<int> controls) {
+      for (int c : controls) {
+        const bool entry = c == control::ProxyServer || c == control::ServerName || c == control::UserName ||
+                           c == control::Password;
+        EXPECT_FALSE(entry ? d.enterText(c, "x") : d.click(c)) << state << ": control " << c;
+      }
+    };
+    auto takesTwoClicks = [&](int c) { return d.click(c) && d.click(c); };  // and is as it was
+
+    // No session.
+    takesNothing("no session", {control::CloseSession, control::ServerName, control::UserName,
+                                control::Password, control::Passive, control::Binary, control::Ascii,
+                                control::Connect, control::Disconnect, control::Get, control::Put});
+    EXPECT_TRUE(d.enterText(control::ProxyServer, ""));
+    EXPECT_TRUE(takesTwoClicks(control::ProxyFromRegistry));
+    EXPECT_TRUE(d.click(control::StartSession));
+    d.settle();
+
+    // Session open.
+    takesNothing("session open", {control::StartSession, control::ProxyServer, control::Disconnect,
+                                  control::Get, control::Put});
+    EXPECT_TRUE(takesTwoClicks(control::Passive));
+    EXPECT_TRUE(d.click(control::Ascii));
+    EXPECT_TRUE(d.click(control::Binary));
+    EXPECT_TRUE(takesTwoClicks(control::ProxyFromRegistry));
+    ASSERT_TRUE(connect(d));  // the three entries and Connect
+
+    // Connected.
+    takesNothing("connected", {control::StartSession, control::ProxyServer, control::Connect});
+    EXPECT_TRUE(d.enterText(control::ServerName, server_->address()));
+    EXPECT_TRUE(d.enterText(control::UserName, server_->user()));
+    EXPECT_TRUE(d.enterText(control::Password, server_->password()));
+    EXPECT_TRUE(takesTwoClicks(control::Passive));
+    EXPECT_TRUE(d.click(control::Binary));
+    EXPECT_TRUE(d.click(control::Get));  // on the server's row
+    EXPECT_TRUE(d.click(control::Put));  // with no local file highlighted
+    d.settle();
+    EXPECT_EQ(ui::test::messagesShown().size(), 2u);
+    EXPECT_TRUE(d.click(control::Disconnect));
+    d.settle();
+
+    // Back to Session open, then to No session.
+    takesNothing("disconnected", {control::StartSession, control::Disconnect, control::Get, control::Put});
+    EXPECT_TRUE(d.click(control::CloseSession));
+    d.settle();
+    takesNothing("closed", {control::CloseSession, control::ServerName, control::Connect, control::Get});
+    EXPECT_TRUE(d.click(control::StartSession));
+  });
+}
+
 TEST_F(ClientWindowOnPyftpdlib, EachRefusalSaysWhyAndStartsNothing) {
   server_->makeDirectory("pub");
   putHugeFile(*server_, "huge.bin");
