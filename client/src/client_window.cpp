@@ -29,6 +29,7 @@ void bindControls(ClientWindow& cw) {
                                  std::int64_t{r.TREELEVEL}, r.SIZESTR.str()};
   });
   bindLocalSide(cw.local);
+  w.showMarks(control::FileList);
 }
 
 // The tree and the current remote directory shown again after the engine has changed them.
@@ -56,6 +57,15 @@ void connectDone(ClientWindow& cw) {
     cw.window.redisplay(control::RemoteTree);
     cw.window.selectRow(control::RemoteTree, 1);
   }
+}
+
+// The user has ticked or cleared the box of the highlighted local file.
+void toggleHighlightedTag(ui::Window& w) {
+  const int row = w.selectedRow(control::FileList);
+  AllFilesRecord file;
+  if (row <= 0 || !AllFiles.get(static_cast<std::size_t>(row), file)) return;
+  toggleLocalTag(static_cast<std::size_t>(row), file.NAME.clip());
+  w.redisplay(control::FileList);
 }
 
 void openWindow(ClientWindow& cw) {
@@ -125,6 +135,10 @@ void controlEvent(ClientWindow& cw, int ev, int number) {
   }
   if (ev == ui::event::NewSelection) {
     if (number == control::RemoteTree) followTreeSelection(cw);
+    return;
+  }
+  if (ev == ui::event::MarkToggled) {
+    if (number == control::FileList) toggleHighlightedTag(w);
     return;
   }
   if (ev == ui::event::Alert) {

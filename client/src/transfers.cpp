@@ -21,12 +21,18 @@ bool sendFile(std::size_t position, const AllFilesRecord& file) {
   return true;
 }
 
+// The run of tagged files is over: the current remote directory is again the highlighted row's.
+void endRun(ClientWindow& cw) {
+  cw.tagged = {};
+  followTreeSelection(cw);
+}
+
 // Starts the next tagged file of the run, or ends the run when none is left.
 void sendNextTagged(ClientWindow& cw) {
   AllFilesRecord file;
   const std::size_t position = firstTaggedFile(file);
   if (position == 0) {
-    cw.tagged = {};
+    endRun(cw);
     return;
   }
   if (engine::RemoteDirectory.get().clip() != cw.tagged.directory) {
@@ -35,7 +41,7 @@ void sendNextTagged(ClientWindow& cw) {
   }
   cw.ALLF = file;
   // A refused file keeps its tag, and so do the files after it: the user sees what is left to send.
-  if (!sendFile(position, file)) cw.tagged = {};
+  if (!sendFile(position, file)) endRun(cw);
   cw.window.redisplay(control::FileList);
 }
 
@@ -91,7 +97,7 @@ void commandEnded(ClientWindow& cw, bool ok) {
   if (!cw.tagged.active) return;
   // A failure stops the run; the files still tagged are those not sent.
   if (!ok || ::bActiveSession.load() == 0) {
-    cw.tagged = {};
+    endRun(cw);
     return;
   }
   // Another command may have slipped in between; its own end brings the run back here.
