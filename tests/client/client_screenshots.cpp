@@ -63,6 +63,8 @@ void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::pat
   d.settle();
   Driver::idle();
   d.clickRow(control::RemoteTree, Driver::treeRow("/pub/readme.txt"));
+  ui::test::clickMark(d.window(), control::FileList, Driver::fileRow("letter.odt"));
+  ui::test::clickMark(d.window(), control::FileList, Driver::fileRow("notes.txt"));
   d.clickRow(control::FileList, Driver::fileRow("budget 2024.xlsx"));
   d.settle();
   saveWindow(out / "client-connected.png");
