@@ -13,12 +13,7 @@ namespace client {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ClientWindowBase;
-using testing::contains;
-using testing::Driver;
-using testing::runClient;
-using testing::texts;
-using testing::treeIs;
+using namespace testing;  // the fixture and the driver
 using testsupport::randomBytes;
 using namespace std::chrono_literals;
 

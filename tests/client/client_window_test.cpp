@@ -18,13 +18,7 @@ namespace fs = std::filesystem;
 namespace client {
 namespace {
 
-using testing::ClientWindowBase;
-using testing::contains;
-using testing::Driver;
-using testing::runClient;
-using testing::texts;
-using testing::treeIs;
-using testing::treeNames;
+using namespace testing;  // the fixture and the driver
 using testsupport::randomBytes;
 using namespace std::chrono_literals;
 
