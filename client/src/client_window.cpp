@@ -6,7 +6,6 @@
 
 #include "client/local_tags.h"
 #include "engine/session.h"
-#include "engine/tree.h"
 #include "nimbo.h"
 
 namespace client {

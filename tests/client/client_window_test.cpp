@@ -273,6 +273,7 @@ TEST_F(ClientWindowOnPyftpdlib, TaggedFilesArePutOneAfterTheOtherIntoOneDirector
 TEST_F(ClientWindowOnPyftpdlib, EachRefusalSaysWhyAndStartsNothing) {
   server_->makeDirectory("pub");
   putHugeFile(*server_, "huge.bin");
+  testsupport::writeFile(local_ / "local.txt", "local");
   runClient([&](Driver& d) {
     // Get and Put cannot be pressed before a Connect; their events still meet their checks.
     ui::post(d.window(), ui::event::Accepted, control::Get);
@@ -312,6 +313,16 @@ TEST_F(ClientWindowOnPyftpdlib, EachRefusalSaysWhyAndStartsNothing) {
       EXPECT_EQ(box.buttons, ui::BUTTON_OK);
     }
 
+    // Enter on the tree, and the file list's alerts, start nothing.
+    ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/pub"), ui::key::Enter));
+    ASSERT_TRUE(d.clickRow(control::FileList, Driver::fileRow("local.txt"), ui::key::MouseLeftDouble));
+    ASSERT_TRUE(d.clickRow(control::FileList, Driver::fileRow("local.txt"), ui::key::MouseRight));
+    d.settle();
+    EXPECT_EQ(treeNames(d), (std::vector<std::string>{address, "huge.bin", "pub"}));
+    EXPECT_TRUE(ui::test::popupsShown().empty());
+    EXPECT_TRUE(ui::test::messagesShown().empty());
+    EXPECT_EQ(engine::OperationState.load(), engine::state::Idle);
+
     // While a download is in flight, Get and Put are refused and the tree's buttons do nothing.
     ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/huge.bin")));
     engine::ProgressTotal = 0;  // counted afresh once the download's data flows
@@ -340,7 +351,7 @@ TEST_F(ClientWindowOnPyftpdlib, EachRefusalSaysWhyAndStartsNothing) {
     d.settle();
     EXPECT_FALSE(contains(d.rows(control::FileList), "huge.bin"));
   });
-  EXPECT_EQ(testsupport::listTree(local_.path()), std::vector<std::string>{});
+  EXPECT_EQ(testsupport::listTree(local_.path()), std::vector<std::string>{"local.txt"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClientWindowOnServer,
