@@ -60,6 +60,11 @@ void readLocalFiles() {
   if (read) read();
 }
 
+void commandEnded(bool ok) {
+  const auto ended = hooks.get().commandEnded;
+  if (ended) ended(ok);
+}
+
 std::string serverName() { return std::string(ServerName.get().clip()); }
 
 std::uint32_t openInternet(std::uint32_t flags) {
@@ -119,7 +124,7 @@ void connect() {
 }
 
 bool issueConnect() {
-  const std::string server = serverName();
+  const std::string server = sessionServer();
   const auto user = UserName.get();
   const auto password = Password.get();
   HINTERNET connection =

@@ -89,10 +89,14 @@ struct WindowHooks {
   std::function<void()> refreshControls;
   // Read the local file list again (a download has ended). Called on a callback thread.
   std::function<void()> readLocalFiles;
+  // A command has ended and the state is Idle again: ok after a finished Get, Put or remote command,
+  // not ok after any failed request. Called on the thread that ended it, mostly a callback thread.
+  std::function<void(bool ok)> commandEnded;
 };
 void installWindowHooks(WindowHooks hooks);
 void refreshControls();
 void readLocalFiles();
+void commandEnded(bool ok);
 
 // "Start Internet Session": a new asynchronous session with the status callback registered.
 void openSession();
