@@ -43,6 +43,7 @@ int WindowManager::kill() {
   BUTTONS.reset();
   FILEDROPS.reset();
   if (TOOLBAR) TOOLBAR->kill();
+  if (RESIZE) RESIZE->kill();
   DEAD = 1;
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -229,7 +230,21 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
     EXPECT_EQ(cascaded.topLeft(), QPoint(0, 0));
     EXPECT_NE(cascaded, sameArea);
 
+    // The window menu lists the child windows.
+    const QStringList listed = user.onGui([] {
+      QStringList texts;
+      for (QWidget* w : QApplication::allWidgets())
+        if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->title() == "&Window") {
+          emit menu->aboutToShow();
+          for (QAction* a : menu->actions()) texts << a->text();
+        }
+      return texts;
+    });
+    EXPECT_TRUE(listed.contains("&1 Upload/Download Parameters")) << listed.join("|").toStdString();
+
+    ASSERT_TRUE(ui::test::chooseMenu(frame, kPrintSetup));
     ASSERT_TRUE(ui::test::chooseMenu(frame, kHelpContents));
+    EXPECT_EQ(ui::test::standardDialogsShown(), (std::vector<std::string>{"printsetup", "helpcontents"}));
     const auto messages = ui::test::messagesShown();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "No help file is installed for this program.");

@@ -48,6 +48,13 @@ struct ComponentRecord {
   Component* COMPONENT = nullptr;
 };
 
+// A window resizer attached to the manager, ended with it.
+class Resizer {
+ public:
+  virtual ~Resizer() = default;
+  virtual void kill() = 0;
+};
+
 // An accepted control that sets the response by itself.
 struct ButtonRecord {
   std::int32_t CONTROL = 0;
@@ -96,9 +103,11 @@ class WindowManager {
   std::uint8_t DEAD = 0;
   std::uint8_t DELETEACTION = 0;
   ErrorManager* ERRORS = nullptr;
+  const void* FILES = nullptr;  // a form's other files: none in this program
   std::int32_t FIRSTFIELD = 0;
   std::uint8_t FORCEDRESET = 0;
   std::uint8_t RESETONGAINFOCUS = 0;
+  const void* HISTORY = nullptr;  // saved field values for recall: none in this program
   std::int32_t HISTORYKEY = 0;
   std::uint8_t INITED = 0;
   std::uint8_t INSERTACTION = 0;
@@ -108,9 +117,11 @@ class WindowManager {
   std::uint8_t ORIGINALREQUEST = 0;
   const void* PRIMARY = nullptr;  // a form's primary file: never set in this program
   std::uint8_t REQUEST = 0;
+  Resizer* RESIZE = nullptr;
   std::uint8_t RESPONSE = 0;
   std::uint16_t SAVED = 0;
   ToolbarDispatcher* TOOLBAR = nullptr;
+  const void* TRANSLATOR = nullptr;  // translates the window's texts: none in this program
   std::int32_t* VCRREQUEST = nullptr;
 
  protected:
