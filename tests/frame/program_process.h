@@ -15,11 +15,11 @@
 
 namespace programtest {
 
-// Whether the process blocks SIGTERM yet: from then on it ends cleanly on it.
-inline bool blocksTermination(pid_t pid) {
+// Whether the process catches SIGTERM yet: from then on it ends cleanly on it.
+inline bool catchesTermination(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);)
-    if (line.rfind("SigBlk:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
   return false;
 }
 
@@ -43,7 +43,7 @@ inline std::optional<int> runAndTerminate(const std::string& program, const std:
   testsupport::ChildProcess child;
   if (child.start(request)) return std::nullopt;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (child.running() && !blocksTermination(child.pid()) && std::chrono::steady_clock::now() < end)
+  while (child.running() && !catchesTermination(child.pid()) && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(settle);
   if (child.running()) ::kill(child.pid(), SIGTERM);
