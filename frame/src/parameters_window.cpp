@@ -11,16 +11,6 @@
 #include "tarnwick/program.h"
 
 namespace tarnwick {
-
-LocalDirectoryDefault localDirectoryDefault(std::string_view currentDirectory) {
-  if (currentDirectory.empty())
-    return {std::string(kCurrentDirectory), "The current directory cannot be read."};
-  if (currentDirectory.size() <= kLocalDirectoryWidth) return {std::string(currentDirectory), {}};
-  return {std::string(kCurrentDirectory),
-          ui::cat("Local Directory .\\ is the current directory, whose name is too long for the field: ",
-                  currentDirectory)};
-}
-
 namespace {
 
 constexpr int kActionType = 1;
@@ -35,6 +25,20 @@ constexpr int kStart = 17;
 constexpr int kCancel = 18;
 
 constexpr int kFrameHintZone = 0;
+
+struct LocalDirectoryDefault {
+  std::string text;  // what the field shows
+  std::string hint;  // for the frame's status bar; empty when the text says it all
+};
+
+LocalDirectoryDefault localDirectoryDefault(std::string_view currentDirectory) {
+  if (currentDirectory.empty())
+    return {std::string(kCurrentDirectory), "The current directory cannot be read."};
+  if (currentDirectory.size() <= kLocalDirectoryWidth) return {std::string(currentDirectory), {}};
+  return {std::string(kCurrentDirectory),
+          ui::cat("Local Directory .\\ is the current directory, whose name is too long for the field: ",
+                  currentDirectory)};
+}
 
 struct Parameters {
   std::uint8_t actionType = 1;  // 0 upload, 1 download: the direction UPLDNL_AS takes

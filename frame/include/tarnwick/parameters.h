@@ -1,7 +1,7 @@
 // What the Upload/Download Parameters window starts from each time it opens.
 #pragma once
 
-#include <string>
+#include <cstddef>
 #include <string_view>
 
 namespace tarnwick {
@@ -26,13 +26,5 @@ inline constexpr std::size_t kFileListWidth = 512;
 // directory's full name is longer than the field: a name cut to 60 characters would name another
 // folder, and the batch would read from or write into that one.
 inline constexpr std::string_view kCurrentDirectory = ".\\";
-
-struct LocalDirectoryDefault {
-  std::string text;  // what the field shows
-  std::string hint;  // for the frame's status bar; empty when the text says it all
-};
-
-// The local directory's default for a current directory of this Windows form.
-LocalDirectoryDefault localDirectoryDefault(std::string_view currentDirectory);
 
 }  // namespace tarnwick
