@@ -201,6 +201,14 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
         return false;
       });
     };
+    // The file list, longer than its entry, shows its beginning.
+    EXPECT_EQ(user.onGui([] {
+      for (QWidget* w : QApplication::allWidgets())
+        if (auto* e = qobject_cast<QLineEdit*>(w); e && e->text().startsWith("FTPClient.txt"))
+          return e->cursorPosition();
+      return -1;
+    }),
+              0);
     // Copy the server, paste it over the remote directory; cut the file list.
     ASSERT_TRUE(focusEntryShowing("192.0.2.7:2121"));
     ASSERT_TRUE(ui::test::chooseMenu(frame, kCopy));
