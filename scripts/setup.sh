@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   python3 python3-pyftpdlib vsftpd curl lftp
   xvfb xauth clang-format
+  dpkg-dev file
 )
 
 missing=()
