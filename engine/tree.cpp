@@ -173,7 +173,7 @@ void listRemoteDirectory() {
   ui::setStatus(window, 0, "");
   ui::setStatus(window, 2, "");
   // Idle only now: a command started while hOpen was still the listing's session would be lost.
-  OperationState = state::Idle;
+  setOperationState(state::Idle);
   ui::restoreCursor();
 }
 
@@ -206,7 +206,7 @@ void refreshRemoteNode() {
     return false;
   });
   if (!found) {
-    OperationState = state::Idle;
+    setOperationState(state::Idle);
     return;
   }
   ListParentPath = nodePath;
@@ -232,7 +232,7 @@ void nodeAction(const DirectoryListRecord& picked) {
         ListParentPath = fullPath;
         ListDirectory = relative;
         RemoteDirectory = relative;
-        OperationState = state::Listing;
+        setOperationState(state::Listing);
         listRemoteDirectory();
       }
       break;
