@@ -390,6 +390,39 @@ TEST(ListingSink, SplitsLinesAcrossBlocksAndSkipsOverlongOnes) {
   EXPECT_EQ(sink.unparsed(), 1u);
 }
 
+// One size rule for the layer: what a listing line, an MLSD fact and a SIZE reply take as a size.
+TEST(Sizes, OneRuleForListingsFactsAndSizeReplies) {
+  const std::optional<uint64_t> none;
+  const std::pair<const char*, std::optional<uint64_t>> cases[] = {
+      {"0", 0},
+      {"5000000000", 5000000000ull},
+      {"9223372036854775807", 9223372036854775807ull},
+      {"9223372036854775808", none},
+      {"18446744073709551615", none},  // some servers' "unknown"
+      {"123456789012345678901234567890", none},
+  };
+  for (const auto& [text, size] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(parseSize(text), size);
+    RemoteEntry e;
+    ASSERT_EQ(
+        parseListLine(std::string("-rw-r--r-- 1 u g ") + text + " Jan  1  2020 f", Today{2024, 6, 15}, e),
+        LineKind::Entry);
+    EXPECT_EQ(e.size, size);
+    ASSERT_EQ(parseFactsLine(std::string("type=file;size=") + text + "; f", e), LineKind::Entry);
+    EXPECT_EQ(e.size, size);
+    // A lookup without MLST: TYPE I, then SIZE.
+    Features features;
+    RemoteEntry found;
+    Lookup lookup("/f", features, found);
+    EXPECT_EQ(lookup.start().command.verb, "TYPE");
+    EXPECT_EQ(lookup.onReply({200, "200 Type set to I.", 0}).command.verb, "SIZE");
+    EXPECT_EQ(lookup.onReply({213, std::string("213 ") + text, 0}).kind, Step::Kind::Done);
+    EXPECT_EQ(found.size, size);
+  }
+  for (const char* bad : {"", "12a", "-1", "+1", " 1", "0x10"}) EXPECT_FALSE(parseSize(bad)) << bad;
+}
+
 // ---- Replies ----
 
 std::vector<Reply> readAll(const std::string& bytes, size_t step, ReplyReader::State* last = nullptr) {

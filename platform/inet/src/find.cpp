@@ -98,17 +98,7 @@ Step Lookup::onReply(const Reply& r) {
       return Step::send({"SIZE", path_, false});
     case State::Size:
       if (r.code == 213) {
-        std::string_view digits = std::string_view(r.text).substr(r.text.size() > 4 ? 4 : r.text.size());
-        uint64_t size = 0;
-        bool ok = !digits.empty();
-        for (char c : digits) {
-          if (c < '0' || c > '9' || size > (UINT64_MAX >> 4)) {
-            ok = false;
-            break;
-          }
-          size = size * 10 + static_cast<uint64_t>(c - '0');
-        }
-        if (ok) out_.size = size;
+        out_.size = parseSize(std::string_view(r.text).substr(r.text.size() > 4 ? 4 : r.text.size()));
         if (!features_.mdtm) return Step::done(Outcome::success());
         state_ = State::Mdtm;
         return Step::send({"MDTM", path_, false});
