@@ -533,8 +533,11 @@ TEST(Address, PassiveReplies) {
   EXPECT_EQ(parsePasvPort("227 Entering Passive Mode (127,0,0,1,4,1)."), 1025);
   EXPECT_EQ(parsePasvPort("227 Entering Passive Mode 10,0,0,9,200,10"), 51210);
   EXPECT_EQ(parsePasvPort("227 =192,168,1,2,0,21"), 21);
+  // Every number read whole: leading zeros are fine, a fourth digit or a seventh number is no address.
+  EXPECT_EQ(parsePasvPort("227 Entering Passive Mode (010,000,000,009,001,0002)"), 258);
   for (const char* bad : {"227 (1,2,3,4,5)", "227 (1,2,3,4,256,1)", "227 (1,2,3,4,0,0)", "227",
-                          "227 (1,2,3,4,5,", "227 (9999,2,3,4,5,6)"})
+                          "227 (1,2,3,4,5,", "227 (9999,2,3,4,5,6)", "227 (1,2,3,4,5,2550)",
+                          "227 (1,2,3,4,5,6,7)", "227 (1,2,3,4,5,6,,)", "227 (1,2,3,,4,5)"})
     EXPECT_FALSE(parsePasvPort(bad)) << bad;
   EXPECT_EQ(parseEpsvPort("229 Entering Extended Passive Mode (|||6446|)"), 6446);
   EXPECT_EQ(parseEpsvPort("229 ok (!!!21!)"), 21);
