@@ -2,6 +2,8 @@
 // search patterns, proxy lists, and the calls' argument checks.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "address.h"
@@ -14,6 +16,7 @@
 #include "proxy.h"
 #include "reply_reader.h"
 #include "search.h"
+#include "trace.h"
 
 using namespace inet;
 
@@ -388,6 +391,38 @@ TEST(ListingSink, SplitsLinesAcrossBlocksAndSkipsOverlongOnes) {
   ASSERT_EQ(sink.entries().size(), 2u);
   EXPECT_EQ(sink.entries()[1].name, "two");
   EXPECT_EQ(sink.unparsed(), 1u);
+}
+
+TEST(ListingSink, TracesEachLineItCannotUseWithinBounds) {
+  char dir[] = "/tmp/inet-trace-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/trace";
+  ::setenv("NIMBO_FTP_TRACE", file.c_str(), 1);
+  Trace trace = Trace::forConnection(7);
+  ::unsetenv("NIMBO_FTP_TRACE");
+  ListingSink sink(false, Today{2024, 6, 15}, trace);
+  std::string data = "-rw-r--r-- 1 u g 1 Jan  1  2020 kept\r\n";
+  data += "not \x1b[2Ja listing line\r\n";
+  data += "-rw-r--r-- 1 u g 1 Jan  1  2020 a/b\r\n";
+  data += "-rw-r--r-- 1 u g 1 Jan  1  2020 " + std::string(ListingSink::kMaxLine, 'n') + "\r\n";
+  for (size_t i = 0; i < ListingSink::kMaxTracedLines; ++i) data += "junk " + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(sink.write(data.data(), data.size()).ok());
+  ASSERT_TRUE(sink.finish().ok());
+  EXPECT_EQ(sink.entries().size(), 1u);
+  EXPECT_EQ(sink.unparsed(), ListingSink::kMaxTracedLines + 2);
+
+  std::ifstream in(file);
+  std::vector<std::string> notes;
+  for (std::string line; std::getline(in, line);) notes.push_back(line.substr(line.find(" = ") + 3));
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(notes.size(), ListingSink::kMaxTracedLines + 1);
+  EXPECT_EQ(notes[0], "listing line not understood: \"not \\x1b[2Ja listing line\"");
+  EXPECT_EQ(notes[1], "listing entry left out, its name cannot be a local file name: \"a/b\"");
+  EXPECT_EQ(
+      notes[2].rfind("listing line longer than 16384 bytes skipped, it begins: \"-rw-r--r-- 1 u g 1 Jan", 0),
+      0u);
+  EXPECT_LT(notes[2].size(), ListingSink::kMaxTracedBytes + 100);
+  EXPECT_EQ(notes.back(), "listing: more lines left out; they are only counted");
 }
 
 // One size rule for the layer: what a listing line, an MLSD fact and a SIZE reply take as a size.
