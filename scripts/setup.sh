@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   python3 python3-pyftpdlib vsftpd curl
   xvfb xauth clang-format
+  clang libclang-rt-14-dev
 )
 
 missing=()
