@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config binutils
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev googletest
-  python3 python3-pyftpdlib vsftpd curl
+  python3 python3-pyftpdlib vsftpd curl lftp
   xvfb xauth clang-format
   clang libclang-rt-14-dev
 )
