@@ -9,6 +9,7 @@ packages=(
   python3 python3-pyftpdlib vsftpd curl lftp
   xvfb xauth clang-format
   dpkg-dev file
+  clang libclang-rt-14-dev
 )
 
 missing=()
