@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the bundled demo FTP server on 127.0.0.1:2121 over a copy of
-# resources/demo, runs the program against it, and stops the server when the program exits.
+# resources/demo (its /incoming holds the batch's default files but "garbage", absent on purpose), runs
+# the program against it, and stops the server when the program exits.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -13,7 +14,9 @@ fi
 
 root=$(mktemp -d)
 log=$(mktemp)
-cleanup() { kill "${server:-0}" 2>/dev/null || true; rm -rf "$root" "$log"; }
+# The program's current directory, where its batch downloads by default: a scratch folder, not yours.
+local=$(mktemp -d)
+cleanup() { kill "${server:-0}" 2>/dev/null || true; rm -rf "$root" "$log" "$local"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 cp -r "$top/resources/demo/." "$root/"
@@ -32,9 +35,8 @@ for _ in $(seq 50); do
 done
 echo "Demo FTP server on 127.0.0.1:2121 (anonymous), serving $root"
 
-if [ -x "$build/frame/tarnwick" ]; then
-  "$build/frame/tarnwick"
-else
-  # Until the frame program exists, the runtime's own demo window stands in for it.
-  "$build/ui/uirt_demo"
-fi
+echo "The program starts in $local (removed when it ends)"
+
+# The parameters window offers this server (its default) whatever the caller's environment says.
+cd "$local"
+TARNWICK_DEFAULT_SERVER=127.0.0.1:2121 "$build/frame/tarnwick"

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   python3 python3-pyftpdlib vsftpd curl lftp
   xvfb xauth clang-format
+  dpkg-dev file
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -77,7 +77,12 @@ def main():
         authorizer.override_perm("anonymous", incoming, FULL_PERMISSIONS, recursive=True)
 
     class Handler(FTPHandler):
-        pass
+        def _on_dtp_connection(self):
+            # pyftpdlib 1.5.7 keeps the connector of an active data connection after it has connected;
+            # a later QUIT closes it by its old descriptor number, which a new control connection may
+            # hold by then, and that connection is never read again. Once connected it is done with.
+            self._dtp_connector = None
+            FTPHandler._on_dtp_connection(self)
 
     Handler.authorizer = authorizer
     # A refused password answers at once: tests of wrong logons need not wait 3 s each.
