@@ -13,6 +13,7 @@
 #include "certificates.h"
 #include "fault_server.h"
 #include "ftp_servers.h"
+#include "tls_mode.h"
 #include "trust_store.h"
 
 using namespace inet;
@@ -93,6 +94,28 @@ class Tls : public ::testing::Test {
 
   testsupport::TempDir dir_{"nimbo-tls"};
 };
+
+TEST(TlsScheme, TheServerNameChoosesTheKindOfTls) {
+  struct Case {
+    const char* name;
+    TlsMode mode;
+    const char* rest;
+  } cases[] = {
+      {"ftpes://ftp.example.org", TlsMode::Explicit, "ftp.example.org"},
+      {"FTPES://[::1]:2121/", TlsMode::Explicit, "[::1]:2121"},
+      {"ftps://127.0.0.1", TlsMode::Implicit, "127.0.0.1"},
+      {"Ftps://host:990", TlsMode::Implicit, "host:990"},
+      {"ftp.example.org", TlsMode::None, "ftp.example.org"},
+      {"ftpes:/host", TlsMode::None, "ftpes:/host"},
+      {"host/", TlsMode::None, "host/"},
+      {"ftps://", TlsMode::Implicit, ""},
+  };
+  for (const Case& c : cases) {
+    std::string_view name = c.name;
+    EXPECT_EQ(takeTlsScheme(name), c.mode) << c.name;
+    EXPECT_EQ(name, c.rest) << c.name;
+  }
+}
 
 TEST_F(Tls, EachKindOfBadCertificateGetsItsOwnError) {
   const auto& certs = testCertificates();
