@@ -278,6 +278,10 @@ TEST_F(Tls, ADataConnectionResumesTheControlSessionAndMustShowTheSameCertificate
   EXPECT_NE(data.stream->summary().find(", session resumed"), std::string::npos) << data.stream->summary();
   EXPECT_NE(data.stream->summary().find("certificate SHA-256 " + testCertificates().serverFingerprint),
             std::string::npos);
+  // A TLS 1.3 session resumes once: the next data connection takes another.
+  Link second = open(server.port(), "127.0.0.1", control.context, TlsStream::Role::Data);
+  ASSERT_TRUE(second.outcome.ok());
+  EXPECT_TRUE(second.stream->resumed());
 
   // A data connection to a server with another certificate is refused, whatever it verifies as.
   faultftp::FaultServer other(implicitWith(testCertificates().expired));

@@ -142,7 +142,7 @@ std::shared_ptr<TlsContext> TlsContext::make(std::string host, uint16_t port) {
     extra = extraAuthorities();
   }
   if (!extra.empty()) SSL_CTX_load_verify_locations(ctx, extra.c_str(), nullptr);
-  // Sessions are kept here, not in OpenSSL's cache: only the control connection's are resumed.
+  // Sessions are kept here, not in OpenSSL's cache, one FTP session's apart from another's.
   SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
   SSL_CTX_set_ex_data(ctx, contextIndex(), context.get());
   SSL_CTX_sess_set_new_cb(ctx, &TlsContext::onNewSession);
@@ -153,24 +153,32 @@ TlsContext::TlsContext(SSL_CTX* ctx, std::string host, uint16_t port)
     : ctx_(ctx), host_(std::move(host)), port_(port) {}
 
 TlsContext::~TlsContext() {
-  if (resumable_) SSL_SESSION_free(resumable_);
+  for (SSL_SESSION* s : fresh_) SSL_SESSION_free(s);
+  if (lastTaken_) SSL_SESSION_free(lastTaken_);
   SSL_CTX_free(ctx_);
 }
 
 int TlsContext::onNewSession(SSL* ssl, SSL_SESSION* session) {
   auto* self = static_cast<TlsContext*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), contextIndex()));
-  auto* stream = static_cast<TlsStream*>(SSL_get_ex_data(ssl, streamIndex()));
-  if (!self || !stream || stream->role() != TlsStream::Role::Control) return 0;
+  if (!self) return 0;
   std::lock_guard lock(self->mutex_);
-  if (self->resumable_) SSL_SESSION_free(self->resumable_);
-  self->resumable_ = session;
+  self->fresh_.push_back(session);
+  if (self->fresh_.size() > 4) {
+    SSL_SESSION_free(self->fresh_.front());
+    self->fresh_.erase(self->fresh_.begin());
+  }
   return 1;  // ours now
 }
 
-SSL_SESSION* TlsContext::resumable() const {
+SSL_SESSION* TlsContext::takeResumable() {
   std::lock_guard lock(mutex_);
-  if (resumable_) SSL_SESSION_up_ref(resumable_);
-  return resumable_;
+  if (!fresh_.empty()) {
+    if (lastTaken_) SSL_SESSION_free(lastTaken_);
+    lastTaken_ = fresh_.back();
+    fresh_.pop_back();
+  }
+  if (lastTaken_) SSL_SESSION_up_ref(lastTaken_);
+  return lastTaken_;
 }
 
 // ---- TlsStream ----
@@ -199,7 +207,7 @@ TlsStream::TlsStream(std::shared_ptr<TlsContext> context, int fd, Role role)
     SSL_set_tlsext_host_name(ssl_, host.c_str());  // servers with several names pick the certificate
   }
   if (role_ == Role::Data) {
-    if (SSL_SESSION* session = context_->resumable()) {
+    if (SSL_SESSION* session = context_->takeResumable()) {
       SSL_set_session(ssl_, session);
       SSL_SESSION_free(session);
     }

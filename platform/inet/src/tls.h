@@ -1,11 +1,12 @@
 // TLS on the connections of one FTP session, on OpenSSL.
 //
 // TlsContext is the session's side: the client settings (TLS 1.2 at least, the system's authorities,
-// the host name to check), the control connection's verified certificate and the TLS session that data
+// the host name to check), the control connection's verified certificate and the TLS sessions that data
 // connections resume (servers such as vsftpd refuse a data connection that does not: it proves that the
-// same client holds both). TlsStream is one connection over a connected non-blocking socket: its
-// handshake and close wait with deadlines and watch the request's canceller like every wait of the
-// layer; reading and writing never wait, the channels above them do.
+// same client holds both). Every session resumed descends from the control connection's handshake. TlsStream
+// is one connection over a connected non-blocking socket: its handshake and close wait with deadlines and
+// watch the request's canceller like every wait of the layer; reading and writing never wait, the channels
+// above them do.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "inet/certificates.h"
 #include "socket.h"
@@ -38,9 +40,9 @@ class TlsContext {
   void setAccepted(std::string fingerprint) { accepted_ = std::move(fingerprint); }
   const std::string& accepted() const { return accepted_; }
 
-  // The latest session the control connection was given, for data connections to resume; null
-  // before the first. The caller owns the reference it gets.
-  SSL_SESSION* resumable() const;
+  // A session for a data connection to resume: the newest unused one the server gave, or, when none is
+  // left, the last one used; null before the first. The caller owns the reference it gets.
+  SSL_SESSION* takeResumable();
 
  private:
   TlsContext(SSL_CTX* ctx, std::string host, uint16_t port);
@@ -50,8 +52,11 @@ class TlsContext {
   std::string host_;
   uint16_t port_;
   std::string accepted_;
-  mutable std::mutex mutex_;
-  SSL_SESSION* resumable_ = nullptr;
+  // A TLS 1.3 session resumes once: each connection brings new ones (the control connection after its
+  // handshake, each data connection after its own), kept newest last, a few at most.
+  std::mutex mutex_;
+  std::vector<SSL_SESSION*> fresh_;
+  SSL_SESSION* lastTaken_ = nullptr;
 };
 
 class TlsStream {
