@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev googletest
   libssl-dev openssl
-  python3 python3-pyftpdlib python3-openssl vsftpd curl
+  python3 python3-pyftpdlib python3-openssl vsftpd curl lftp
   xvfb xauth clang-format
 )
 

@@ -1,8 +1,8 @@
 // Throughput and peak memory of a large download and upload: our layer in asynchronous mode against
-// curl, one after the other on the same vsftpd over loopback. Each transfer runs in a process of its
-// own, so its peak resident memory is its own.
+// curl (download and upload) and lftp's `get` (download), one after the other on the same vsftpd over
+// loopback. Each transfer runs in a process of its own, so its peak resident memory is its own.
 //
-//   inet_transfer_bench [MiB]      (default 1024; needs root for vsftpd, and curl)
+//   inet_transfer_bench [MiB] [rounds]   (default 1024 and 3; needs root for vsftpd, curl and lftp)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -190,9 +190,17 @@ int main(int argc, char** argv) {
   const std::string url =
       "ftp://" + server->user() + ":" + server->password() + "@" + server->address() + "/";
   const std::string ours = (work / "ours.bin").string(), theirs = (work / "curl.bin").string();
+  const std::string lftpFile = (work / "lftp.bin").string();
+  // Plain FTP, passive, no retries: the same dialogue as ours, and a failure shows at once.
+  const std::string lftpScript =
+      "set cmd:fail-exit yes; set net:max-retries 1; set ftp:ssl-allow no; "
+      "set ftp:passive-mode yes; set xfer:clobber yes; open -u " +
+      server->user() + "," + server->password() + " ftp://" + server->address() + "; get /big.bin -o " +
+      lftpFile;
 
-  // Rounds alternate between the two clients, so that a busy moment of the machine hits both alike.
-  Series inetGet, curlGet, inetPut, curlPut;
+  // Rounds interleave the clients, so that a busy moment of the machine hits them alike.
+  Series inetGet, curlGet, lftpGet, inetPut, curlPut;
+  std::vector<double> lftpPairs;  // per round: our download's time over lftp's
   for (int round = 0; round < rounds; ++round) {
     Run r = runProcess(
         {exe, "child", "get", server->address(), server->user(), server->password(), "/big.bin", ours});
@@ -203,6 +211,12 @@ int main(int argc, char** argv) {
     r.ok = r.ok && sizeOf(theirs) == size;
     curlGet.add(r, size);
     ::unlink(theirs.c_str());
+    const double oursSeconds = size / inetGet.rates.back();
+    r = runProcess({"lftp", "-c", lftpScript});
+    r.ok = r.ok && sizeOf(lftpFile) == size;
+    lftpGet.add(r, size);
+    if (r.ok) lftpPairs.push_back(oursSeconds / r.seconds);
+    ::unlink(lftpFile.c_str());
 
     r = runProcess(
         {exe, "child", "put", server->address(), server->user(), server->password(), "/up-ours.bin", upload});
@@ -227,12 +241,17 @@ int main(int argc, char** argv) {
   };
   line("download", "inet", inetGet);
   line("download", "curl", curlGet);
+  line("download", "lftp", lftpGet);
   line("upload", "inet", inetPut);
   line("upload", "curl", curlPut);
   auto ratio = [](const Series& a, const Series& b) {
     return b.median() > 0 ? a.median() / b.median() : 0.0;
   };
-  std::printf("\nratio inet/curl (medians): download %.2f, upload %.2f\n", ratio(inetGet, curlGet),
+  std::printf("\nthroughput ratio inet/curl (medians): download %.2f, upload %.2f\n", ratio(inetGet, curlGet),
               ratio(inetPut, curlPut));
-  return inetGet.ok && curlGet.ok && inetPut.ok && curlPut.ok ? 0 : 1;
+  std::printf("throughput ratio inet/lftp (medians): download %.2f\n", ratio(inetGet, lftpGet));
+  std::printf("download time inet/lftp, round by round:");
+  for (double t : lftpPairs) std::printf(" %.2f", t);
+  std::printf("\n");
+  return inetGet.ok && curlGet.ok && lftpGet.ok && inetPut.ok && curlPut.ok ? 0 : 1;
 }

@@ -212,3 +212,139 @@ TEST_F(Cancel, AnotherThreadMayCloseABlockedSynchronousConnect) {
 }
 
 }  // namespace
+
+// Every step of every operation, closed from another thread while the server holds back its reply to
+// that step, by closing the root, the connection or the find handle: each request completes exactly
+// once, each handle gets exactly one HANDLE_CLOSING and nothing after it, and no thread stays behind.
+// Run under ThreadSanitizer, it checks the handle and request lifecycle for races.
+enum class Closes { Root, Connection, Find };
+
+struct Operation {
+  const char* name;
+  std::vector<const char*> steps;  // the commands it sends, in order
+  bool find = false;               // reports to a find handle of its own
+  std::function<void(Client&, HINTERNET, const std::string& local)> start;  // on a connected handle
+};
+
+TEST_F(Cancel, ClosingAtEveryStepOfEveryOperation) {
+  ts::TempDir local;
+  ts::writeFile(local / "up.bin", std::string(5000, 'u'));
+  const auto context = [](Client& c) { return c.recorder.context(); };
+  const std::vector<Operation> operations = {
+      {"connect", {"USER", "PASS", "FEAT"}, false, nullptr},
+      {"get",
+       {"TYPE", "EPSV", "RETR"},
+       false,
+       [&](Client& c, HINTERNET conn, const std::string& dir) {
+         FtpGetFileA(conn, "/f.bin", (dir + "\\got.bin").c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY,
+                     context(c));
+       }},
+      {"put",
+       {"TYPE", "EPSV", "STOR"},
+       false,
+       [&](Client& c, HINTERNET conn, const std::string& dir) {
+         FtpPutFileA(conn, (dir + "\\up.bin").c_str(), "/up.bin", FTP_TRANSFER_TYPE_BINARY, context(c));
+       }},
+      {"list",
+       {"TYPE", "EPSV", "LIST"},
+       true,
+       [&](Client& c, HINTERNET conn, const std::string&) {
+         static thread_local WIN32_FIND_DATAA data;
+         FtpFindFirstFileA(conn, "*.*", &data, 0, context(c));
+       }},
+      {"look up",
+       {"TYPE", "SIZE", "MDTM"},
+       true,
+       [&](Client& c, HINTERNET conn, const std::string&) {
+         static thread_local WIN32_FIND_DATAA data;
+         FtpFindFirstFileA(conn, "/f.bin", &data, 0, context(c));
+       }},
+      {"rename",
+       {"RNFR", "RNTO"},
+       false,
+       [](Client&, HINTERNET conn, const std::string&) { FtpRenameFileA(conn, "/f.bin", "/g.bin"); }},
+      {"delete",
+       {"DELE"},
+       false,
+       [](Client&, HINTERNET conn, const std::string&) { FtpDeleteFileA(conn, "/f.bin"); }},
+      {"make directory",
+       {"MKD"},
+       false,
+       [](Client&, HINTERNET conn, const std::string&) { FtpCreateDirectoryA(conn, "/d"); }},
+      {"remove directory",
+       {"RMD"},
+       false,
+       [](Client&, HINTERNET conn, const std::string&) { FtpRemoveDirectoryA(conn, "/d"); }},
+  };
+  const std::string dir = winPath(local.path());
+  for (const Operation& op : operations) {
+    for (const char* step : op.steps) {
+      for (Closes what : {Closes::Root, Closes::Connection, Closes::Find}) {
+        if (what == Closes::Find && !op.find) continue;
+        SCOPED_TRACE(std::string(op.name) + " at " + step + " closing the " +
+                     (what == Closes::Root         ? "root"
+                      : what == Closes::Connection ? "connection"
+                                                   : "find handle"));
+        FaultServer server;
+        server.putFile("/f.bin", std::string(5000, 'f'));
+        server.makeDirectory("/d");
+        server.add(Fault::on(step).after(milliseconds(400)));
+        Client client;
+        HINTERNET conn = nullptr;
+        if (op.start) {
+          conn = client.connect(server.address(), "ann", "pw");
+          ASSERT_NE(conn, nullptr);
+          op.start(client, conn, dir);
+        } else {
+          conn = InternetConnectA(client.root, server.address().c_str(), 0, "ann", "pw", INTERNET_SERVICE_FTP,
+                                  INTERNET_FLAG_PASSIVE, client.recorder.context());
+          ASSERT_NE(conn, nullptr);
+        }
+        ASSERT_TRUE(server.waitFor(step));
+        HINTERNET find = nullptr;
+        if (op.find) {
+          ASSERT_TRUE(client.recorder.waitUntil([&](const std::vector<Note>& notes) {
+            for (const Note& n : notes)
+              if (n.status == INTERNET_STATUS_HANDLE_CREATED && n.handle != conn) find = n.handle;
+            return find != nullptr;
+          }));
+        }
+        HINTERNET closed = what == Closes::Root ? client.root : what == Closes::Connection ? conn : find;
+        std::thread closer([closed] { InternetCloseHandle(closed); });
+        closer.join();
+        if (what == Closes::Root) client.root = nullptr;
+        // A root has no context, so no notifications of its own.
+        std::vector<HINTERNET> gone;
+        if (what != Closes::Root) gone.push_back(closed);
+        if (what != Closes::Find && find) gone.push_back(find);
+        if (what == Closes::Root) gone.push_back(conn);
+        for (HINTERNET h : gone) ASSERT_TRUE(client.recorder.waitForClosing(h, std::chrono::seconds(5)));
+
+        const std::vector<Note> notes = client.recorder.notes();
+        HINTERNET reporter = op.find ? find : conn;
+        size_t completes = 0;
+        DWORD lastError = 0;
+        for (const Note& n : notes) {
+          if (n.handle == reporter && n.status == INTERNET_STATUS_REQUEST_COMPLETE && n.context) {
+            ++completes;
+            lastError = n.result.dwError;
+          }
+        }
+        EXPECT_EQ(lastError, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+        // The connect's completion, and the operation's own.
+        EXPECT_EQ(completes, op.start && !op.find ? 2u : 1u) << describe(notes);
+        for (HINTERNET h : gone) {
+          auto last =
+              std::find_if(notes.rbegin(), notes.rend(), [h](const Note& n) { return n.handle == h; });
+          ASSERT_NE(last, notes.rend());
+          EXPECT_EQ(last->status, static_cast<DWORD>(INTERNET_STATUS_HANDLE_CLOSING)) << describe(notes);
+          EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                                  [h](const Note& n) {
+                                    return n.handle == h && n.status == INTERNET_STATUS_HANDLE_CLOSING;
+                                  }),
+                    1);
+        }
+      }
+    }
+  }
+}

@@ -174,6 +174,59 @@ TEST_F(Faults, DataConnectionClosedEarly) {
   expectTargetIntact();
 }
 
+// A server that cuts the data short yet reports success: the size it announced, or the one a find
+// looked up just before, tells the download it is incomplete.
+TEST_F(Faults, ShortDownloadReportedAsCompleteIsAFailure) {
+  FaultServer server;
+  server.putFile("/f.bin", ts::randomBytes(100000));
+  server.putFile("/g.bin", ts::randomBytes(5000));
+  server.add(Fault::on("RETR", 1).tellsSize().cutsDataAfter(1000).endsWith("226 Transfer complete."));
+  server.add(Fault::on("RETR", 2).cutsDataAfter(1000).endsWith("226 Transfer complete."));
+  server.add(Fault::on("RETR", 3).tellsSize());
+  Client client;
+  HINTERNET conn = client.connect(server.address(), "ann", "pw");
+  ASSERT_NE(conn, nullptr);
+
+  Completion announced = download(client, conn, "/f.bin");
+  EXPECT_EQ(announced.error, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(announced.responseCode, 226u);
+  expectTargetIntact();
+
+  DWORD error = 0;
+  ASSERT_EQ(list(client, conn, "/f.bin", &error).count("f.bin"), 1u) << error;
+  Completion lookedUp = download(client, conn, "/f.bin");
+  EXPECT_EQ(lookedUp.error, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(lookedUp.response, "226 Transfer complete.");
+  expectTargetIntact();
+
+  // A whole file with its size announced is as good as ever.
+  Completion whole = download(client, conn, "/g.bin");
+  EXPECT_EQ(whole.error, 0u) << whole.response;
+  EXPECT_TRUE(ts::readFile(local / "target") == *server.file("/g.bin"));
+}
+
+// A second reply to one command puts every later reply one command late. It is reported as the
+// protocol error it is, not as the next command's refusal, and the session is not used again.
+TEST_F(Faults, ReplyToNoCommandIsAProtocolError) {
+  for (const char* verb : {"TYPE", "EPSV"}) {
+    SCOPED_TRACE(verb);
+    FaultServer server;
+    server.putFile("/f.bin", "content");
+    server.add(Fault::on(verb).replying(std::string(verb) == "TYPE" ? "200 Type set.\r\n200 Type set again."
+                                                                    : "200 Type set again."));
+    Client client;
+    HINTERNET conn = client.connect(server.address(), "ann", "pw", INTERNET_FLAG_PASSIVE);
+    ASSERT_NE(conn, nullptr);
+    Completion c = download(client, conn, "/f.bin");
+    EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_FTP_DROPPED));
+    EXPECT_EQ(c.responseCode, 200u);
+    expectTargetIntact();
+    std::vector<std::string> verbs = server.verbs();
+    EXPECT_EQ(std::count(verbs.begin(), verbs.end(), "RETR"), 0);
+    EXPECT_EQ(std::count(verbs.begin(), verbs.end(), "PASV"), 0);
+  }
+}
+
 TEST_F(Faults, ReplyThatNeverComesTimesOut) {
   inet::setTimeouts({milliseconds(2000), milliseconds(300), milliseconds(300)});
   FaultServer server;

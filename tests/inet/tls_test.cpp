@@ -36,7 +36,7 @@ class Tls : public ::testing::Test {
 
   // A connection to the server, handshake done (or failed: outcome).
   struct Link {
-    UniqueFd socket;
+    kernel::UniqueFd socket;
     std::shared_ptr<TlsContext> context;
     std::unique_ptr<TlsStream> stream;
     Outcome outcome;

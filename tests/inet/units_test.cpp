@@ -14,6 +14,7 @@
 #include "proxy.h"
 #include "reply_reader.h"
 #include "search.h"
+#include "transfer.h"
 
 using namespace inet;
 
@@ -538,12 +539,29 @@ TEST(Search, PatternsAndMasks) {
   EXPECT_TRUE(matchesMask("?b?", "abc"));
   EXPECT_FALSE(matchesMask("?b?", "abcd"));
   EXPECT_FALSE(matchesMask("*.txt", "a.txt.gz"));
+  // Remote names fold as local ones do, beyond ASCII, and keep the Windows dot rules.
+  EXPECT_TRUE(matchesMask("ÄRGER*.*", "ärger.txt"));
+  EXPECT_TRUE(matchesMask("ОТЧЁТ?.DOC", "отчёт1.doc"));
+  EXPECT_TRUE(matchesMask("*.", "README"));
+  EXPECT_FALSE(matchesMask("*.", "read.me"));
   EXPECT_EQ(baseName("/pub/readme.txt"), "readme.txt");
   EXPECT_EQ(baseName("/incoming/"), "incoming");
   EXPECT_EQ(baseName("/"), "/");
 }
 
 // ---- Proxy lists ----
+
+TEST(Transfer, SizeAnnouncedInAPreliminaryReply) {
+  using inet::sizeInReply;
+  EXPECT_EQ(sizeInReply("150 Opening BINARY mode data connection for a b (c).bin (1048576 bytes)."),
+            1048576u);
+  EXPECT_EQ(sizeInReply("150 Opening data connection for x (0 Bytes)"), 0u);
+  EXPECT_EQ(sizeInReply("150 Opening data connection (18446744073709551615 bytes)"), UINT64_MAX);
+  for (const char* none :
+       {"150 File status okay.", "150 Opening (18446744073709551616 bytes)", "150 Opening (12 bytes",
+        "150 Opening ( 12 bytes)", "150 Opening (12 blocks)", "150 Opening (-1 bytes)", "150 ("})
+    EXPECT_EQ(sizeInReply(none), std::nullopt) << none;
+}
 
 TEST(Proxy, ListsAndBypass) {
   ProxySettings s;
@@ -559,6 +577,7 @@ TEST(Proxy, ListsAndBypass) {
   EXPECT_EQ(s.ftp->port, 21);
   EXPECT_TRUE(gatewayFor(s, "127.0.0.1"));
   EXPECT_FALSE(gatewayFor(s, "files.internal"));
+  EXPECT_FALSE(gatewayFor(s, "FILES.Internal"));
   EXPECT_FALSE(gatewayFor(s, "intranet"));
   EXPECT_TRUE(gatewayFor(s, "ftp.example.com"));
 

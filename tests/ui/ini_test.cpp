@@ -97,6 +97,19 @@ TEST_F(IniTest, WriteCreatesFileAndSectionAndHandlesALastLineWithoutEnding) {
   EXPECT_EQ(read(), "[S]\na=1\nb=2\n");
 }
 
+TEST_F(IniTest, ALoneCrEndsALineOnReadAndOnRewriteAlike) {
+  write("[S]\na=1\r");  // the last line ends in a lone CR
+  EXPECT_EQ(ui::iniGet("S", "a", "", file_), "1");
+  ASSERT_TRUE(ui::iniPut("S", "b", "2", file_));
+  EXPECT_EQ(ui::iniGet("S", "a", "", file_), "1");
+  EXPECT_EQ(read(), "[S]\na=1\rb=2\n");
+  // A file with lone CRs throughout keeps them; the entry after the one written is untouched.
+  write("[S]\rx=1\ry=2\r\r\n");
+  ASSERT_TRUE(ui::iniPut("S", "x", "3", file_));
+  EXPECT_EQ(read(), "[S]\rx=3\ry=2\r\r\n");
+  EXPECT_EQ(ui::iniGet("S", "y", "", file_), "2");
+}
+
 TEST_F(IniTest, ValuesRoundTripExactlyIncludingBlanksAndQuotes) {
   for (const std::string v : {" a , b ,c ", "\"quoted\"", "'single'", "", "x=y;z", "  "}) {
     ASSERT_TRUE(ui::iniPut("S", "v", v, file_));

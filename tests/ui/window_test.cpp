@@ -14,6 +14,7 @@
 #include <QTreeView>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "ui/runtime.h"
@@ -72,7 +73,8 @@ constexpr const char* kDefinitions = R"({
         { "text": "&Help", "items": [ { "text": "&Contents", "number": -14, "standard": "helpcontents" } ] }
       ] },
     { "name": "ASK", "kind": "dialog", "title": "Ask", "size": [120, 40],
-      "controls": [ { "number": 1, "kind": "entry", "picture": "@s20", "at": [5, 5, 100, 10] } ] }
+      "controls": [ { "number": 1, "kind": "entry", "picture": "@s20", "at": [5, 5, 100, 10] },
+                    { "number": 2, "kind": "entry", "picture": "@n-25", "at": [5, 20, 100, 10] } ] }
   ]
 })";
 
@@ -406,6 +408,23 @@ TEST_F(Windows, BoundVariablesGoIntoControlsAndComeBackOnAccept) {
   EXPECT_EQ(transfer, 1);
   EXPECT_FALSE(w.updatingAll());
   (void)sawUpdatingAll;
+  w.close();
+}
+
+TEST_F(Windows, AWideNumberEntryTakesWhatItsVariableHoldsAndRejectsTheRest) {
+  ui::Window w("TESTWIN", "ASK");
+  long long value = 7;
+  w.bind(2, value);
+  w.open();
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  ASSERT_TRUE(ui::test::enterText(w.ref(), 2, "-9223372036854775808"));
+  EXPECT_EQ(next(w), ui::event::Accepted);
+  EXPECT_EQ(value, std::numeric_limits<long long>::min());
+  for (const char* tooLarge : {"-9223372036854775809", "99999999999999999999"}) {
+    ASSERT_FALSE(ui::test::enterText(w.ref(), 2, tooLarge));
+    EXPECT_EQ(next(w), ui::event::Rejected) << tooLarge;
+  }
+  EXPECT_EQ(value, std::numeric_limits<long long>::min());
   w.close();
 }
 

@@ -1,455 +1,118 @@
-// Window definitions: registration, resource scan and the checks made before a window is built.
+// The registry of window definition modules.
 #include "definitions.h"
 
-#include <QDirIterator>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
-#include <cctype>
 #include <map>
 #include <mutex>
-#include <set>
+#include <optional>
 
-#include "app.h"
 #include "qtext.h"
+#include "resources.h"
 #include "ui/runtime.h"
 
 namespace ui::detail {
 namespace {
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// "tarnwick$TARNW001" names the module TARNW001 of the program tarnwick.
-std::string moduleKey(std::string_view module) {
-  const std::size_t dollar = module.rfind('$');
-  return upper(dollar == std::string_view::npos ? module : module.substr(dollar + 1));
-}
-
 struct Module {
-  std::string name, prefix;
-  QJsonObject json;
-  bool parsed = false;
-  std::map<std::string, std::shared_ptr<const WindowDef>> windows;  // by upper-case name
+  ModuleText text;
+  std::optional<WindowDefs> windows;  // once checked
 };
 
 struct Store {
   std::mutex mutex;
   std::map<std::string, Module> modules;  // by moduleKey
-  std::map<std::string, std::vector<std::pair<std::string, std::string>>>
-      icons;  // base name → (prefix, path)
-  std::set<std::string> scannedFiles;
 };
 
 Store& store() {
-  static Store* s = new Store;
+  static Store* s = new Store;  // never destroyed: threads may outlive static destruction
   return *s;
 }
 
-class DefinitionError {
- public:
-  std::string text;
-};
-
-[[noreturn]] void bad(const std::string& where, const std::string& what) {
-  throw DefinitionError{where + ": " + what};
+// "tarnwick$TARNW001" names the module TARNW001 of the program tarnwick.
+std::string moduleKey(std::string_view module) {
+  const std::size_t dollar = module.rfind('$');
+  return nameKey(dollar == std::string_view::npos ? module : module.substr(dollar + 1));
 }
 
-const std::set<std::string> kWindowFields = {"name",     "kind",     "title",     "size",
-                                             "position", "font",     "icon",      "resizable",
-                                             "menus",    "controls", "statusbar", "comment"};
-const std::set<std::string> kControlFields = {"number", "kind", "at", "text", "tooltip", "comment"};
-const std::map<std::string, std::pair<int, std::set<std::string>>> kKinds = {
-    {"prompt", {kind::Prompt, {}}},
-    {"entry", {kind::Entry, {"picture", "password"}}},
-    {"button", {kind::Button, {"icon", "default"}}},
-    {"check", {kind::CheckBox, {}}},
-    {"option", {kind::OptionGroup, {}}},
-    {"radio", {kind::Radio, {"group", "value"}}},
-    {"display", {kind::DisplayText, {"picture"}}},
-    {"frame", {kind::Frame, {}}},
-    {"progress", {kind::ProgressBar, {"range"}}},
-    {"image", {kind::Image, {"icon"}}},
-    {"list", {kind::List, {"format"}}},
-    {"droplist", {kind::DropList, {"format"}}},
-};
-const std::set<std::string> kStandardActions = {"printsetup",   "exit",       "cut",       "copy",
-                                                "paste",        "tile",       "cascade",   "arrange",
-                                                "helpcontents", "helpsearch", "helponhelp"};
-
-std::string str(const QJsonObject& o, const char* field, const std::string& where) {
-  if (!o.contains(field)) return {};
-  if (!o[field].isString()) bad(where, std::string("\"") + field + "\" must be a text");
-  return ss(o[field].toString());
+bool registerText(Store& s, const QByteArray& text, std::string_view prefix, std::string_view origin,
+                  std::string& error) {
+  auto m = readModule(text, prefix, origin, error);
+  if (!m) return false;
+  const std::string key = moduleKey(m->name);
+  s.modules[key] = Module{std::move(*m), std::nullopt};
+  return true;
 }
 
-bool flag(const QJsonObject& o, const char* field, const std::string& where) {
-  if (!o.contains(field)) return false;
-  if (!o[field].isBool()) bad(where, std::string("\"") + field + "\" must be true or false");
-  return o[field].toBool();
+// Registers the definition files the resources brought since the last look.
+bool registerNewFiles(Store& s, std::string& error) {
+  for (const DefinitionFile& f : newDefinitionFiles())
+    if (!registerText(s, f.text, f.prefix, f.origin, error)) return false;
+  return true;
 }
 
-int integer(const QJsonValue& v, const std::string& where, const std::string& what) {
-  if (!v.isDouble() || v.toDouble() != static_cast<double>(v.toInt()))
-    bad(where, what + " must be a whole number");
-  return v.toInt();
+bool check(Module& m, std::string& error) {
+  if (!m.windows) m.windows = parseWindows(m.text, error);
+  return m.windows.has_value();
 }
 
-std::vector<int> integers(const QJsonObject& o, const char* field, const std::string& where) {
-  std::vector<int> out;
-  if (!o.contains(field)) return out;
-  if (!o[field].isArray()) bad(where, std::string("\"") + field + "\" must be a list of numbers");
-  for (const QJsonValue& v : o[field].toArray())
-    out.push_back(integer(v, where, std::string("\"") + field + "\""));
-  return out;
-}
-
-void checkFields(const QJsonObject& o, const std::set<std::string>& allowed,
-                 const std::set<std::string>& extra, const std::string& where) {
-  for (const QString& k : o.keys()) {
-    const std::string key = ss(k);
-    if (!allowed.count(key) && !extra.count(key)) bad(where, "unknown field \"" + key + "\"");
+std::shared_ptr<const WindowDef> findLocked(Store& s, std::string_view module, std::string_view name,
+                                            std::string& error) {
+  const std::string key = moduleKey(module);
+  // A library loaded since the last look may carry it.
+  if (!s.modules.count(key) && !registerNewFiles(s, error)) return nullptr;
+  auto it = s.modules.find(key);
+  if (it == s.modules.end()) {
+    error = "Window definition " + std::string(module) + ": no such window module";
+    return nullptr;
   }
-}
-
-MenuDef parseMenu(const QJsonValue& v, const std::string& where) {
-  if (!v.isObject()) bad(where, "a menu entry must be an object");
-  const QJsonObject o = v.toObject();
-  checkFields(o, {"text", "number", "hint", "standard", "separator", "windowlist", "items", "comment"}, {},
-              where);
-  MenuDef m;
-  m.separator = flag(o, "separator", where);
-  m.text = str(o, "text", where);
-  m.hint = str(o, "hint", where);
-  m.standard = str(o, "standard", where);
-  m.windowList = flag(o, "windowlist", where);
-  if (o.contains("number")) m.number = integer(o["number"], where, "\"number\"");
-  const std::string here = where + ", menu \"" + m.text + "\"";
-  if (!m.standard.empty() && !kStandardActions.count(m.standard))
-    bad(here, "unknown standard action \"" + m.standard + "\"");
-  if (m.number > 0) bad(here, "menu numbers are negative");
-  if (o.contains("items")) {
-    if (!o["items"].isArray()) bad(here, "\"items\" must be a list");
-    m.isMenu = true;
-    for (const QJsonValue& item : o["items"].toArray()) m.items.push_back(parseMenu(item, here));
-  }
-  return m;
-}
-
-void collectMenuNumbers(const std::vector<MenuDef>& menus, std::set<int>& numbers, const std::string& where) {
-  for (const MenuDef& m : menus) {
-    if (m.number != 0 && !numbers.insert(m.number).second)
-      bad(where, "menu number " + std::to_string(m.number) + " used twice");
-    collectMenuNumbers(m.items, numbers, where);
-  }
-}
-
-ControlDef parseControl(const QJsonValue& v, const std::string& windowWhere) {
-  if (!v.isObject()) bad(windowWhere, "a control must be an object");
-  const QJsonObject o = v.toObject();
-  ControlDef c;
-  if (!o.contains("number")) bad(windowWhere, "a control without a number");
-  c.number = integer(o["number"], windowWhere, "a control's \"number\"");
-  const std::string where = windowWhere + ", control " + std::to_string(c.number);
-  if (c.number <= 0) bad(where, "control numbers start at 1");
-  c.kindName = str(o, "kind", where);
-  const auto k = kKinds.find(c.kindName);
-  if (k == kKinds.end()) bad(where, "unknown kind \"" + c.kindName + "\"");
-  c.kind = k->second.first;
-  checkFields(o, kControlFields, k->second.second, where);
-  const std::vector<int> at = integers(o, "at", where);
-  if (at.size() != 2 && at.size() != 4) bad(where, "\"at\" is [x, y] or [x, y, width, height]");
-  c.x = at[0];
-  c.y = at[1];
-  if (at.size() == 4) {
-    if (at[2] < 0 || at[3] < 0) bad(where, "a size cannot be negative");
-    c.width = at[2];
-    c.height = at[3];
-    c.naturalSize = false;
-  }
-  c.text = str(o, "text", where);
-  c.tooltip = str(o, "tooltip", where);
-  c.icon = str(o, "icon", where);
-  c.password = flag(o, "password", where);
-  c.isDefault = flag(o, "default", where);
-  if (o.contains("picture")) {
-    std::string err;
-    auto p = parsePicture(str(o, "picture", where), err);
-    if (!p) bad(where, err);
-    c.hasPicture = true;
-    c.picture = *p;
-  }
-  if (o.contains("group")) c.group = integer(o["group"], where, "\"group\"");
-  if (o.contains("value")) {
-    if (o["value"].isString())
-      c.value = ss(o["value"].toString());
-    else
-      c.value = std::to_string(integer(o["value"], where, "\"value\""));
-  }
-  if (o.contains("range")) {
-    const auto r = integers(o, "range", where);
-    if (r.size() != 2 || r[0] > r[1]) bad(where, "\"range\" is [low, high]");
-    c.low = r[0];
-    c.high = r[1];
-  }
-  if (c.kind == kind::List || c.kind == kind::DropList) {
-    std::string format = o.contains("format") ? str(o, "format", where) : std::string("@s255@");
-    if (format == "@s255@") format = "255L@s255@";
-    std::string err;
-    auto f = parseListFormat(format, err);
-    if (!f) bad(where, err);
-    c.hasFormat = true;
-    c.format = std::move(*f);
-  }
-  if (c.kind == kind::Radio && c.group == 0) bad(where, "a radio names its option control in \"group\"");
-  return c;
-}
-
-bool inside(const ControlDef& inner, const ControlDef& outer) {
-  return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
-         inner.y + inner.height <= outer.y + outer.height;
-}
-
-bool overlap(const ControlDef& a, const ControlDef& b) {
-  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
-}
-
-bool isContainer(const ControlDef& c) { return c.kind == kind::Frame || c.kind == kind::OptionGroup; }
-
-WindowDef parseWindow(const QJsonValue& v, const Module& m) {
-  const std::string moduleWhere = "Window definition " + m.name;
-  if (!v.isObject()) bad(moduleWhere, "a window must be an object");
-  const QJsonObject o = v.toObject();
-  WindowDef w;
-  w.module = m.name;
-  w.prefix = m.prefix;
-  w.name = str(o, "name", moduleWhere);
-  if (w.name.empty()) bad(moduleWhere, "a window without a name");
-  const std::string where = moduleWhere + ", window " + w.name;
-  checkFields(o, kWindowFields, {}, where);
-  w.kind = o.contains("kind") ? str(o, "kind", where) : "window";
-  if (w.kind != "window" && w.kind != "dialog" && w.kind != "frame")
-    bad(where, "unknown kind \"" + w.kind + "\"");
-  w.title = str(o, "title", where);
-  const auto size = integers(o, "size", where);
-  if (size.size() != 2 || size[0] <= 0 || size[1] <= 0)
-    bad(where, "\"size\" is [width, height], both positive");
-  w.width = size[0];
-  w.height = size[1];
-  if (o.contains("position")) {
-    const auto pos = integers(o, "position", where);
-    if (pos.size() != 2) bad(where, "\"position\" is [x, y]");
-    w.hasPosition = true;
-    w.x = pos[0];
-    w.y = pos[1];
-  }
-  if (o.contains("font")) {
-    if (!o["font"].isObject()) bad(where, "\"font\" must be an object");
-    const QJsonObject f = o["font"].toObject();
-    checkFields(f, {"face", "points"}, {}, where + ", font");
-    if (f.contains("face")) w.fontFace = str(f, "face", where + ", font");
-    if (f.contains("points")) w.fontPoints = integer(f["points"], where, "the font's \"points\"");
-    if (w.fontPoints <= 0 || w.fontPoints > 72) bad(where, "the font's \"points\" must lie between 1 and 72");
-  }
-  w.icon = str(o, "icon", where);
-  w.resizable = flag(o, "resizable", where);
-  if (o.contains("statusbar")) {
-    if (!o["statusbar"].isObject()) bad(where, "\"statusbar\" must be an object");
-    const QJsonObject sb = o["statusbar"].toObject();
-    checkFields(sb, {"widths", "zones"}, {}, where + ", status bar");
-    w.hasStatusBar = true;
-    w.statusWidths = integers(sb, "widths", where + ", status bar");
-    w.statusZones = integers(sb, "zones", where + ", status bar");
-    if (w.statusWidths.empty()) bad(where, "a status bar needs at least one zone width");
-    for (std::size_t i = 0; i < w.statusWidths.size(); ++i)
-      if (w.statusWidths[i] <= 0 && !(w.statusWidths[i] == -1 && i + 1 == w.statusWidths.size()))
-        bad(where, "status zone widths are positive (only the last may be -1)");
-    for (int z : w.statusZones)
-      if (z < 0 || z >= static_cast<int>(w.statusWidths.size()))
-        bad(where, "status zone map names zone " + std::to_string(z) + ", which the bar lacks");
-  }
-  if (o.contains("menus")) {
-    if (!o["menus"].isArray()) bad(where, "\"menus\" must be a list");
-    for (const QJsonValue& mv : o["menus"].toArray()) w.menus.push_back(parseMenu(mv, where));
-    std::set<int> numbers;
-    collectMenuNumbers(w.menus, numbers, where);
-  }
-  if (o.contains("controls")) {
-    if (!o["controls"].isArray()) bad(where, "\"controls\" must be a list");
-    std::set<int> numbers;
-    for (const QJsonValue& cv : o["controls"].toArray()) {
-      ControlDef c = parseControl(cv, where);
-      if (!numbers.insert(c.number).second)
-        bad(where + ", control " + std::to_string(c.number), "number used twice");
-      w.controls.push_back(std::move(c));
-    }
-  }
-  if (w.kind == "frame" && !w.controls.empty())
-    bad(where, "an application frame holds child windows, not controls");
-  std::map<int, const ControlDef*> byNumber;
-  for (const ControlDef& c : w.controls) byNumber[c.number] = &c;
-  for (const ControlDef& c : w.controls) {
-    const std::string here = where + ", control " + std::to_string(c.number);
-    if (c.kind == kind::Radio) {
-      auto g = byNumber.find(c.group);
-      if (g == byNumber.end() || g->second->kind != kind::OptionGroup)
-        bad(here, "its group " + std::to_string(c.group) + " is not an option control");
-    }
-  }
-  // Controls that both give their size may not overlap, except what lies wholly inside a frame or
-  // an option group.
-  for (std::size_t i = 0; i < w.controls.size(); ++i) {
-    const ControlDef& a = w.controls[i];
-    if (a.naturalSize) continue;
-    for (std::size_t j = i + 1; j < w.controls.size(); ++j) {
-      const ControlDef& b = w.controls[j];
-      if (b.naturalSize || !overlap(a, b)) continue;
-      if ((isContainer(a) && inside(b, a)) || (isContainer(b) && inside(a, b))) continue;
-      bad(where + ", control " + std::to_string(b.number), "overlaps control " + std::to_string(a.number));
-    }
-  }
-  return w;
-}
-
-void parseModule(Module& m) {
-  m.windows.clear();
-  const std::string where = "Window definition " + m.name;
-  if (!m.json.contains("windows") || !m.json["windows"].isArray()) bad(where, "\"windows\" must be a list");
-  for (const QJsonValue& wv : m.json["windows"].toArray()) {
-    auto def = std::make_shared<WindowDef>(parseWindow(wv, m));
-    const std::string key = upper(def->name);
-    if (m.windows.count(key)) bad(where + ", window " + def->name, "defined twice");
-    m.windows[key] = std::move(def);
-  }
-  m.parsed = true;
-}
-
-void registerText(Store& s, const QByteArray& text, const std::string& prefix, const std::string& origin) {
-  QJsonParseError err{};
-  const QJsonDocument doc = QJsonDocument::fromJson(text, &err);
-  if (err.error != QJsonParseError::NoError || !doc.isObject())
-    fatal("Window definition " + origin + ": not a definition module (" +
-          (err.error != QJsonParseError::NoError
-               ? ss(err.errorString()) + " at offset " + std::to_string(err.offset)
-               : std::string("not an object")) +
-          ")");
-  const QJsonObject o = doc.object();
-  if (!o["module"].isString() || o["module"].toString().isEmpty())
-    fatal("Window definition " + origin + ": the module has no \"module\" name");
-  Module m;
-  m.name = ss(o["module"].toString());
-  m.prefix = prefix;
-  m.json = o;
-  s.modules[moduleKey(m.name)] = std::move(m);
-}
-
-void scanLocked(Store& s) {
-  static const QRegularExpression windowFile(QStringLiteral("^:/(.+)/windows/([^/]+)\\.json$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-  static const QRegularExpression iconFile(QStringLiteral("^:/(.+)/icons/([^/]+)$"));
-  QDirIterator it(QStringLiteral(":/"), QDir::Files, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    const std::string p = ss(path);
-    if (s.scannedFiles.count(p)) continue;
-    s.scannedFiles.insert(p);
-    if (const auto w = windowFile.match(path); w.hasMatch()) {
-      QFile f(path);
-      if (!f.open(QIODevice::ReadOnly)) continue;
-      registerText(s, f.readAll(), ss(w.captured(1)), ss(w.captured(2)) + " (" + p + ")");
-    } else if (const auto i = iconFile.match(path); i.hasMatch()) {
-      QString base = i.captured(2);
-      const int dot = base.lastIndexOf('.');
-      if (dot > 0) base = base.left(dot);
-      s.icons[upper(ss(base))].emplace_back(ss(i.captured(1)), p);
-    }
-  }
+  Module& m = it->second;
+  if (!check(m, error)) return nullptr;
+  auto w = m.windows->find(nameKey(name));
+  if (w == m.windows->end() && name.find('$') != std::string_view::npos)
+    w = m.windows->find(nameKey(name.substr(name.rfind('$') + 1)));
+  if (w != m.windows->end()) return w->second;
+  error = "Window definition " + m.text.name + ": no window named " + std::string(name);
+  return nullptr;
 }
 
 }  // namespace
 
 void addDefinitions(std::string_view json, std::string_view prefix) {
   Store& s = store();
-  std::lock_guard lock(s.mutex);
-  static const QRegularExpression name(QStringLiteral("\"module\"\\s*:\\s*\"([^\"]*)\""));
-  const QByteArray text(json.data(), static_cast<qsizetype>(json.size()));
-  const auto m = name.match(QString::fromUtf8(text));
-  registerText(s, text, std::string(prefix),
-               m.hasMatch() ? ss(m.captured(1)) : std::string("(unnamed module)"));
-}
-
-void scanResources() {
-  Store& s = store();
-  std::lock_guard lock(s.mutex);
-  scanLocked(s);
+  std::string error;
+  {
+    std::lock_guard lock(s.mutex);
+    static const QRegularExpression name(QStringLiteral("\"module\"\\s*:\\s*\"([^\"]*)\""));
+    const QByteArray text(json.data(), static_cast<qsizetype>(json.size()));
+    const auto m = name.match(QString::fromUtf8(text));
+    if (registerText(s, text, prefix, m.hasMatch() ? ss(m.captured(1)) : std::string("(unnamed module)"),
+                     error))
+      return;
+  }
+  halt(1, error);
 }
 
 void checkAllDefinitions() {
   Store& s = store();
-  std::string problem;
+  std::string error;
   {
     std::lock_guard lock(s.mutex);
-    scanLocked(s);
-    for (auto& [key, m] : s.modules) {
-      if (m.parsed) continue;
-      try {
-        parseModule(m);
-      } catch (const DefinitionError& e) {
-        problem = e.text;
-        break;
-      }
+    if (registerNewFiles(s, error)) {
+      for (auto& [key, m] : s.modules)
+        if (!check(m, error)) break;
     }
   }
-  if (!problem.empty()) fatal(problem);
+  if (!error.empty()) halt(1, error);
 }
 
 std::shared_ptr<const WindowDef> windowDefinition(std::string_view module, std::string_view name) {
   Store& s = store();
-  std::string problem;
+  std::string error;
   {
     std::lock_guard lock(s.mutex);
-    const std::string key = moduleKey(module);
-    if (!s.modules.count(key)) scanLocked(s);  // a library loaded since the last scan
-    auto it = s.modules.find(key);
-    if (it == s.modules.end()) {
-      problem = "Window definition " + std::string(module) + ": no such window module";
-    } else {
-      Module& m = it->second;
-      try {
-        if (!m.parsed) parseModule(m);
-      } catch (const DefinitionError& e) {
-        problem = e.text;
-      }
-      if (problem.empty()) {
-        auto w = m.windows.find(upper(name));
-        if (w == m.windows.end() && name.find('$') != std::string_view::npos)
-          w = m.windows.find(upper(name.substr(name.rfind('$') + 1)));
-        if (w != m.windows.end()) return w->second;
-        problem = "Window definition " + m.name + ": no window named " + std::string(name);
-      }
-    }
+    if (auto w = findLocked(s, module, name, error)) return w;
   }
-  fatal(problem);
-}
-
-std::string iconResource(std::string_view name, std::string_view preferredPrefix) {
-  Store& s = store();
-  std::lock_guard lock(s.mutex);
-  if (s.scannedFiles.empty()) scanLocked(s);
-  std::string_view base = name;
-  if (!base.empty() && base.front() == '~') base.remove_prefix(1);
-  const std::size_t dot = base.rfind('.');
-  if (dot != std::string_view::npos && dot > 0) base = base.substr(0, dot);
-  auto it = s.icons.find(upper(base));
-  if (it == s.icons.end()) return {};
-  for (const auto& [prefix, path] : it->second)
-    if (prefix == preferredPrefix) return path;
-  return it->second.front().second;
+  halt(1, error);
 }
 
 }  // namespace ui::detail

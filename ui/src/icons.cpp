@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "definitions.h"
 #include "qtext.h"
+#include "resources.h"
 
 namespace ui::detail {
 namespace {

@@ -25,7 +25,7 @@ std::mutex gWriteMutex;
 
 struct Line {
   std::string text;  // without its ending
-  std::string end;   // "\n", "\r\n" or "" for a last line without one
+  std::string end;   // "\n", "\r\n", "\r" or "" for a last line without one
 };
 
 std::string_view trimBlanks(std::string_view s) {
@@ -99,21 +99,18 @@ bool readLines(const std::string& path, std::vector<Line>& lines, int& err) {
     data.append(buf, static_cast<std::size_t>(n));
   }
   ::close(fd);
+  // A line ends in LF, CR LF or a lone CR. Reading and rewriting split the file the same way, so a
+  // write changes only the line it writes.
   std::size_t start = 0;
   while (start < data.size()) {
-    const std::size_t nl = data.find('\n', start);
-    if (nl == std::string::npos) {
+    const std::size_t brk = data.find_first_of("\r\n", start);
+    if (brk == std::string::npos) {
       lines.push_back({data.substr(start), ""});
       break;
     }
-    std::size_t end = nl;
-    std::string ending = "\n";
-    if (end > start && data[end - 1] == '\r') {
-      --end;
-      ending = "\r\n";
-    }
-    lines.push_back({data.substr(start, end - start), ending});
-    start = nl + 1;
+    const std::size_t endLength = data.compare(brk, 2, "\r\n") == 0 ? 2 : 1;
+    lines.push_back({data.substr(start, brk - start), data.substr(brk, endLength)});
+    start = brk + endLength;
   }
   return true;
 }

@@ -1,10 +1,13 @@
-// The user's actions and what the window shows, for tests.
+// The user's actions and what the window shows, for tests: each does what the mouse or keyboard
+// would, through the same widgets and events.
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -15,6 +18,61 @@
 #include "qtext.h"
 #include "registry.h"
 #include "window_impl.h"
+
+namespace ui {
+
+bool WindowImpl::chooseMenu(int number) {
+  auto it = menuActions_.find(number);
+  if (it == menuActions_.end() || !it->second->isEnabled() || it->second->menu()) return false;
+  it->second->trigger();
+  return true;
+}
+
+bool WindowImpl::enterText(int control, std::string_view text) {
+  Control* c = find(control);
+  if (!c || c->kind != kind::Entry || !c->widget->isEnabled()) return false;
+  auto* e = static_cast<QLineEdit*>(c->widget);
+  e->setText(detail::qs(text));  // cut to the picture's width as typing would be
+  e->setModified(false);
+  return entryAccepted(control);
+}
+
+bool WindowImpl::click(int control) {
+  Control* c = find(control);
+  if (!c || !c->widget->isEnabled()) return false;
+  if (auto* b = qobject_cast<QAbstractButton*>(c->widget)) {
+    b->click();
+    return true;
+  }
+  return false;
+}
+
+bool WindowImpl::clickRow(int control, int row, int key) {
+  Control* c = find(control);
+  if (!c || !c->model || !c->widget->isEnabled()) return false;
+  const int viewRow = c->model->viewRowOf(row);
+  if (viewRow < 0) return false;
+  if (c->combo) {
+    c->combo->setCurrentIndex(viewRow);
+    emit c->combo->activated(viewRow);
+    return true;
+  }
+  c->view->setCurrentIndex(c->model->index(viewRow, 0));
+  if (key == key::MouseRight || key == key::MouseLeftDouble || key == key::Enter)
+    enqueue(event::Alert, control, key);
+  return true;
+}
+
+std::string WindowImpl::chosenValue(int control) const {
+  const Control* c = find(control);
+  if (!c) return {};
+  for (int r : c->radios)
+    if (const Control* rc = find(r); rc && static_cast<QRadioButton*>(rc->widget)->isChecked())
+      return rc->def->value.empty() ? std::to_string(r) : rc->def->value;
+  return {};
+}
+
+}  // namespace ui
 
 namespace ui::test {
 namespace {

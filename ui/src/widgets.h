@@ -1,6 +1,7 @@
 // The few widget classes a window is made of.
 #pragma once
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QLabel>
 #include <QMainWindow>
@@ -63,8 +64,14 @@ class Shell final : public QMainWindow {
   }
 
  protected:
-  void closeEvent(QCloseEvent* e) override;
-  void changeEvent(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override {
+    e->ignore();
+    if (closeBox_) closeBox_();
+  }
+  void changeEvent(QEvent* e) override {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::ActivationChange && isActiveWindow() && activated_) activated_();
+  }
 
  private:
   std::function<void()> closeBox_, activated_;
@@ -76,7 +83,10 @@ class SubWindow final : public QMdiSubWindow {
   void detach() { closeBox_ = nullptr; }
 
  protected:
-  void closeEvent(QCloseEvent* e) override;
+  void closeEvent(QCloseEvent* e) override {
+    e->ignore();
+    if (closeBox_) closeBox_();
+  }
 
  private:
   std::function<void()> closeBox_;

@@ -1,4 +1,12 @@
-// A window's widgets, its event queue and its pull loop. Lives on the GUI thread only.
+// A window's state: its widgets, its event queue and what its controls are bound to. Lives on the GUI
+// thread only. The public `Window` does its work on this state directly (it is a friend); what the
+// rest of the runtime needs (the registry, the frame, the test hooks) is public here.
+//
+// The code is split by concern: window_build.cpp (widgets from the definition), window_life.cpp
+// (construction, open, close), window_events.cpp (the event queue and the pull loop),
+// window_binding.cpp (bound variables), window_properties.cpp (control and window properties, status
+// zones), standard_actions.cpp (menu entries the runtime carries out) and testhooks.cpp (the user's
+// actions, for tests).
 #pragma once
 
 #include <QIcon>
@@ -20,7 +28,6 @@ class QAction;
 class QComboBox;
 class QEventLoop;
 class QLabel;
-class QMainWindow;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -37,62 +44,34 @@ class Shell;
 
 class UIRT_API WindowImpl : public QObject {
  public:
-  WindowImpl(std::shared_ptr<const detail::WindowDef> def);
+  explicit WindowImpl(std::shared_ptr<const detail::WindowDef> def);
   ~WindowImpl() override;
 
-  // -- What the Window class forwards.
-  void bind(int control, Binding binding);
-  void bindList(int control, std::shared_ptr<ListSource> source);
-  void open();
-  void close();
   bool isOpen() const { return opened_ && !closed_; }
   WindowRef ref() const { return shared_->ref; }
-  bool accept();
-  int event() const { return event_; }
-  int control() const { return control_; }
-  void redisplay(int control);
-  void update(int control);
-  bool updatingAll() const { return updatingAll_; }
-  void select(int control);
-  void selectRow(int control, int row);
-  int selectedRow(int control) const;
-  void enable(int control, bool enabled);
-  bool isEnabled(int control) const;
-  void setIconList(int control, const std::vector<std::string>& icons);
-  void setImage(int control, std::string_view icon);
-  std::string image(int control) const;
-  void setText(int control, std::string_view text);
-  int controlKind(int control) const;
-  int firstControl() const;
-  int lastControl() const;
-  Rect controlPosition(int control) const;
-  void setControlPosition(int control, Rect r, bool keepWidth);
-  int deferredMoves() const { return deferred_; }
-  void setDeferredMoves(int count);
-  void setTitle(std::string_view title);
-  std::string title() const { return title_; }
-  Rect position() const;
-  void setPosition(Rect r);
+  void close();
 
-  // -- From the registry (GUI thread).
+  // -- From the registry and the frame (GUI thread).
   void enqueuePosted(int event, int control);
   void showStatus();  // shows the zones the registry holds as changed
-
-  // -- The user's actions, as the widgets report them (and the test hooks reproduce them).
-  void userClose();
-  bool chooseMenu(int number);
-  bool enterText(int control, std::string_view text);
-  bool click(int control);
-  bool clickRow(int control, int row, int key);
-  void userResized();
-  void activated();
+  void redisplay(int control);
   // While a window opened after this one is open, this window's own program is away in that
   // window's loop: its program's menu entries are greyed (the runtime's standard ones still work).
   void setBusy(bool busy);
 
-  // -- For tests of the runtime itself.
+  // -- The user's actions, as the widgets report them (and the test hooks reproduce them).
+  void userClose();
+  void userResized();
+  void activated();
+  bool chooseMenu(int number);
+  bool enterText(int control, std::string_view text);
+  bool click(int control);
+  bool clickRow(int control, int row, int key);
+
+  // -- What the window shows, for tests of the runtime and of the windows built on it.
   QWidget* widget(int control) const;
   QWidget* topWidget() const;
+  int controlKind(int control) const;
   QSize pixels(Rect r) const;  // a size in dialog units, in pixels
   QSize clientPixels() const { return contentPixels(); }
   std::string chosenValue(int control) const;  // an option group's chosen value
@@ -101,6 +80,8 @@ class UIRT_API WindowImpl : public QObject {
   double unitY() const { return unitY_; }
 
  private:
+  friend class Window;
+
   struct Control {
     const detail::ControlDef* def = nullptr;
     int kind = 0;
@@ -120,24 +101,41 @@ class UIRT_API WindowImpl : public QObject {
     bool posted = false;
   };
 
+  // window_build.cpp
   void build();
   void buildMenus(QMenu* into, const std::vector<detail::MenuDef>& items);
   void buildControl(const detail::ControlDef& def);
+  QWidget* buildList(Control& c);
   void buildStatusBar();
   void placeControl(Control& c);
+  QSize contentPixels() const;
+  void resizeContent(int widthDu, int heightDu);
+  int toPixelsX(int du) const;
+  int toPixelsY(int du) const;
+  // window_life.cpp
+  void openInFrame(WindowImpl& frame);
+  void openTopLevel();
+  // window_events.cpp
   void enqueue(int event, int control, int key = -1, bool posted = false);
-  void runStandard(const std::string& action);
-  void fillWindowList(QMenu* menu);
+  bool entryAccepted(int number);
+  void chooseRadio(int number, bool byUser);
+  // window_binding.cpp
+  void update(int control);
   void redisplayControl(int number, Control& c);
   void updateControl(Control& c);
   void refreshList(Control& c);
-  void listSelectionChanged(int number);
-  bool entryAccepted(int number);
-  void chooseRadio(int number, bool byUser);
+  // window_properties.cpp
+  void selectRow(int control, int row);
+  int selectedRow(int control) const;
+  void setImage(int control, std::string_view icon);
+  void applyMenuState(int number);
+  void setDeferredMoves(int count);
+  // standard_actions.cpp
+  void runStandard(const std::string& action);
+  void fillWindowList(QMenu* menu);
+
   Control* find(int control);
   const Control* find(int control) const;
-  QSize contentPixels() const;
-  void resizeContent(int widthDu, int heightDu);
   bool isFrame() const { return def_->kind == "frame"; }
 
   std::shared_ptr<const detail::WindowDef> def_;
@@ -152,7 +150,6 @@ class UIRT_API WindowImpl : public QObject {
   std::map<int, std::string> menuStandard_;
   std::set<int> menuDisabled_;  // menu entries the program disabled
   bool busy_ = false;
-  void applyMenuState(int number);
   std::deque<Pending> fifo_;
   QEventLoop* loop_ = nullptr;
   int event_ = 0, control_ = 0;
@@ -166,5 +163,10 @@ class UIRT_API WindowImpl : public QObject {
   QSize lastPixels_;  // client size last reported as Resized
   double unitX_ = 1, unitY_ = 1;
 };
+
+namespace detail {
+// A number as a control shows it: blanks around it allowed, nothing else.
+long long toNumber(std::string_view s, bool& ok);
+}  // namespace detail
 
 }  // namespace ui

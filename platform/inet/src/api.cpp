@@ -56,12 +56,18 @@ BOOL report(const Connection::Result& r) {
   return TRUE;
 }
 
-// A request on an existing connection, with no handle of its own.
-BOOL request(HINTERNET hConnect, DWORD_PTR context, std::function<Outcome(Ftp&)> body) {
+// A request on an existing connection, with no handle of its own. Every one but a download may change
+// files, so the size a find looked up no longer holds after it.
+BOOL request(HINTERNET hConnect, DWORD_PTR context, std::function<Outcome(Ftp&)> body,
+             bool download = false) {
   std::shared_ptr<Connection> conn = connectionOf(hConnect);
   if (!conn) return FALSE;
   if (DWORD e = conn->reserve(false, conn); e != ERROR_SUCCESS) return fail(e);
-  return report(conn->start({conn, context ? context : conn->context, std::move(body), false}));
+  auto run = [body = std::move(body), download](Ftp& ftp) {
+    if (!download) ftp.forgetSize();
+    return body(ftp);
+  };
+  return report(conn->start({conn, context ? context : conn->context, std::move(run), false}));
 }
 
 std::optional<bool> asciiType(DWORD flags) {
@@ -159,7 +165,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR serverName, INTERNET_PORT
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    if (root->closing) return fail<HINTERNET>(ERROR_INVALID_HANDLE);
+    if (!root->life.open()) return fail<HINTERNET>(ERROR_INVALID_HANDLE);
     if (!table.insertLocked(conn)) return fail<HINTERNET>(ERROR_INTERNET_OUT_OF_HANDLES);
   }
   (void)conn->reserve(true, conn);  // a new connection is always idle
@@ -211,9 +217,9 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR searchFile, LPWIN32_FIND_
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    if (conn->closing || !table.insertLocked(find)) {
+    if (!conn->life.open() || !table.insertLocked(find)) {
       conn->unreserve();
-      return fail<HINTERNET>(conn->closing ? ERROR_INVALID_HANDLE : ERROR_INTERNET_OUT_OF_HANDLES);
+      return fail<HINTERNET>(!conn->life.open() ? ERROR_INVALID_HANDLE : ERROR_INTERNET_OUT_OF_HANDLES);
     }
   }
   Notifier(find, context).created();
@@ -225,7 +231,7 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR searchFile, LPWIN32_FIND_
                                         if (!o.ok()) return o;
                                         // The caller's buffer is written only while the handle is open.
                                         std::lock_guard lock(HandleTable::instance().mutex());
-                                        if (find->closing)
+                                        if (!find->life.open())
                                           return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
                                         fillFindData(entries.front(), *findFileData);
                                         std::lock_guard entriesLock(find->mutex);
@@ -263,7 +269,8 @@ BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR remoteFile, LPCSTR newFile, BOOL fai
   if (!ascii) return fail(ERROR_INVALID_PARAMETER);
   Download download{remoteFile, newFile, failIfExists != FALSE,
                     (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0, *ascii};
-  return request(hConnect, context, [download](Ftp& ftp) { return retrieve(ftp, download); });
+  return request(
+      hConnect, context, [download](Ftp& ftp) { return retrieve(ftp, download); }, true);
 }
 
 BOOL FtpPutFileA(HINTERNET hConnect, LPCSTR localFile, LPCSTR newRemoteFile, DWORD flags, DWORD_PTR context) {

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "fd.h"
+#include "kernel/fd.h"
 
 namespace inet {
 
@@ -25,7 +25,7 @@ class Canceller {
   int fd() const { return fd_.get(); }
 
  private:
-  UniqueFd fd_;
+  kernel::UniqueFd fd_;
   std::atomic<bool> flag_{false};
 };
 

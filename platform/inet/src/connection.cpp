@@ -29,26 +29,25 @@ Connection::Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectP
 
 bool Connection::hasOpenFindLocked() const {
   for (const auto& child : children)
-    if (child->kind == HandleKind::Find && !child->ended) return true;
+    if (child->kind == HandleKind::Find && !child->life.ended()) return true;
   return false;
 }
 
 DWORD Connection::reserve(bool opens, std::shared_ptr<Handle> target) {
   std::lock_guard lock(HandleTable::instance().mutex());
-  if (closing) return ERROR_INVALID_HANDLE;
-  if (!opens && phase_ != Phase::Ready) return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
-  if (busy_) return ERROR_FTP_TRANSFER_IN_PROGRESS;
-  if (!cancel_.usable()) return ERROR_INTERNET_OUT_OF_HANDLES;
-  busy_ = true;
-  current_ = std::move(target);
+  if (!life.open()) return ERROR_INVALID_HANDLE;
+  if (DWORD e = requests_.reserve(opens, std::move(target)); e != ERROR_SUCCESS) return e;
+  if (!cancel_.usable()) {
+    requests_.unreserve();
+    return ERROR_INTERNET_OUT_OF_HANDLES;
+  }
   cancel_.reset();
   return ERROR_SUCCESS;
 }
 
 void Connection::unreserve() {
   std::lock_guard lock(HandleTable::instance().mutex());
-  busy_ = false;
-  current_.reset();
+  requests_.unreserve();
 }
 
 Connection::Result Connection::start(Request r) {
@@ -94,18 +93,15 @@ Connection::Result Connection::finish(Request& r, Outcome o, bool async, const N
   bool endFind = false;
   {
     std::lock_guard lock(HandleTable::instance().mutex());
-    busy_ = false;
-    current_.reset();
-    if (r.opens) phase_ = o.ok() ? Phase::Ready : Phase::Failed;
-    if (phase_ == Phase::Failed) {
+    finalizeNow = requests_.finish(o.ok());
+    if (r.opens && !o.ok()) {
       // A handle that failed to connect stays until it is closed (callers retry without closing):
       // it keeps no socket and no descriptor meanwhile.
       ftp_.drop();
       cancel_.release();
     }
-    if (closing && !finalizing_) finalizeNow = finalizing_ = true;
     // A find that failed or was closed meanwhile ends here: nobody else will close it.
-    if (isFind) endFind = !o.ok() || r.target->closing;
+    if (isFind) endFind = !o.ok() || !r.target->life.open();
   }
   if (async) notifier.complete(result.value, result.error, result.response);
   if (endFind) endHandle(r.target);
@@ -115,29 +111,28 @@ Connection::Result Connection::finish(Request& r, Outcome o, bool async, const N
 
 bool Connection::close() {
   std::vector<std::shared_ptr<Handle>> finds;
-  bool inFlight = false, finalizeNow = false;
+  ConnectionLife::Closing closing;
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    closing = true;
+    life.close();
     table.eraseLocked(*this);
-    inFlight = busy_;
-    if (busy_) cancel_.cancel();
+    closing = requests_.close();
+    if (closing.cancel) cancel_.cancel();
     for (auto& child : children) {
-      child->closing = true;
+      child->life.close();
       table.eraseLocked(*child);
       // The find whose listing is running ends with its request.
-      if (child != current_) finds.push_back(child);
+      if (child != requests_.target()) finds.push_back(child);
     }
-    if (!busy_ && !finalizing_) finalizeNow = finalizing_ = true;
   }
   for (auto& f : finds) endHandle(f);
-  if (finalizeNow) {
+  if (closing.finalize) {
     // The goodbye to the server may take a moment: an asynchronous session does not wait for it.
     std::shared_ptr<Connection> me = self();
     if (!session().async || !worker_.post([me] { me->finalize(); })) finalize();
   }
-  return inFlight;
+  return closing.cancel;
 }
 
 bool Connection::closeFind(const std::shared_ptr<Handle>& find) {
@@ -145,9 +140,9 @@ bool Connection::closeFind(const std::shared_ptr<Handle>& find) {
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    find->closing = true;
+    find->life.close();
     table.eraseLocked(*find);
-    pending = busy_ && current_ == find;
+    pending = requests_.serving(find);
     if (pending) cancel_.cancel();
   }
   if (!pending) endHandle(find);

@@ -62,22 +62,16 @@ class Connection final : public Handle {
   bool hasOpenFindLocked() const;
 
  private:
-  enum class Phase { Connecting, Ready, Failed };
-
   Result execute(Request& request, bool async);
   Result finish(Request& request, Outcome outcome, bool async, const Notifier& notifier);
   void finalize();
   std::shared_ptr<Connection> self() { return std::static_pointer_cast<Connection>(shared_from_this()); }
 
-  // Guarded by HandleTable::mutex().
-  Phase phase_ = Phase::Connecting;
-  bool busy_ = false;
-  bool finalizing_ = false;
-  std::shared_ptr<Handle> current_;  // the target of the request in flight
+  ConnectionLife requests_;  // guarded by HandleTable::mutex()
 
   Canceller cancel_;
   Worker worker_;
-  Ftp ftp_;  // used only by the thread that holds busy_
+  Ftp ftp_;  // used only by the thread serving the request in flight
 };
 
 }  // namespace inet

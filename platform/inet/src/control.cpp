@@ -1,18 +1,14 @@
 #include "control.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace inet {
 namespace {
 const Notifier kSilent;
 }
 
-ControlChannel::ControlChannel(UniqueFd socket, Trace trace, const Timeouts& timeouts)
-    : socket_(std::move(socket)), trace_(std::move(trace)), timeouts_(timeouts), notifier_(&kSilent) {}
+ControlChannel::ControlChannel(std::unique_ptr<Transport> transport, Trace trace, const Timeouts& timeouts)
+    : transport_(std::move(transport)), trace_(std::move(trace)), timeouts_(timeouts), notifier_(&kSilent) {}
 
 void ControlChannel::bind(const Notifier* notifier, const Canceller* cancel) {
   notifier_ = notifier ? notifier : &kSilent;
@@ -27,29 +23,26 @@ Outcome ControlChannel::broken(DWORD error) {
 Outcome ControlChannel::fill(Clock::time_point deadline) {
   char chunk[4096];
   for (;;) {
-    ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, 0);
-    if (n > 0) {
-      reader_.feed(chunk, static_cast<size_t>(n));
-      return Outcome::success();
+    Io io = transport_->read(chunk, sizeof chunk);
+    switch (io.status) {
+      case Io::Status::Moved:
+        reader_.feed(chunk, io.bytes);
+        return Outcome::success();
+      case Io::Status::End:
+        trace_.note("the server closed the control connection");
+        return broken(ERROR_INTERNET_CONNECTION_ABORTED);
+      case Io::Status::Again:
+        break;
+      default:
+        return broken(io.error);
     }
-    if (n == 0) {
-      trace_.note("the server closed the control connection");
-      return broken(ERROR_INTERNET_CONNECTION_ABORTED);
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return broken(socketError(errno));
-    switch (waitFor(socket_.get(), POLLIN, deadline, cancel_)) {
-      case Wait::Ready:
-        continue;
-      case Wait::TimedOut:
-        trace_.note("no reply in time");
-        return broken(ERROR_INTERNET_TIMEOUT);
-      case Wait::Cancelled:
-        // The reply will still come: whoever uses the connection next must not take it for theirs.
-        return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
-      case Wait::Failed:
-        return broken(ERROR_INTERNET_INTERNAL_ERROR);
-    }
+    Wait w = waitFor(*transport_, io.events, deadline, cancel_);
+    if (w == Wait::Ready) continue;
+    // A cancelled wait leaves the connection sound: the reply will still come, and whoever uses the
+    // connection next must not take it for theirs.
+    if (w == Wait::Cancelled) return waitOutcome(w);
+    if (w == Wait::TimedOut) trace_.note("no reply in time");
+    return broken(waitOutcome(w).error);
   }
 }
 
@@ -76,6 +69,20 @@ Outcome ControlChannel::next(Reply& out, Clock::time_point deadline) {
   }
 }
 
+Outcome ControlChannel::unasked() {
+  // Nothing is owed, so anything the server has sent is a reply to no command (a second answer to
+  // TYPE, say). Every reply after it would be taken for the one before: the dialogue is lost. A
+  // connection that has ended is left for the command's own reply to find out.
+  (void)takeAvailable();
+  Reply reply;
+  if (!reader_.peek() || reader_.next(reply) != ReplyReader::State::Ready) return Outcome::success();
+  last_ = reply;
+  trace_.reply(reply);
+  healthy_ = false;
+  if (reply.code != 421) trace_.note("a reply to no command: the server is out of step with the dialogue");
+  return Outcome::failure(ERROR_FTP_DROPPED, reply);
+}
+
 Outcome ControlChannel::send(const Command& command) {
   if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
   if (command.argument.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
@@ -87,6 +94,7 @@ Outcome ControlChannel::send(const Command& command) {
     Reply owed;
     if (Outcome o = next(owed, Clock::now() + timeouts_.reply); !o.ok()) return o;
   }
+  if (Outcome o = unasked(); !o.ok()) return o;
   std::string line = command.verb;
   if (!command.argument.empty()) line.append(" ").append(command.argument);
   line.append("\r\n");
@@ -94,7 +102,7 @@ Outcome ControlChannel::send(const Command& command) {
   trace_.command(command);
   if (cancel_ && cancel_->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
   // Not cancellable once begun: half a command would leave the connection unusable.
-  if (Outcome o = sendAll(socket_.get(), line, timeouts_.reply, nullptr); !o.ok()) {
+  if (Outcome o = writeAll(*transport_, line, timeouts_.reply, nullptr); !o.ok()) {
     healthy_ = false;
     return o;
   }
@@ -112,23 +120,22 @@ Outcome ControlChannel::receive(Reply& out) {
   return Outcome::success();
 }
 
-bool ControlChannel::absorb() {
-  if (!healthy_) return false;
+Io::Status ControlChannel::takeAvailable() {
   char chunk[4096];
   // Bounded: a server that keeps talking during a transfer does not keep us from the data.
   for (int round = 0; round < 16; ++round) {
-    ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, 0);
-    if (n > 0) {
-      reader_.feed(chunk, static_cast<size_t>(n));
-      continue;
-    }
-    if (n == 0) {
-      trace_.note("the server closed the control connection");
-      healthy_ = false;
-      return false;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    Io io = transport_->read(chunk, sizeof chunk);
+    if (io.status != Io::Status::Moved) return io.status;
+    reader_.feed(chunk, io.bytes);
+  }
+  return Io::Status::Again;
+}
+
+bool ControlChannel::absorb() {
+  if (!healthy_) return false;
+  const Io::Status status = takeAvailable();
+  if (status != Io::Status::Again) {
+    if (status == Io::Status::End) trace_.note("the server closed the control connection");
     healthy_ = false;
     return false;
   }
@@ -140,10 +147,19 @@ bool ControlChannel::absorb() {
   return true;
 }
 
+Outcome ControlChannel::secure(const TransportWrap& wrap) {
+  if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
+  if (Outcome o = wrap(transport_, Clock::now() + timeouts_.reply, cancel_); !o.ok()) {
+    healthy_ = false;
+    return o;
+  }
+  return Outcome::success();
+}
+
 void ControlChannel::quit() {
   // Only an idle connection says goodbye: one still owed a reply (a cancelled request, a server that
   // never greeted) is simply closed.
-  if (!healthy_ || !socket_.valid() || outstanding_ > 0) return;
+  if (!healthy_ || !transport_ || outstanding_ > 0) return;
   // A goodbye is a courtesy: it never holds up the close for long.
   Timeouts brief = timeouts_;
   brief.reply = std::min(timeouts_.reply, Millis(1000));
@@ -155,7 +171,9 @@ void ControlChannel::quit() {
 }
 
 void ControlChannel::close() {
-  socket_.reset();
+  if (healthy_ && transport_)
+    (void)transport_->shutdown(Clock::now() + std::min(timeouts_.reply, Millis(1000)), nullptr);
+  transport_.reset();
   healthy_ = false;
 }
 

@@ -3,21 +3,24 @@
 // write), so that the next command never takes an old reply for its own.
 #pragma once
 
+#include <memory>
+
 #include "inet/options.h"
 #include "notifier.h"
 #include "reply_reader.h"
-#include "socket.h"
 #include "trace.h"
+#include "transport.h"
 
 namespace inet {
 
 class ControlChannel {
  public:
-  ControlChannel(UniqueFd socket, Trace trace, const Timeouts& timeouts);
+  ControlChannel(std::unique_ptr<Transport> transport, Trace trace, const Timeouts& timeouts);
 
   // The request being served: where notifications go and what cancels waits.
   void bind(const Notifier* notifier, const Canceller* cancel);
-  int fd() const { return socket_.get(); }
+  int fd() const { return transport_->fd(); }
+  const Transport& transport() const { return *transport_; }
   bool healthy() const { return healthy_; }
   const Trace& trace() const { return trace_; }
   const Reply& lastReply() const { return last_; }
@@ -37,16 +40,23 @@ class ControlChannel {
 
   // The server said 421: it is closing; nothing more goes over this connection.
   void abandon() { healthy_ = false; }
+  // Puts a transport over the connection's (TLS after the server's 234 to AUTH TLS). Only between
+  // replies: what the server sent before is read already, what it sends after goes through the new one.
+  Outcome secure(const TransportWrap& wrap);
+
   // QUIT, waiting briefly for the goodbye; then the socket closes.
   void quit();
+  // Ends the stream in order when the connection is sound, then closes it.
   void close();
 
  private:
   Outcome fill(Clock::time_point deadline);
   Outcome next(Reply& out, Clock::time_point deadline);
   Outcome broken(DWORD error);
+  Io::Status takeAvailable();
+  Outcome unasked();
 
-  UniqueFd socket_;
+  std::unique_ptr<Transport> transport_;
   Trace trace_;
   Timeouts timeouts_;
   ReplyReader reader_;

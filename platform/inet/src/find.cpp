@@ -155,6 +155,7 @@ Outcome find(Ftp& ftp, const SearchPlan& plan, std::vector<RemoteEntry>& out) {
     RemoteEntry entry;
     Lookup lookup(plan.path, ftp.features(), entry);
     if (Outcome o = ftp.run(lookup); !o.ok()) return o;
+    if (!entry.directory && entry.size) ftp.rememberSize(plan.path, *entry.size);
     out.push_back(std::move(entry));
     return Outcome::success();
   }

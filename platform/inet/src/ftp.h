@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "control.h"
+#include "data_channel.h"
 #include "inet/options.h"
 #include "operation.h"
 #include "proxy.h"
@@ -59,7 +61,12 @@ class Ftp {
   // Closes the sockets at once, without a word: for a session that failed to start.
   void drop();
 
+  // Every data connection from now on goes through `wrap` once open (TLS after PROT P); an empty
+  // one leaves them plain.
+  void secureData(TransportWrap wrap) { dataWrap_ = std::move(wrap); }
+
   bool connected() const { return control_ != nullptr; }
+  ControlChannel& control() { return *control_; }
   const ConnectParams& params() const { return params_; }
   Features& features() { return features_; }
   DataPath& dataPath() { return dataPath_; }
@@ -69,30 +76,33 @@ class Ftp {
   // The last reply the server sent, whatever it said.
   Reply lastReply() const;
 
+  // The size of the file a find last looked up, for the download that usually follows it to check
+  // that the whole file came. Forgotten by any request that may change files.
+  void rememberSize(std::string path, uint64_t size) { lookedUp_ = {std::move(path), size}; }
+  std::optional<uint64_t> rememberedSize(const std::string& path) const {
+    if (lookedUp_ && lookedUp_->first == path) return lookedUp_->second;
+    return std::nullopt;
+  }
+  void forgetSize() { lookedUp_.reset(); }
+
  private:
   Step receiveFor(Operation& op);
-  Outcome openPassive(uint16_t port);
-  Outcome listen(Endpoint& listening);
-  Outcome accept();
   Outcome pump(Operation& op);
   Outcome download(DataSink& sink);
   Outcome upload(DataSource& source);
   Outcome sendFile(int file, bool& unsupported);
-  Outcome dataFailure(int err);
-  // A reply that arrived on the control connection while data was moving: nothing, or why to stop.
-  std::optional<Outcome> controlDuringData(Operation& op, bool& watch);
 
   ConnectParams params_;
   Trace trace_;
   std::unique_ptr<ControlChannel> control_;
   Features features_;
   DataPath dataPath_;
-  UniqueFd data_;
-  UniqueFd listener_;
+  std::optional<DataChannel> data_;  // while an operation has a data connection
+  TransportWrap dataWrap_;
+  std::optional<std::pair<std::string, uint64_t>> lookedUp_;
   std::unique_ptr<char[]> buffer_;
   const Notifier* notifier_;
   const Canceller* cancel_ = nullptr;
-  Operation* running_ = nullptr;
 };
 
 }  // namespace inet

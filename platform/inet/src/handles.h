@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "inet/wininet.h"
+#include "lifecycle.h"
 
 namespace inet {
 
@@ -37,8 +38,7 @@ class Handle : public std::enable_shared_from_this<Handle> {
   // Tree state, guarded by HandleTable::mutex().
   std::shared_ptr<Handle> parent;
   std::vector<std::shared_ptr<Handle>> children;
-  bool closing = false;  // closed (itself or with its parent): gone from the table
-  bool ended = false;    // its HANDLE_CLOSING is on its way; nothing follows it
+  HandleLife life;
 
  protected:
   Session* session_ = nullptr;

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <vector>
 
+#include "kernel/ascii.h"
+
 namespace inet {
 namespace {
 
@@ -13,14 +15,6 @@ constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
 
 bool allDigits(std::string_view s) {
   if (s.empty()) return false;
@@ -57,7 +51,7 @@ int monthOf(std::string_view s) {
                                 "jul", "aug", "sep", "oct", "nov", "dec"};
   if (s.size() != 3) return 0;
   for (int m = 0; m < 12; ++m)
-    if (equalsIgnoringCase(s, names[m])) return m + 1;
+    if (kernel::equalIgnoringAsciiCase(s, names[m])) return m + 1;
   return 0;
 }
 
@@ -184,7 +178,7 @@ bool permissions(std::string_view first) {
 LineKind parseUnix(std::string_view line, const Today& today, RemoteEntry& out) {
   std::vector<Token> t = tokens(line, 0);
   if (t.empty()) return LineKind::Ignored;
-  if (t.size() == 2 && equalsIgnoringCase(t[0].text, "total") && allDigits(t[1].text))
+  if (t.size() == 2 && kernel::equalIgnoringAsciiCase(t[0].text, "total") && allDigits(t[1].text))
     return LineKind::Ignored;
   if (!permissions(t[0].text)) return LineKind::Unparsed;
   const char type = t[0].text[0];
@@ -240,9 +234,9 @@ LineKind parseDos(std::string_view line, RemoteEntry& out) {
   std::string_view time = t[1].text;
   int hour = 0, minute = 0;
   bool pm = false, am = false;
-  if (time.size() > 2 && (equalsIgnoringCase(time.substr(time.size() - 2), "PM") ||
-                          equalsIgnoringCase(time.substr(time.size() - 2), "AM"))) {
-    pm = equalsIgnoringCase(time.substr(time.size() - 2), "PM");
+  if (time.size() > 2 && (kernel::equalIgnoringAsciiCase(time.substr(time.size() - 2), "PM") ||
+                          kernel::equalIgnoringAsciiCase(time.substr(time.size() - 2), "AM"))) {
+    pm = kernel::equalIgnoringAsciiCase(time.substr(time.size() - 2), "PM");
     am = !pm;
     time.remove_suffix(2);
   }
@@ -253,7 +247,7 @@ LineKind parseDos(std::string_view line, RemoteEntry& out) {
 
   out = RemoteEntry{};
   std::string_view kind = t[2].text;
-  if (equalsIgnoringCase(kind, "<DIR>")) {
+  if (kernel::equalIgnoringAsciiCase(kind, "<DIR>")) {
     out.directory = true;
   } else {
     out.size = sizeValue(kind, true);
@@ -310,18 +304,20 @@ LineKind parseFactsLine(std::string_view line, RemoteEntry& out) {
     size_t eq = fact.find('=');
     if (eq == std::string_view::npos) continue;
     std::string_view key = fact.substr(0, eq), value = fact.substr(eq + 1);
-    if (equalsIgnoringCase(key, "type")) {
+    if (kernel::equalIgnoringAsciiCase(key, "type")) {
       typed = true;
-      if (equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir")) return LineKind::Ignored;
-      if (equalsIgnoringCase(value, "dir")) {
+      if (kernel::equalIgnoringAsciiCase(value, "cdir") || kernel::equalIgnoringAsciiCase(value, "pdir"))
+        return LineKind::Ignored;
+      if (kernel::equalIgnoringAsciiCase(value, "dir")) {
         out.directory = true;
-      } else if (value.size() >= 13 && equalsIgnoringCase(value.substr(0, 8), "OS.unix=")) {
+      } else if (value.size() >= 13 && kernel::equalIgnoringAsciiCase(value.substr(0, 8), "OS.unix=")) {
         std::string_view what = value.substr(8);
-        out.link = equalsIgnoringCase(what.substr(0, 5), "slink") || equalsIgnoringCase(what, "symlink");
+        out.link = kernel::equalIgnoringAsciiCase(what.substr(0, 5), "slink") ||
+                   kernel::equalIgnoringAsciiCase(what, "symlink");
       }
-    } else if (equalsIgnoringCase(key, "size") || equalsIgnoringCase(key, "sizd")) {
+    } else if (kernel::equalIgnoringAsciiCase(key, "size") || kernel::equalIgnoringAsciiCase(key, "sizd")) {
       out.size = sizeValue(value);
-    } else if (equalsIgnoringCase(key, "modify") && value.size() >= 14) {
+    } else if (kernel::equalIgnoringAsciiCase(key, "modify") && value.size() >= 14) {
       auto y = smallNumber(value.substr(0, 4)), mo = smallNumber(value.substr(4, 2)),
            d = smallNumber(value.substr(6, 2));
       auto h = smallNumber(value.substr(8, 2)), mi = smallNumber(value.substr(10, 2)),

@@ -85,7 +85,8 @@ Outcome DownloadFile::open(std::string_view windowsPath, bool failIfExists, bool
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%08x.part", tag);
     std::string candidate = (slash == std::string::npos ? std::string() : directory) + "." + base + suffix;
-    UniqueFd fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, readOnly ? 0444 : 0666));
+    kernel::UniqueFd fd(
+        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, readOnly ? 0444 : 0666));
     if (fd.valid()) {
       temporary_ = std::move(candidate);
       fd_ = std::move(fd);
@@ -129,7 +130,7 @@ Outcome DownloadFile::commit() {
 Outcome UploadFile::open(std::string_view windowsPath) {
   auto host = kernel::hostPath(windowsPath);
   if (!host) return Outcome::failure(ERROR_PATH_NOT_FOUND);
-  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
+  kernel::UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return Outcome::failure(fileError(errno, true));
   struct stat st {};
   if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) return Outcome::failure(ERROR_ACCESS_DENIED);

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "fd.h"
+#include "kernel/fd.h"
 #include "outcome.h"
 
 namespace inet {
@@ -26,7 +26,7 @@ class DownloadFile {
  private:
   std::string target_;
   std::string temporary_;
-  UniqueFd fd_;
+  kernel::UniqueFd fd_;
   bool failIfExists_ = false;
   bool committed_ = false;
 };
@@ -40,7 +40,7 @@ class UploadFile {
   int fd() const { return fd_.get(); }
 
  private:
-  UniqueFd fd_;
+  kernel::UniqueFd fd_;
 };
 
 }  // namespace inet

@@ -3,16 +3,11 @@
 #include <cstdlib>
 
 #include "address.h"
+#include "kernel/ascii.h"
+#include "kernel/names.h"
 
 namespace inet {
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 std::vector<std::string_view> split(std::string_view s, std::string_view separators) {
   std::vector<std::string_view> parts;
@@ -32,7 +27,7 @@ enum class Scheme { None, Ftp, Http, Unknown };
 DWORD parseTarget(std::string_view value, Scheme& scheme, Gateway& gateway) {
   scheme = Scheme::None;
   if (size_t sep = value.find("://"); sep != std::string_view::npos) {
-    std::string name = lower(value.substr(0, sep));
+    std::string name = kernel::asciiLowered(value.substr(0, sep));
     scheme = name == "ftp"                         ? Scheme::Ftp
              : (name == "http" || name == "https") ? Scheme::Http
                                                    : Scheme::Unknown;
@@ -49,29 +44,8 @@ DWORD parseTarget(std::string_view value, Scheme& scheme, Gateway& gateway) {
 }
 
 bool loopbackName(std::string_view host) {
-  std::string h = lower(host);
+  std::string h = kernel::asciiLowered(host);
   return h == "localhost" || h == "loopback" || h == "::1" || h.rfind("127.", 0) == 0;
-}
-
-bool matches(std::string_view pattern, std::string_view text) {
-  // Iterative '*' matching: remembers the last star to fall back to.
-  size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
 }
 
 }  // namespace
@@ -83,7 +57,7 @@ DWORD parseProxySettings(std::string_view list, std::string_view bypass, ProxySe
     std::string_view value = entry;
     std::string key;
     if (size_t eq = entry.find('='); eq != std::string_view::npos) {
-      key = lower(entry.substr(0, eq));
+      key = kernel::asciiLowered(entry.substr(0, eq));
       value = entry.substr(eq + 1);
       if (key != "ftp" && key != "http" && key != "https" && key != "gopher" && key != "socks")
         return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
@@ -106,7 +80,7 @@ DWORD parseProxySettings(std::string_view list, std::string_view bypass, ProxySe
   if (out.ftp) out.cernOnly = false;
 
   for (std::string_view entry : split(bypass, " \t;,")) {
-    std::string e = lower(entry);
+    std::string e = kernel::asciiLowered(entry);
     if (e == "<local>")
       out.bypassLocal = true;
     else if (e == "<-loopback>")
@@ -122,7 +96,7 @@ ProxySettings preconfiguredProxy() {
   const char* env = std::getenv("ftp_proxy");
   if (!env || !*env) return settings;
   std::string_view value(env);
-  if (lower(value.substr(0, 6)) != "ftp://") return settings;
+  if (kernel::asciiLowered(value.substr(0, 6)) != "ftp://") return settings;
   Scheme scheme;
   Gateway gateway;
   if (parseTarget(value, scheme, gateway) == ERROR_SUCCESS) settings.ftp = gateway;
@@ -135,9 +109,8 @@ std::optional<Gateway> gatewayFor(const ProxySettings& settings, std::string_vie
   if (settings.bypassLocal && host.find('.') == std::string_view::npos &&
       host.find(':') == std::string_view::npos)
     return std::nullopt;
-  std::string h = lower(host);
   for (const std::string& pattern : settings.bypass)
-    if (matches(pattern, h)) return std::nullopt;
+    if (kernel::names::globMatch(pattern, host)) return std::nullopt;
   return settings.ftp;
 }
 

@@ -40,7 +40,7 @@ struct Lookup {
   bool done = false;
   bool found = false;
   std::vector<Endpoint> endpoints;
-  UniqueFd signal{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
+  kernel::UniqueFd signal{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
 };
 
 }  // namespace
@@ -66,16 +66,8 @@ Outcome resolve(const std::string& host, uint16_t port, Clock::time_point deadli
     [[maybe_unused]] ssize_t n = ::write(lookup->signal.get(), &one, sizeof one);
   });
   if (!started) return Outcome::failure(ERROR_INTERNET_ASYNC_THREAD_FAILED);
-  switch (waitFor(lookup->signal.get(), POLLIN, deadline, cancel)) {
-    case Wait::Ready:
-      break;
-    case Wait::Cancelled:
-      return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
-    case Wait::TimedOut:
-      return Outcome::failure(ERROR_INTERNET_TIMEOUT);
-    case Wait::Failed:
-      return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
-  }
+  if (Wait w = waitFor(lookup->signal.get(), POLLIN, deadline, cancel); w != Wait::Ready)
+    return waitOutcome(w);
   std::lock_guard lock(lookup->mutex);
   if (!lookup->found) return Outcome::failure(ERROR_INTERNET_NAME_NOT_RESOLVED);
   out = lookup->endpoints;

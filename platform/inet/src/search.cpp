@@ -1,32 +1,8 @@
 #include "search.h"
 
+#include "kernel/names.h"
+
 namespace inet {
-namespace {
-
-char folded(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool wildMatch(std::string_view mask, std::string_view name) {
-  size_t m = 0, n = 0, star = std::string_view::npos, mark = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      mark = n;
-    } else if (m < mask.size() && (mask[m] == '?' || folded(mask[m]) == folded(name[n]))) {
-      ++m;
-      ++n;
-    } else if (star != std::string_view::npos) {
-      m = star + 1;
-      n = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
-
-}  // namespace
-
 SearchPlan planSearch(std::string_view pattern) {
   SearchPlan plan;
   if (pattern.size() >= 2 && pattern.front() == '"' && pattern.back() == '"') {
@@ -49,11 +25,7 @@ SearchPlan planSearch(std::string_view pattern) {
 }
 
 bool matchesMask(std::string_view mask, std::string_view name) {
-  if (mask.empty() || wildMatch(mask, name)) return true;
-  // "name.*" also matches a name without any dot, as on Windows.
-  if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" && name.find('.') == std::string_view::npos)
-    return wildMatch(mask.substr(0, mask.size() - 2), name);
-  return false;
+  return mask.empty() || kernel::names::wildcardMatch(mask, name);
 }
 
 std::string baseName(std::string_view path) {

@@ -16,6 +16,8 @@ struct SearchPlan {
 };
 
 SearchPlan planSearch(std::string_view pattern);
+// The library's one Windows matcher (kernel/names.h), so a mask finds the same names here as on a
+// local disk; an empty mask matches every name.
 bool matchesMask(std::string_view mask, std::string_view name);
 // The last component of a path ("/pub/readme.txt" -> "readme.txt", "/pub/" -> "pub", "/" -> "/").
 std::string baseName(std::string_view path);

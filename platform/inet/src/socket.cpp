@@ -115,53 +115,36 @@ DWORD socketError(int err) {
   }
 }
 
-namespace {
-DWORD waitError(Wait w) {
+Outcome waitOutcome(Wait w) {
   switch (w) {
+    case Wait::Ready:
+      return Outcome::success();
     case Wait::TimedOut:
-      return ERROR_INTERNET_TIMEOUT;
+      return Outcome::failure(ERROR_INTERNET_TIMEOUT);
     case Wait::Cancelled:
-      return ERROR_INTERNET_OPERATION_CANCELLED;
-    default:
-      return ERROR_INTERNET_INTERNAL_ERROR;
+      return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
+    case Wait::Failed:
+      break;
   }
+  return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
 }
-}  // namespace
 
-Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel, UniqueFd& out) {
-  UniqueFd fd(::socket(to.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel,
+                  kernel::UniqueFd& out) {
+  kernel::UniqueFd fd(::socket(to.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!fd.valid()) return Outcome::failure(socketError(errno));
   int one = 1;
   ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (::connect(fd.get(), to.address(), to.length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return Outcome::failure(socketError(errno));
     Wait w = waitFor(fd.get(), POLLOUT, deadline, cancel);
-    if (w != Wait::Ready) return Outcome::failure(waitError(w));
+    if (w != Wait::Ready) return waitOutcome(w);
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
     if (err != 0) return Outcome::failure(socketError(err));
   }
   out = std::move(fd);
-  return Outcome::success();
-}
-
-Outcome sendAll(int fd, std::string_view data, Millis idle, const Canceller* cancel) {
-  while (!data.empty()) {
-    if (cancel && cancel->cancelled()) return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
-    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      data.remove_prefix(static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      Wait w = waitFor(fd, POLLOUT, Clock::now() + idle, cancel);
-      if (w != Wait::Ready) return Outcome::failure(waitError(w));
-      continue;
-    }
-    return Outcome::failure(socketError(n < 0 ? errno : EPIPE));
-  }
   return Outcome::success();
 }
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "cancel.h"
-#include "fd.h"
+#include "kernel/fd.h"
 #include "outcome.h"
 
 namespace inet {
@@ -43,12 +43,15 @@ enum class Wait { Ready, TimedOut, Cancelled, Failed };
 Wait waitFor(int fd, short events, Clock::time_point deadline, const Canceller* cancel, int watch = -1,
              bool* watchReady = nullptr);
 
+// What a wait that did not end Ready means for the request: ERROR_INTERNET_TIMEOUT,
+// _OPERATION_CANCELLED or _INTERNAL_ERROR (success for Ready).
+Outcome waitOutcome(Wait w);
+
 // The WinINet error for a socket errno.
 DWORD socketError(int err);
 
 // A non-blocking TCP connection to `to`.
-Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel, UniqueFd& out);
-// Sends all of data; `idle` bounds each wait for room in the socket.
-Outcome sendAll(int fd, std::string_view data, Millis idle, const Canceller* cancel);
+Outcome connectTo(const Endpoint& to, Clock::time_point deadline, const Canceller* cancel,
+                  kernel::UniqueFd& out);
 
 }  // namespace inet

@@ -102,20 +102,6 @@ std::string openSslError() {
   return text;
 }
 
-Outcome waitOutcome(Wait w) {
-  switch (w) {
-    case Wait::Ready:
-      return Outcome::success();
-    case Wait::TimedOut:
-      return Outcome::failure(ERROR_INTERNET_TIMEOUT);
-    case Wait::Cancelled:
-      return Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
-    case Wait::Failed:
-      break;
-  }
-  return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
-}
-
 }  // namespace
 
 void setExtraAuthorities(std::filesystem::path pemFile) {

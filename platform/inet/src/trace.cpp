@@ -11,20 +11,20 @@
 #include <mutex>
 #include <string>
 
-#include "fd.h"
+#include "kernel/fd.h"
 
 namespace inet {
 
 class TraceFile {
  public:
-  explicit TraceFile(UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit TraceFile(kernel::UniqueFd fd) : fd_(std::move(fd)) {}
   // One write per line: with O_APPEND the lines of several connections never mix.
   void write(const std::string& line) {
     [[maybe_unused]] ssize_t n = ::write(fd_.get(), line.data(), line.size());
   }
 
  private:
-  UniqueFd fd_;
+  kernel::UniqueFd fd_;
 };
 
 namespace {
@@ -35,7 +35,7 @@ std::shared_ptr<TraceFile> openTraceFile(const char* path) {
   std::lock_guard lock(*mutex);
   auto it = files->find(path);
   if (it != files->end()) return it->second;
-  UniqueFd fd(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  kernel::UniqueFd fd(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
   if (!fd.valid()) return nullptr;
   auto file = std::make_shared<TraceFile>(std::move(fd));
   (*files)[path] = file;

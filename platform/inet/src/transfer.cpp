@@ -41,6 +41,7 @@ Step DataTransfer::onReply(const Reply& r) {
       if (r.code == 229) {
         if (auto port = parseEpsvPort(r.text)) return Step::openPassive(*port);
       }
+      if (r.completion()) return outOfStep(r);
       path_.extendedRefused = true;
       if (path_.ipv6) return Step::done(Outcome::failure(ERROR_FTP_NO_PASSIVE_MODE, r));
       state_ = State::Pasv;
@@ -49,6 +50,7 @@ Step DataTransfer::onReply(const Reply& r) {
       if (r.code == 227) {
         if (auto port = parsePasvPort(r.text)) return Step::openPassive(*port);
       }
+      if (r.completion()) return outOfStep(r);
       return Step::done(Outcome::failure(ERROR_FTP_NO_PASSIVE_MODE, r));
     case State::Eprt:
       if (r.completion()) return sendCommand();
@@ -62,7 +64,10 @@ Step DataTransfer::onReply(const Reply& r) {
       if (r.completion()) return sendCommand();
       return Step::done(Outcome::refused(r));
     case State::Command:
-      if (r.preliminary()) return Step::transfer();  // 150, or 125 when the data connection is already open
+      if (r.preliminary()) {  // 150, or 125 when the data connection is already open
+        announced_ = sizeInReply(r.text);
+        return Step::transfer();
+      }
       if (r.completion()) return Step::done(Outcome::success());  // nothing to move
       return Step::done(Outcome::refused(r));
     case State::Final:
@@ -70,6 +75,12 @@ Step DataTransfer::onReply(const Reply& r) {
       return Step::done(Outcome::refused(r));
   }
   return Step::done(Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR));
+}
+
+Step DataTransfer::outOfStep(const Reply& r) {
+  // Success, but not the answer this command has: a reply meant for another command (a server that
+  // answered one twice). Not a refusal of passive mode.
+  return Step::done(Outcome::failure(ERROR_FTP_DROPPED, r));
 }
 
 Step DataTransfer::onDataReady(Outcome outcome, const Endpoint& listening) {
@@ -93,12 +104,29 @@ Step DataTransfer::onDataDone(Outcome outcome) {
   return Step::awaitReply();
 }
 
+std::optional<uint64_t> sizeInReply(std::string_view text) {
+  const size_t open = text.rfind('(');
+  if (open == std::string_view::npos) return std::nullopt;
+  std::string_view rest = text.substr(open + 1);
+  uint64_t size = 0;
+  size_t digits = 0;
+  for (; digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9'; ++digits) {
+    const uint64_t d = static_cast<uint64_t>(rest[digits] - '0');
+    if (size > (UINT64_MAX - d) / 10) return std::nullopt;
+    size = size * 10 + d;
+  }
+  rest.remove_prefix(digits);
+  if (digits == 0 || (rest.substr(0, 7) != " bytes)" && rest.substr(0, 7) != " Bytes)")) return std::nullopt;
+  return size;
+}
+
 namespace {
 
 class FileSink final : public DataSink {
  public:
   FileSink(DownloadFile& file, bool ascii) : file_(file), ascii_(ascii) {}
   Outcome write(const char* data, size_t size) override {
+    received_ += size;
     if (!ascii_) return file_.write(data, size);
     converted_.resize(size + 1);
     return file_.write(converted_.data(), toLocal_.convert(data, size, converted_.data()));
@@ -107,12 +135,14 @@ class FileSink final : public DataSink {
     char tail[1];
     return file_.write(tail, toLocal_.finish(tail));
   }
+  uint64_t received() const { return received_; }
 
  private:
   DownloadFile& file_;
   bool ascii_;
   AsciiToLocal toLocal_;
   std::vector<char> converted_;
+  uint64_t received_ = 0;
 };
 
 class FileSource final : public DataSource {
@@ -144,6 +174,17 @@ Outcome retrieve(Ftp& ftp, const Download& download) {
   DataTransfer transfer(ftp.dataPath(), download.ascii ? 'A' : 'I', {"RETR", download.remote, false}, &sink,
                         nullptr);
   if (Outcome o = ftp.run(transfer); !o.ok()) return o;  // the file's destructor removes the partial copy
+  // A server that reports success after sending less than the file it announced (a cut connection
+  // it did not notice) must not replace a good local copy with a short one. ASCII changes the count.
+  if (!download.ascii) {
+    std::optional<uint64_t> expected = transfer.announcedSize();
+    if (!expected) expected = ftp.rememberedSize(download.remote);
+    if (expected && sink.received() < *expected) {
+      ftp.trace().note("received " + std::to_string(sink.received()) + " of the " +
+                       std::to_string(*expected) + " bytes announced: the transfer is incomplete");
+      return Outcome::refused(ftp.lastReply());
+    }
+  }
   return file.commit();
 }
 

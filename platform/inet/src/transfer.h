@@ -3,7 +3,10 @@
 // exactly three commands before its data.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "ftp.h"
 #include "operation.h"
@@ -19,12 +22,15 @@ class DataTransfer : public Operation {
   Step onReply(const Reply& reply) override;
   Step onDataReady(Outcome outcome, const Endpoint& listening) override;
   Step onDataDone(Outcome outcome) override;
+  // The size the server gave in its preliminary reply ("150 ... (1234 bytes)"), when it gave one.
+  std::optional<uint64_t> announcedSize() const { return announced_; }
   DataSink* sink() override { return sink_; }
   DataSource* source() override { return source_; }
 
  private:
   enum class State { Type, Epsv, Pasv, Eprt, Port, Command, Final };
   Step openData();
+  Step outOfStep(const Reply& reply);
   Step sendCommand();
 
   DataPath& path_;
@@ -34,7 +40,11 @@ class DataTransfer : public Operation {
   DataSource* source_;
   Endpoint listening_;
   State state_ = State::Type;
+  std::optional<uint64_t> announced_;
 };
+
+// The size in a preliminary reply's "(1234 bytes)", as vsftpd and ProFTPD give it.
+std::optional<uint64_t> sizeInReply(std::string_view text);
 
 struct Download {
   std::string remote;

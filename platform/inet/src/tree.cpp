@@ -21,10 +21,10 @@ bool closeRoot(const std::shared_ptr<Handle>& root) {
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    root->closing = true;
+    root->life.close();
     table.eraseLocked(*root);
     connections = root->children;
-    if (connections.empty() && !root->ended) endNow = root->ended = true;
+    if (connections.empty()) endNow = root->life.end();
   }
   bool inFlight = false;
   for (auto& c : connections) inFlight |= std::static_pointer_cast<Connection>(c)->close();
@@ -49,9 +49,7 @@ bool closeHandle(const std::shared_ptr<Handle>& h) {
 void endHandle(const std::shared_ptr<Handle>& h) {
   {
     std::lock_guard lock(HandleTable::instance().mutex());
-    if (h->ended) return;
-    h->ended = true;
-    h->closing = true;
+    if (!h->life.end()) return;
     HandleTable::instance().eraseLocked(*h);
   }
   Notifier(h, h->context).closing();
@@ -62,10 +60,8 @@ void endHandle(const std::shared_ptr<Handle>& h) {
     if (std::shared_ptr<Handle> parent = h->parent) {
       auto& siblings = parent->children;
       siblings.erase(std::remove(siblings.begin(), siblings.end(), h), siblings.end());
-      if (parent->kind == HandleKind::Root && parent->closing && siblings.empty() && !parent->ended) {
-        parent->ended = true;
+      if (parent->kind == HandleKind::Root && !parent->life.open() && siblings.empty() && parent->life.end())
         rootToEnd = parent;
-      }
     }
   }
   if (rootToEnd) endRoot(rootToEnd);

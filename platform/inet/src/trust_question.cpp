@@ -16,7 +16,7 @@ namespace inet {
 struct TrustAnswer::Ballot {
   std::mutex mutex;
   std::optional<TrustDecision> decision;
-  UniqueFd ready{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
+  kernel::UniqueFd ready{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
 
   void cast(TrustDecision d) {
     std::lock_guard lock(mutex);

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "fd.h"
+#include "kernel/fd.h"
 
 namespace fs = std::filesystem;
 
@@ -113,7 +113,7 @@ Outcome TrustStore::remember(const CertificateFacts& facts) const {
   }
   // Writers take turns: each one reads what the last one wrote, so no entry is lost.
   const fs::path lockPath = file_.string() + ".lock";
-  UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  kernel::UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (!lock.valid()) return fileError(errno);
   while (::flock(lock.get(), LOCK_EX) != 0)
     if (errno != EINTR) return fileError(errno);
@@ -127,7 +127,7 @@ Outcome TrustStore::remember(const CertificateFacts& facts) const {
           oneLine(facts.validUntil) + "\n";
 
   std::string temporary = file_.string() + ".XXXXXX";
-  UniqueFd out(::mkstemp(temporary.data()));
+  kernel::UniqueFd out(::mkstemp(temporary.data()));
   if (!out.valid()) return fileError(errno);
   const auto discard = [&](int err) {
     ::unlink(temporary.c_str());

@@ -23,8 +23,9 @@
 
 #include "drives.h"
 #include "kernel/errors.h"
+#include "kernel/fd.h"
+#include "kernel/names.h"
 #include "kernel/winbase.h"
-#include "names.h"
 #include "paths_internal.h"
 
 namespace {
@@ -38,20 +39,6 @@ FILETIME fileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
   const std::uint64_t value = ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
   return {static_cast<DWORD>(value & 0xFFFFFFFF), static_cast<DWORD>(value >> 32)};
 }
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The find data of one entry of an open directory; false when it has gone meanwhile.
 bool describe(int dirFd, const std::string& name, WIN32_FIND_DATAA& data) {
@@ -94,11 +81,11 @@ bool describe(int dirFd, const std::string& name, WIN32_FIND_DATAA& data) {
 
 struct Search {
   std::mutex mutex;  // one search may be continued from several threads, one call at a time
-  Fd directory;
+  kernel::UniqueFd directory;
   std::vector<std::string> names;
   std::size_t next = 0;
 
-  explicit Search(Fd fd) : directory(std::move(fd)) {}
+  explicit Search(kernel::UniqueFd fd) : directory(std::move(fd)) {}
 
   // Fills data with the next entry still there; false at the end.
   bool advance(WIN32_FIND_DATAA& data) {
@@ -163,7 +150,7 @@ HANDLE findOne(const std::string& pattern, WIN32_FIND_DATAA& data) {
   const std::string name = host->substr(slash + 1);
   if (name.empty()) return fail(ERROR_FILE_NOT_FOUND);  // a drive's root is no entry of a folder
   const std::string parent = slash == 0 ? "/" : host->substr(0, slash);
-  Fd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  kernel::UniqueFd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) return fail(errorOpeningDirectory(errno));
   if (!describe(dir.get(), name, data)) return fail(kernel::detail::errorForMissing(*host));
   auto search = std::make_shared<Search>(std::move(dir));
@@ -191,7 +178,7 @@ extern "C" HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFil
   const std::string folder = cut == 0 ? std::string(".") : std::string(pattern.substr(0, cut));
   const auto host = kernel::detail::resolve(folder, error);
   if (!host) return fail(error);
-  Fd dir(::open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  kernel::UniqueFd dir(::open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) return fail(errorOpeningDirectory(errno));
 
   std::vector<std::pair<std::string, std::string>> found;  // (folded, name) for the order

@@ -1,4 +1,4 @@
-#include "names.h"
+#include "kernel/names.h"
 
 namespace kernel::names {
 
@@ -49,6 +49,8 @@ char32_t fold(char32_t c) {
   return c;
 }
 
+}  // namespace
+
 bool globMatch(std::string_view pattern, std::string_view name) {
   std::size_t p = 0, n = 0;
   std::size_t starPattern = std::string_view::npos, starName = 0;
@@ -77,8 +79,6 @@ bool globMatch(std::string_view pattern, std::string_view name) {
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
 }
-
-}  // namespace
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;

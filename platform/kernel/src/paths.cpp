@@ -19,8 +19,8 @@
 
 #include "drives.h"
 #include "kernel/errors.h"
+#include "kernel/names.h"
 #include "kernel/winbase.h"
-#include "names.h"
 #include "paths_internal.h"
 
 namespace kernel {

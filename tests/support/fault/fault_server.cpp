@@ -335,13 +335,16 @@ bool FaultServer::Session::startTls(const Fault* f) {
 
 bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, uint64_t patternSize) {
   const int code = f ? f->preliminaryCode : 150;
-  if (!reply(std::to_string(code) + (code == 125 ? " Data connection already open; transfer starting."
-                                                 : " Opening data connection.")))
+  const uint64_t total = bytes ? bytes->size() : patternSize;
+  const std::string size = f && f->sizeInPreliminary ? " (" + std::to_string(total) + " bytes)." : "";
+  if (!reply(
+          std::to_string(code) +
+          (code == 125 ? " Data connection already open; transfer starting." : " Opening data connection.") +
+          size))
     return false;
   if (f && f->closeAfterPreliminary) return false;
   Link data = openDataLink();
   if (data.fd < 0) return reply("425 Cannot open data connection.");
-  const uint64_t total = bytes ? bytes->size() : patternSize;
   const uint64_t limit = f && f->dataLimit ? std::min<uint64_t>(*f->dataLimit, total) : total;
   const size_t chunk = f && f->dataChunk ? f->dataChunk : 65536;
   std::string block;

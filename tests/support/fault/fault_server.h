@@ -43,6 +43,7 @@ struct Fault {
   std::optional<size_t> dataLimit;        // close the data connection after this many bytes
   std::optional<std::string> finalReply;  // the reply after the data instead of "226 ..."
   int preliminaryCode = 150;              // 125 like servers whose data connection is already open
+  bool sizeInPreliminary = false;         // RETR: "150 ... (N bytes)." with the file's size, as vsftpd says
   size_t dataChunk = 0;                   // bytes per write on the data connection; 0: 64 KiB
   Millis dataPause{0};                    // pause between those writes
   // PASV: the address to announce, "h1,h2,h3,h4" (the port is the real one).
@@ -67,6 +68,7 @@ struct Fault {
   Fault& cutsDataAfter(size_t bytes) { return dataLimit = bytes, *this; }
   Fault& endsWith(std::string text) { return finalReply = std::move(text), *this; }
   Fault& preliminary(int code) { return preliminaryCode = code, *this; }
+  Fault& tellsSize() { return sizeInPreliminary = true, *this; }
   Fault& chunks(size_t bytes, Millis pauseBetween = Millis(0)) {
     dataChunk = bytes;
     dataPause = pauseBetween;

@@ -229,6 +229,8 @@ class UIRT_API Window {
  private:
   template <typename T>
   static Binding bindingOf(T& v);
+  // The window's state, for a member that only the window's thread may call (halts elsewhere).
+  WindowImpl& gui(const char* member) const;
   std::unique_ptr<WindowImpl> impl_;
 };
 

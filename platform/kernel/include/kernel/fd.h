@@ -1,11 +1,11 @@
-// Ownership of one file descriptor.
+// Ownership of one file descriptor: closed when its owner goes.
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace inet {
+namespace kernel {
 
 class UniqueFd {
  public:
@@ -26,13 +26,13 @@ class UniqueFd {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   int release() { return std::exchange(fd_, -1); }
-  void reset() {
+  void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_ = fd;
   }
 
  private:
   int fd_ = -1;
 };
 
-}  // namespace inet
+}  // namespace kernel

@@ -1,4 +1,6 @@
 // Names compared the Windows way: without regard to case, and with the wildcards of a search pattern.
+// The one folding and the one matcher of the library, so a mask finds the same names on a local disk
+// and on a server.
 #pragma once
 
 #include <string>
@@ -13,7 +15,12 @@ bool equalIgnoringCase(std::string_view a, std::string_view b);
 // The folded form of a name, for keys of an index.
 std::string folded(std::string_view name);
 
-// Windows wildcard matching, without regard to case: "*" any run of characters, "?" one character;
+// "*" any run of characters and "?" one, without regard to case, and nothing more: host names in a
+// proxy bypass list.
+bool globMatch(std::string_view pattern, std::string_view name);
+
+// Windows wildcard matching, without regard to case, for local and remote names alike: "*" any run of
+// characters, "?" one character;
 // "*" and "*.*" match every name; a name without a dot also matches as if it ended with one, so
 // "*." finds the names without an extension and "readme.*" finds "readme".
 bool wildcardMatch(std::string_view pattern, std::string_view name);

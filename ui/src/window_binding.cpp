@@ -1,0 +1,167 @@
+// Bound variables: redisplay copies them into their controls, update copies controls back; lists
+// read their source again when it changed. The program's own changes raise no events.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <algorithm>
+
+#include "app.h"
+#include "listmodel.h"
+#include "qtext.h"
+#include "window_impl.h"
+
+namespace ui {
+
+using detail::qs;
+
+void Window::bind(int control, Binding binding) {
+  WindowImpl& w = gui("bind");
+  auto it = w.controls_.find(control);
+  if (it == w.controls_.end()) return;
+  it->second.binding = std::move(binding);
+  it->second.bound = true;
+}
+
+void Window::bindList(int control, std::shared_ptr<ListSource> source) {
+  WindowImpl& w = gui("bindList");
+  WindowImpl::Control* c = w.find(control);
+  if (!c || !c->model) return;
+  c->source = source;
+  ++w.quiet_;
+  c->model->setSource(std::move(source));
+  --w.quiet_;
+}
+
+void Window::redisplay(int control) {
+  // From another thread, a redisplay can only be asked for.
+  if (!detail::onGuiThread()) return requestRedisplay(impl_->ref());
+  impl_->redisplay(control);
+}
+
+void Window::update(int control) { gui("update").update(control); }
+bool Window::updatingAll() const { return gui("updatingAll").updatingAll_; }
+
+void WindowImpl::refreshList(Control& c) {
+  const int before = selectedRow(c.def->number);
+  ++quiet_;
+  if (c.model->refresh() && before > 0 && c.model->sourceCount() > 0) {
+    // Rows replaced: the highlight stays at its position, as far as the list still reaches.
+    selectRow(c.def->number, std::min(before, c.model->sourceCount()));
+  }
+  --quiet_;
+}
+
+void WindowImpl::redisplayControl(int number, Control& c) {
+  if (c.model) refreshList(c);
+  if (!c.bound || !c.binding.get) return;
+  const std::string value = c.binding.get();
+  ++quiet_;
+  switch (c.kind) {
+    case kind::Entry: {
+      auto* e = static_cast<QLineEdit*>(c.widget);
+      const QString text =
+          qs(c.def->hasPicture && c.def->picture.type == 's' ? detail::applyPicture(c.def->picture, value)
+                                                             : value);
+      if (e->text() != text) e->setText(text);
+      e->setModified(false);
+      break;
+    }
+    case kind::DisplayText:
+    case kind::Prompt: {
+      const std::string shown = c.def->hasPicture ? detail::applyPicture(c.def->picture, value) : value;
+      static_cast<QLabel*>(c.widget)->setText(qs(shown));
+      break;
+    }
+    case kind::CheckBox: {
+      bool ok = false;
+      static_cast<QCheckBox*>(c.widget)->setChecked(detail::toNumber(value, ok) != 0);
+      break;
+    }
+    case kind::OptionGroup: {
+      int chosen = 0;
+      for (int r : c.radios)
+        if (const Control* rc = find(r);
+            rc && sameText(trim(rc->def->value.empty() ? std::to_string(r) : rc->def->value), trim(value)))
+          chosen = r;
+      for (int r : c.radios)
+        if (Control* rc = find(r)) static_cast<QRadioButton*>(rc->widget)->setChecked(r == chosen);
+      break;
+    }
+    case kind::ProgressBar: {
+      auto* p = static_cast<QProgressBar*>(c.widget);
+      bool ok = false;
+      const long long v = detail::toNumber(value, ok);
+      p->setValue(static_cast<int>(std::clamp<long long>(v, p->minimum(), p->maximum())));
+      break;
+    }
+    case kind::Button:
+    case kind::Radio:
+      static_cast<QAbstractButton*>(c.widget)->setText(qs(value));
+      break;
+    case kind::Frame:
+      static_cast<QGroupBox*>(c.widget)->setTitle(qs(value));
+      break;
+    case kind::Image:
+      setImage(number, value);
+      break;
+    default:
+      break;
+  }
+  --quiet_;
+}
+
+void WindowImpl::redisplay(int control) {
+  if (closed_) return;
+  if (control != 0) {
+    if (Control* c = find(control)) redisplayControl(control, *c);
+    return;
+  }
+  for (auto& [number, c] : controls_)
+    if (c.widget) redisplayControl(number, c);
+}
+
+void WindowImpl::updateControl(Control& c) {
+  if (!c.bound || !c.binding.set) return;
+  switch (c.kind) {
+    case kind::Entry: {
+      const std::string text = detail::ss(static_cast<QLineEdit*>(c.widget)->text());
+      if (c.def->hasPicture && c.def->picture.type == 'n') {
+        bool ok = false;
+        const long long v = detail::toNumber(text, ok);
+        c.binding.set(ok ? std::to_string(v) : std::string("0"));
+      } else {
+        c.binding.set(text);
+      }
+      break;
+    }
+    case kind::CheckBox:
+      c.binding.set(static_cast<QCheckBox*>(c.widget)->isChecked() ? "1" : "0");
+      break;
+    case kind::OptionGroup:
+      for (int r : c.radios)
+        if (const Control* rc = find(r); rc && static_cast<QRadioButton*>(rc->widget)->isChecked()) {
+          c.binding.set(rc->def->value.empty() ? std::to_string(r) : rc->def->value);
+          break;
+        }
+      break;
+    default:
+      break;
+  }
+}
+
+void WindowImpl::update(int control) {
+  if (closed_) return;
+  if (control != 0) {
+    if (Control* c = find(control)) updateControl(*c);
+    return;
+  }
+  updatingAll_ = true;
+  for (auto& [number, c] : controls_)
+    if (c.widget) updateControl(c);
+  updatingAll_ = false;
+}
+
+}  // namespace ui
