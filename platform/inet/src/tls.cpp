@@ -316,31 +316,18 @@ TlsStream::Result TlsStream::read(char* buffer, size_t size) {
   size_t got = 0;
   ERR_clear_error();
   if (SSL_read_ex(ssl_, buffer, size, &got) == 1) return {Io::Done, got};
-  const int e = SSL_get_error(ssl_, 0);
-  switch (e) {
-    case SSL_ERROR_WANT_READ:
-      return {Io::WantRead};
-    case SSL_ERROR_WANT_WRITE:
-      return {Io::WantWrite};
-    case SSL_ERROR_ZERO_RETURN:
-      return {Io::Closed};
-    case SSL_ERROR_SYSCALL:
-      if (errno == 0) return {Io::Cut};
-      return {Io::Failed, 0, errno};
-    case SSL_ERROR_SSL:
-      if (ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) return {Io::Cut};
-      return {Io::Failed};
-    default:
-      return {Io::Failed};
-  }
+  return stalled(true);
 }
 
 TlsStream::Result TlsStream::write(const char* data, size_t size) {
   size_t sent = 0;
   ERR_clear_error();
   if (SSL_write_ex(ssl_, data, size, &sent) == 1) return {Io::Done, sent};
-  const int e = SSL_get_error(ssl_, 0);
-  switch (e) {
+  return stalled(false);
+}
+
+TlsStream::Result TlsStream::stalled(bool reading) const {
+  switch (SSL_get_error(ssl_, 0)) {
     case SSL_ERROR_WANT_READ:
       return {Io::WantRead};
     case SSL_ERROR_WANT_WRITE:
@@ -348,7 +335,12 @@ TlsStream::Result TlsStream::write(const char* data, size_t size) {
     case SSL_ERROR_ZERO_RETURN:
       return {Io::Closed};
     case SSL_ERROR_SYSCALL:
-      return {Io::Failed, 0, errno ? errno : EPIPE};
+      if (errno != 0) return {Io::Failed, 0, errno};
+      return reading ? Result{Io::Cut} : Result{Io::Failed, 0, EPIPE};
+    case SSL_ERROR_SSL:
+      if (reading && ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+        return {Io::Cut};
+      return {Io::Failed};
     default:
       return {Io::Failed};
   }

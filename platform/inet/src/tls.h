@@ -105,6 +105,8 @@ class TlsStream {
   friend class TlsContext;  // installs onVerify
   static int onVerify(int ok, X509_STORE_CTX* store);
   Outcome failed(const char* during, const Trace& trace);
+  // What a read or write that moved nothing means.
+  Result stalled(bool reading) const;
 
   std::shared_ptr<TlsContext> context_;
   int fd_;
