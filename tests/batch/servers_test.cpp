@@ -230,6 +230,7 @@ TEST(Batches, DownloadOverExplicitTlsAndRefuseAnUntrustedCertificate) {
       EXPECT_TRUE(ts::listTree(local.path()).empty());
       ASSERT_FALSE(got.failures.empty());
       EXPECT_NE(got.failures[0].find("): 12045 "), std::string::npos) << got.failures[0];
+      EXPECT_GE(got.count(0, "The server's certificate comes from an authority that is not trusted."), 1);
       EXPECT_EQ(server->log().find("PASS"), std::string::npos) << "no password to a server not trusted";
     }
   }
