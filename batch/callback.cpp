@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <limits>
 
 #include "batch/context.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
 #include "engine/callback.h"
+#include "engine/notification.h"
 #include "engine/texts.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
@@ -25,7 +25,7 @@ constexpr std::chrono::seconds kRetireLimit{2};
 
 void connectOnceRetired(uint32_t connection) {
   uint32_t expected = connection;
-  if (RetiringConnection.compare_exchange_strong(expected, 0)) RUNINTERNETCONNECT();
+  if (RetiringConnection.compare_exchange_strong(expected, 0)) issueConnect();
 }
 
 std::string describeFailure(Run::Request kind, DWORD error) {
@@ -69,7 +69,7 @@ void retireThenConnect() {
     return;
   }
   RetiringConnection = 0;  // nothing to wait for: no HANDLE_CLOSING will come
-  RUNINTERNETCONNECT();
+  issueConnect();
 }
 
 // After a transfer: the next entry's connect, or the end of the batch.
@@ -110,7 +110,7 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   if (kind == Run::Request::Connect) TheRun.connected();
   switch (BatchState.load()) {
     case StateFirstConnect:
-      CHECKFILESONSERVER();
+      checkFilesOnServer();
       break;
     case StateConnectingGet:
       getNextFile();
@@ -132,41 +132,26 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   return true;
 }
 
-// The 32-bit count of REQUEST_SENT and RESPONSE_RECEIVED, when the notification carries one.
-std::optional<DWORD> countOf(const void* info, DWORD length) {
-  if (!info || length < sizeof(DWORD)) return std::nullopt;
-  DWORD n;
-  std::memcpy(&n, info, sizeof n);
-  return n;
-}
-
 void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   if (auto text = notificationText(status)) BatchStatusText = *text;
   switch (status) {
     case INTERNET_STATUS_REQUEST_SENT:
       if (BatchState.load() == StatePutting)
-        if (auto n = countOf(info, length)) reportBatchProgress(*n);
+        if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
       break;
     case INTERNET_STATUS_RESPONSE_RECEIVED:
       if (BatchState.load() == StateGetting)
-        if (auto n = countOf(info, length)) reportBatchProgress(*n);
+        if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
       break;
     case INTERNET_STATUS_HANDLE_CREATED:
-      if (info && length >= sizeof(DWORD_PTR)) {
-        DWORD_PTR handle;
-        std::memcpy(&handle, info, sizeof handle);  // dwResult, the first field
-        hBatchFtp = static_cast<uint32_t>(handle);
-      }
+      if (const auto created = engine::createdHandleOf(info, length)) hBatchFtp = *created;
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
       if (handle != 0 && handle == RetiringConnection.load()) connectOnceRetired(handle);
       break;
-    case INTERNET_STATUS_REQUEST_COMPLETE: {
-      INTERNET_ASYNC_RESULT result{0, ERROR_INTERNET_INTERNAL_ERROR};  // a completion without its result
-      if (info && length >= sizeof result) std::memcpy(&result, info, sizeof result);
-      if (!completeRequest(kind, result)) return;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      if (!completeRequest(kind, engine::completionOf(info, length))) return;
       break;
-    }
     default:
       break;
   }

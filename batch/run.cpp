@@ -38,14 +38,14 @@ void Run::stop() {
   std::lock_guard lock(mutex_);
   running_ = false;
   retries_.clear();
-  changed_.notify_all();
+  retriesChanged_.notify_all();
 }
 
 bool Run::waitIdle(std::chrono::milliseconds patience) {
   bool idle;
   {
     std::unique_lock lock(mutex_);
-    idle = changed_.wait_for(lock, patience, [this] { return busy_ == 0 && pending_ == 0; });
+    idle = settled_.wait_for(lock, patience, [this] { return busy_ == 0 && pending_ == 0; });
   }
   // The retry thread only waits or takes a Step, and steps end once the handles are closed.
   if (idle && retryThread_.joinable()) retryThread_.join();
@@ -71,7 +71,7 @@ void Run::leave() {
   stepMutex_.unlock();
   std::lock_guard lock(mutex_);
   --busy_;
-  changed_.notify_all();
+  settled_.notify_all();
 }
 
 Run::Step::Step(Run& run, uint32_t handle) : run_(run), entered_(run.enter(handle)) {}
@@ -90,22 +90,22 @@ void Run::settledAtOnce() {
   std::lock_guard lock(mutex_);
   if (pending_ > 0) --pending_;
   inFlight_ = Request::None;
-  changed_.notify_all();
+  settled_.notify_all();
 }
 
 Run::Request Run::completed(uint32_t handle) {
   std::lock_guard lock(mutex_);
   if (handle != 0 && handle < floor_) return Request::None;
   if (pending_ > 0) --pending_;
-  changed_.notify_all();
+  settled_.notify_all();
   return std::exchange(inFlight_, Request::None);
 }
 
 void Run::after(std::chrono::milliseconds delay, std::function<void()> action) {
   std::lock_guard lock(mutex_);
   if (!running_) return;
-  retries_.push_back({std::chrono::steady_clock::now() + delay, std::move(action)});
-  changed_.notify_all();
+  retries_.emplace(std::chrono::steady_clock::now() + delay, std::move(action));
+  retriesChanged_.notify_all();
 }
 
 void Run::closing(uint32_t connection) {
@@ -118,12 +118,12 @@ void Run::closed(uint32_t connection) {
   const auto it = std::find(closing_.begin(), closing_.end(), connection);
   if (it == closing_.end()) return;
   closing_.erase(it);
-  changed_.notify_all();
+  settled_.notify_all();
 }
 
 bool Run::waitClosed(std::chrono::milliseconds patience) {
   std::unique_lock lock(mutex_);
-  const bool gone = changed_.wait_for(lock, patience, [this] { return closing_.empty(); });
+  const bool gone = settled_.wait_for(lock, patience, [this] { return closing_.empty(); });
   closing_.clear();  // what did not close in time is not waited for again
   return gone;
 }
@@ -155,15 +155,16 @@ void Run::retryLoop() {
   std::unique_lock lock(mutex_);
   while (running_) {
     if (retries_.empty()) {
-      changed_.wait(lock);
+      retriesChanged_.wait(lock);
       continue;
     }
-    const auto when = retries_.front().when;
-    if (changed_.wait_until(lock, when) != std::cv_status::timeout && std::chrono::steady_clock::now() < when)
-      continue;  // woken early: look again (stopped, or another retry queued)
-    if (!running_ || retries_.empty()) continue;
-    std::function<void()> action = std::move(retries_.front().action);
-    retries_.pop_front();
+    const auto next = retries_.begin();
+    if (std::chrono::steady_clock::now() < next->first) {
+      retriesChanged_.wait_until(lock, next->first);
+      continue;  // due, stopped, or an earlier retry queued: look again
+    }
+    std::function<void()> action = std::move(next->second);
+    retries_.erase(next);
     lock.unlock();
     action();
     lock.lock();

@@ -46,7 +46,7 @@ void lookUpEntries(HINTERNET connection) {
   }
 }
 
-void checkFilesOnServer() {
+void checkAndReconnect() {
   const ui::ZText<40> server = ServerName.get();
   // The session that carried the first connect; its connection goes with it.
   closeHandleIn(hOpen);
@@ -78,16 +78,21 @@ void checkFilesOnServer() {
   InternetSetStatusCallback(session, batchStatusCallback);
   showStatus(1, "");
   BatchState = StateConnectingGet;
-  RUNINTERNETCONNECT();
+  issueConnect();
 }
 
 }  // namespace
+
+void checkFilesOnServer() {
+  ui::setCursor(ui::IDC_CROSS);
+  checkAndReconnect();
+  ui::restoreCursor();
+}
+
 }  // namespace batch
 
 extern "C" NIMBO_API void CHECKFILESONSERVER(void) {
   batch::Run::Step step(batch::TheRun);
   if (!step) return;  // only a download batch has files to check
-  ui::setCursor(ui::IDC_CROSS);
   batch::checkFilesOnServer();
-  ui::restoreCursor();
 }

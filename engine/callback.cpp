@@ -1,11 +1,10 @@
 #include "engine/callback.h"
 
 #include <algorithm>
-#include <cstring>
-#include <optional>
 #include <string>
 
 #include "engine/commands.h"
+#include "engine/notification.h"
 #include "engine/session.h"
 #include "engine/texts.h"
 #include "engine/tree.h"
@@ -14,19 +13,6 @@
 namespace engine {
 
 namespace {
-
-// A value at the start of the notification data, read no further than its own size; nothing when the
-// notification brings less than that.
-template <typename T>
-std::optional<T> leading(LPVOID info, DWORD length, std::size_t size = sizeof(T)) {
-  if (info == nullptr || length < size) return std::nullopt;
-  T value{};
-  std::memcpy(&value, info, size);
-  return value;
-}
-
-// dwResult and dwError, without the padding after them.
-constexpr std::size_t kAsyncResultSize = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
 
 // A command's connection is of no use once the command has ended. Left open, it would stay logged in
 // until the next listing closes the session, and a server that allows few connections from one address
@@ -77,20 +63,18 @@ std::string_view statusTextOf(DWORD status) {
 void statusCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoLength) {
   switch (status) {
     case INTERNET_STATUS_HANDLE_CREATED:
-      if (const auto handle = leading<std::uint32_t>(info, infoLength)) hFtp = *handle;
+      if (const auto handle = createdHandleOf(info, infoLength)) hFtp = *handle;
       break;
     case INTERNET_STATUS_REQUEST_SENT:
       if (OperationState.load() == state::PutRunning)
-        if (const auto bytes = leading<DWORD>(info, infoLength)) progressStep(*bytes);
+        if (const auto bytes = byteCountOf(info, infoLength)) progressStep(*bytes);
       break;
     case INTERNET_STATUS_RESPONSE_RECEIVED:
       if (OperationState.load() == state::GetRunning)
-        if (const auto bytes = leading<DWORD>(info, infoLength)) progressStep(*bytes);
+        if (const auto bytes = byteCountOf(info, infoLength)) progressStep(*bytes);
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
-      // A completion that does not say how it ended is taken as failed rather than as done.
-      const auto result = leading<INTERNET_ASYNC_RESULT>(info, infoLength, kAsyncResultSize)
-                              .value_or(INTERNET_ASYNC_RESULT{0, ERROR_INTERNET_INTERNAL_ERROR});
+      const INTERNET_ASYNC_RESULT result = completionOf(info, infoLength);
       if (result.dwError != 0) {
         failRequest(result.dwError);
         return;
@@ -131,12 +115,14 @@ void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
       readLocalFiles();
       ui::setStatus(window, 0, "Done");
       ui::requestRedisplay(window);
+      commandEnded(true);
       break;
     case state::PutRunning:
       ui::setStatus(window, 0, "Upload complete");
       finishTransfer(state::Listing);
       refreshRemoteNode();
       ui::requestRedisplay(window);
+      commandEnded(true);
       break;
     case state::CreateRunning:
     case state::RemoveRunning:
@@ -174,7 +160,7 @@ void progressStep(DWORD bytes) {
 }
 
 void finishTransfer(std::int16_t nextState) {
-  OperationState = nextState;
+  setOperationState(nextState);
   bProgressStarted = 0;
   ProgressPercent = 0;
   ui::setStatus(MainWindow.load(), 2, "Finished");
@@ -190,7 +176,8 @@ void failRequest(DWORD error) {
   ProgressTotal = 0;
   ProgressPercent = 0;
   ui::requestRedisplay(MainWindow.load());
-  OperationState = state::Idle;
+  setOperationState(state::Idle);
+  commandEnded(false);
 }
 
 }  // namespace engine

@@ -18,9 +18,9 @@ bool fitsOrRefuse(const std::string& path) {
   return false;
 }
 
-void start(std::int16_t connectingState) {
-  OperationState = connectingState;
-  issueConnect();
+bool start(std::int16_t connectingState) {
+  setOperationState(connectingState);
+  return issueConnect();
 }
 
 // Issues one FTP call. The layer may refuse at once, in which case no completion will follow, or
@@ -78,18 +78,19 @@ void startGet(const DirectoryListRecord& picked, std::string_view localDirectory
   ui::requestRedisplay(MainWindow.load());
 }
 
-void startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory) {
+bool startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory) {
   const std::string_view name = ui::clip(localName);
   const std::string localSource = ui::cat(localDirectory, name);
   const std::string remote = uploadTarget(RemoteDirectory.get().view(), name);
-  if (!fitsOrRefuse<ui::ZText<256>>(localSource) || !fitsOrRefuse<ui::ZText<256>>(remote)) return;
+  if (!fitsOrRefuse<ui::ZText<256>>(localSource) || !fitsOrRefuse<ui::ZText<256>>(remote)) return false;
   LocalSource = localSource;
   TransferSize = size;
   RemoteFileName = remote;
   ProgressLabel = "Sent:";
-  start(state::PutConnecting);
+  const bool started = start(state::PutConnecting);
   ui::setStatus(MainWindow.load(), 0, "Putting file: " + remote);
   ui::requestRedisplay(MainWindow.load());
+  return started;
 }
 
 void startCreateDirectory(std::string_view name) {
@@ -125,32 +126,36 @@ void startRenameFile(std::string_view oldName, std::string_view newName) {
 
 void issueCommand(std::int16_t connectingState) {
   const HINTERNET connection = INET_HANDLE(hFtp.load());
-  const std::int16_t running = static_cast<std::int16_t>(connectingState + 1);
-  // The state moves first: the call's notifications may only count once it is the one in flight.
-  OperationState = running;
+  // Each call's state is set before it is made: its notifications may only count once it is the one in
+  // flight.
   switch (connectingState) {
     case state::GetConnecting:
+      setOperationState(state::GetRunning);
       issued(FtpGetFileA(connection, RemoteTarget.get().c_str(), LocalTarget.get().c_str(), FALSE,
                          FILE_ATTRIBUTE_NORMAL, static_cast<DWORD>(TransferType.load()), 1));
       break;
     case state::PutConnecting:
+      setOperationState(state::PutRunning);
       issued(FtpPutFileA(connection, LocalSource.get().c_str(), RemoteFileName.get().c_str(),
                          static_cast<DWORD>(TransferType.load()), 1));
       break;
     case state::CreateConnecting:
+      setOperationState(state::CreateRunning);
       issued(FtpCreateDirectoryA(connection, RemoteTarget.get().c_str()));
       break;
     case state::RemoveConnecting:
+      setOperationState(state::RemoveRunning);
       issued(FtpRemoveDirectoryA(connection, RemoteTarget.get().c_str()));
       break;
     case state::DeleteConnecting:
+      setOperationState(state::DeleteRunning);
       issued(FtpDeleteFileA(connection, RemoteTarget.get().c_str()));
       break;
     case state::RenameConnecting:
+      setOperationState(state::RenameRunning);
       issued(FtpRenameFileA(connection, RenameSource.get().c_str(), RemoteTarget.get().c_str()));
       break;
     default:
-      OperationState = connectingState;
       break;
   }
 }
@@ -176,11 +181,12 @@ void completeCommand(std::int16_t runningState, DWORD_PTR result) {
   }
   // Still busy until the listing below is done: the window must not start a command on the session
   // that the listing replaces.
-  OperationState = state::Listing;
+  setOperationState(state::Listing);
   if (runningState == state::RemoveRunning) RemoteDirectory = parentOf(RemoteTarget.get().view());
   // Emptied before the listing, so that it cannot clear the target of a command started after it.
   RemoteTarget = "";
   refreshRemoteNode();
+  commandEnded(true);
 }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 #include "engine/callback.h"
 #include "engine/texts.h"
 #include "engine/tree.h"
+#include "inet/options.h"
 #include "inet/wininet.h"
 #include "ui/runtime.h"
 
@@ -60,6 +61,16 @@ void readLocalFiles() {
   if (read) read();
 }
 
+void commandEnded(bool ok) {
+  const auto ended = hooks.get().commandEnded;
+  if (ended) ended(ok);
+}
+
+void setOperationState(std::int16_t to) {
+  const std::int16_t from = OperationState.exchange(to);
+  inet::traceNote(ui::cat("operation state from ", std::to_string(from), " to ", std::to_string(to)));
+}
+
 std::string serverName() { return std::string(ServerName.get().clip()); }
 
 std::uint32_t openInternet(std::uint32_t flags) {
@@ -113,13 +124,13 @@ void connect() {
   insertListing(server);
   RemoteDirectory = "/";
   ListDirectory = server;
-  OperationState = state::Listing;
+  setOperationState(state::Listing);
   issueConnect();
   ui::setStatus(window, 0, "Done");
 }
 
 bool issueConnect() {
-  const std::string server = serverName();
+  const std::string server = sessionServer();
   const auto user = UserName.get();
   const auto password = Password.get();
   HINTERNET connection =

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the bundled demo FTP server on 127.0.0.1:2121 over a copy of
-# resources/demo, runs the program against it, and stops the server when the program exits.
-# With --tls the server speaks explicit FTP over TLS (ftpes://127.0.0.1:2121) with a self-signed
-# certificate made at start.
+# resources/demo (its /incoming holds the batch's default files but "garbage", absent on purpose), runs
+# the program against it, and stops the server when the program exits. With --tls the server speaks
+# explicit FTP over TLS (ftpes://127.0.0.1:2121) with a self-signed certificate made at start.
 set -euo pipefail
 tls=0
 if [ "${1:-}" = "--tls" ]; then tls=1; fi
@@ -18,7 +18,9 @@ fi
 root=$(mktemp -d)
 log=$(mktemp)
 certs=$(mktemp -d)  # beside the served folder, never inside it: it holds the private key
-cleanup() { kill "${server:-0}" 2>/dev/null || true; rm -rf "$root" "$log" "$certs"; }
+# The program's current directory, where its batch downloads by default: a scratch folder, not yours.
+local=$(mktemp -d)
+cleanup() { kill "${server:-0}" 2>/dev/null || true; rm -rf "$root" "$log" "$certs" "$local"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 cp -r "$top/resources/demo/." "$root/"
@@ -65,9 +67,10 @@ else
   echo "Demo FTP server on 127.0.0.1:2121 (anonymous), serving $root"
 fi
 
-if [ -x "$build/frame/tarnwick" ]; then
-  "$build/frame/tarnwick"
-else
-  # Until the frame program exists, the runtime's own demo window stands in for it.
-  "$build/ui/uirt_demo"
-fi
+echo "The program starts in $local (removed when it ends)"
+
+# The parameters window offers this server (its default) whatever the caller's environment says.
+cd "$local"
+server_name=127.0.0.1:2121
+if [ "$tls" = 1 ]; then server_name=ftpes://127.0.0.1:2121; fi
+TARNWICK_DEFAULT_SERVER=$server_name "$build/frame/tarnwick"

@@ -9,6 +9,7 @@ packages=(
   libssl-dev openssl
   python3 python3-pyftpdlib python3-openssl vsftpd curl lftp
   xvfb xauth clang-format
+  dpkg-dev file
 )
 
 missing=()

@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -130,7 +134,12 @@ TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {
   BatchPosition = BatchCount = 1;
   BatchPercent = 60;
   TheRun.issued(Run::Request::Transfer);
-  complete();
+  // dwResult and dwError are all a completion must carry: the padding after them may be missing.
+  constexpr DWORD length = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
+  const INTERNET_ASYNC_RESULT done{TRUE, 0};
+  const auto data = std::make_unique<unsigned char[]>(length);
+  std::memcpy(data.get(), &done, length);
+  notify(INTERNET_STATUS_REQUEST_COMPLETE, data.get(), length);
   EXPECT_EQ(zone(0), "Download complete");
   EXPECT_EQ(zone(2), "Finished");
   EXPECT_EQ(BatchState.load(), StateFinished);
@@ -200,6 +209,31 @@ TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
   complete();
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");
   EXPECT_EQ(BatchState.load(), StateGetting);
+}
+
+TEST(RunRetries, EachRunsWhenDueNotBehindOneAskedForEarlierThatIsDueLater) {
+  batch::Run run;
+  run.begin();
+  std::mutex mutex;
+  std::condition_variable ran;
+  std::vector<std::string> order;
+  const auto record = [&](std::string what) {
+    return [&, what] {
+      std::lock_guard lock(mutex);
+      order.push_back(what);
+      ran.notify_all();
+    };
+  };
+  run.after(400ms, record("later"));
+  run.after(0ms, record("due"));
+  run.after(0ms, record("due too"));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(ran.wait_for(lock, 5s, [&] { return order.size() == 3; }));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"due", "due too", "later"}));
+  run.stop();
+  EXPECT_TRUE(run.waitIdle(2s));
 }
 
 }  // namespace

@@ -2,11 +2,16 @@
 // that list nothing, the status callback fed by hand, and commands refused before they reach a server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/callback.h"
 #include "engine/commands.h"
+#include "engine/notification.h"
 #include "engine/session.h"
 #include "engine/texts.h"
 #include "engine/tree.h"
@@ -93,6 +98,33 @@ TEST(Tree, GrowsInTreeOrderAndLeavesOutWhatCannotBeNamed) {
   ServerName = kDefaultServerName;
 }
 
+TEST(NotificationData, EachValueIsReadOnlyWhenTheDataHoldsItWhole) {
+  // Buffers of exactly the length reported: reading one byte further is an error the sanitizer sees.
+  const auto exactly = [](const auto& value, std::size_t length) {
+    auto bytes = std::make_unique<unsigned char[]>(length);
+    std::memcpy(bytes.get(), &value, std::min(length, sizeof value));
+    return bytes;
+  };
+  const INTERNET_ASYNC_RESULT done{0x1234, 0};
+  constexpr std::size_t withoutPadding = offsetof(INTERNET_ASYNC_RESULT, dwError) + sizeof(DWORD);
+  auto data = exactly(done, withoutPadding);
+  EXPECT_EQ(completionOf(data.get(), withoutPadding).dwResult, 0x1234u);
+  EXPECT_EQ(completionOf(data.get(), withoutPadding).dwError, 0u);
+  data = exactly(done, withoutPadding - 1);
+  EXPECT_EQ(completionOf(data.get(), withoutPadding - 1).dwError, DWORD{ERROR_INTERNET_INTERNAL_ERROR})
+      << "a completion that cannot say how it ended has failed";
+  EXPECT_EQ(completionOf(nullptr, sizeof done).dwError, DWORD{ERROR_INTERNET_INTERNAL_ERROR});
+
+  data = exactly(done, 4);
+  EXPECT_EQ(createdHandleOf(data.get(), 4), 0x1234u);
+  EXPECT_EQ(createdHandleOf(data.get(), 3), std::nullopt);
+  const DWORD count = 4096;
+  data = exactly(count, 4);
+  EXPECT_EQ(byteCountOf(data.get(), 4), 4096u);
+  EXPECT_EQ(byteCountOf(data.get(), 3), std::nullopt);
+  EXPECT_EQ(byteCountOf(nullptr, 4), std::nullopt);
+}
+
 TEST(StatusCallback, NotificationsFedByHand) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
@@ -107,13 +139,13 @@ TEST(StatusCallback, NotificationsFedByHand) {
   notify(INTERNET_STATUS_HANDLE_CREATED, DWORD{7}, 2);  // less than a handle: not read
   EXPECT_EQ(hFtp.load(), 0x1234u);
 
-  OperationState = state::Idle;
+  setOperationState(state::Idle);
   notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, sizeof(INTERNET_ASYNC_RESULT));
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(window.status(1), "Request completed");
   EXPECT_TRUE(ui::test::messagesShown().empty());
   // A completion too short to say how it ended is a failure, not a success.
-  OperationState = state::DeleteRunning;
+  setOperationState(state::DeleteRunning);
   notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, 4);
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");
@@ -121,10 +153,10 @@ TEST(StatusCallback, NotificationsFedByHand) {
   // Progress: a connect's replies are not a transfer's, nor are the commands sent in a download.
   TransferSize = 1000;
   ProgressLabel = "Received:";
-  OperationState = state::GetConnecting;
+  setOperationState(state::GetConnecting);
   notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(bProgressStarted.load(), 0);
-  OperationState = state::GetRunning;
+  setOperationState(state::GetRunning);
   for (int i = 0; i < 3; ++i) notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   notify(INTERNET_STATUS_REQUEST_SENT, DWORD{100}, 4);  // not a download's count
   EXPECT_EQ(ProgressTotal.load(), 0);
@@ -143,7 +175,7 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
   // A path cut to its field would name another file: the command is not started.
-  OperationState = state::Idle;
+  setOperationState(state::Idle);
   RemoteDirectory = "/" + std::string(250, 'd');
   startDeleteFile("a-name-that-does-not-fit.txt");
   EXPECT_EQ(OperationState.load(), state::Idle);
@@ -151,7 +183,7 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
 
   // A connect the FTP layer refuses at once gets no completion: it must not leave the state busy.
   hOpen = 0x7ffffff0;
-  OperationState = state::DeleteConnecting;
+  setOperationState(state::DeleteConnecting);
   EXPECT_FALSE(issueConnect());
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");

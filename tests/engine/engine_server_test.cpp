@@ -1,7 +1,10 @@
 // The engine against real servers (pyftpdlib and vsftpd on loopback), driven through a stand-in window
 // as the client window drives it: session, root listing, folders, the six commands, progress, failures.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +61,14 @@ std::vector<Step> traced(DWORD status, std::optional<std::int16_t> before = std:
   return out;
 }
 
+// Whether the parts appear in the text in this order.
+bool inOrder(const std::string& text, std::initializer_list<std::string_view> parts) {
+  std::size_t at = 0;
+  for (const std::string_view part : parts)
+    if ((at = text.find(part, at)) == std::string::npos) return false;
+  return true;
+}
+
 Transitions completions() {
   Transitions out;
   for (const Step& s : traced(INTERNET_STATUS_REQUEST_COMPLETE)) out.emplace_back(s.before, s.after);
@@ -79,7 +90,7 @@ class EngineOnServer : public ::testing::TestWithParam<std::string> {
     localDirectory_ = kernel::windowsPath(local_.path().string()) + "\\";
     window_.emplace();
     ui::test::messagesShown();
-    installWindowHooks({{}, [this] { ++localReads_; }});
+    installWindowHooks({{}, [this] { ++localReads_; }, {}});
     ServerName = address_ = server_->address();
     UserName = server_->user();
     Password = server_->password();
@@ -204,7 +215,20 @@ TEST_P(EngineOnServer, ConnectListsTheRootFoldersOnceAndDisconnectEmptiesTheTree
 TEST_P(EngineOnServer, DownloadAndUploadCountTheirBytes) {
   connectToServer();
   nodeAction(node("/pub"));
+  // A file of its own: the layer keeps a trace file open for the whole process.
+  const std::string ftpTrace =
+      testing::TempDir() + "engine-ftp-trace-" + GetParam() + "-" + std::to_string(::getpid());
+  std::remove(ftpTrace.c_str());
+  ::setenv("NIMBO_FTP_TRACE", ftpTrace.c_str(), 1);
   EXPECT_EQ(run([&] { startGet(node("/pub/big.bin"), localDirectory_); }), (Transitions{{3, 4}, {4, 1}}));
+  ::unsetenv("NIMBO_FTP_TRACE");
+  // Each state change is in the trace, in order with the dialogue that led to it.
+  const std::string dialogue = testsupport::readFile(ftpTrace).value_or("");
+  std::remove(ftpTrace.c_str());
+  EXPECT_TRUE(inOrder(dialogue, {"#0 = operation state from 1 to 3", "> USER ", "> PASS ****",
+                                 "#0 = operation state from 3 to 4", "> TYPE I", "> RETR ", "< 226",
+                                 "#0 = operation state from 4 to 1"}))
+      << dialogue;
   EXPECT_EQ(testsupport::readFile(local_ / "big.bin"), randomBytes(300000, 3));
   EXPECT_EQ(localReads_.load(), 1);
   EXPECT_EQ(hConnection.load() + hFtp.load(), 0u);  // its connection closed, not left logged in
@@ -282,7 +306,7 @@ TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
 
   // A call that completes with a result of 0: no message, yet idle again and listed again.
   const auto session = hOpen.load();
-  OperationState = state::DeleteRunning;
+  setOperationState(state::DeleteRunning);
   const INTERNET_ASYNC_RESULT noResult{0, 0};
   statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, const_cast<INTERNET_ASYNC_RESULT*>(&noResult),
                  sizeof noResult);

@@ -83,7 +83,12 @@ def main():
         Base = FTPHandler
 
     class Handler(Base):
-        pass
+        def _on_dtp_connection(self):
+            # pyftpdlib 1.5.7 keeps the connector of an active data connection after it has connected;
+            # a later QUIT closes it by its old descriptor number, which a new control connection may
+            # hold by then, and that connection is never read again. Once connected it is done with.
+            self._dtp_connector = None
+            Base._on_dtp_connection(self)
 
     if args.tls_certificate:
         # Required both ways, as on servers that refuse logons in clear.

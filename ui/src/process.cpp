@@ -28,6 +28,8 @@ Qt::Key qtKeyOf(int code) {
       return Qt::Key_Tab;
     case key::Enter:
       return Qt::Key_Return;
+    case key::Space:
+      return Qt::Key_Space;
     case key::Escape:
       return Qt::Key_Escape;
     case key::Home:

@@ -45,6 +45,9 @@ void finishBatch();
 
 // Issues the batch's next connect (the body of RUNINTERNETCONNECT, inside a Step).
 void issueConnect();
+// The server check of a download (the body of CHECKFILESONSERVER, inside a Step): every entry looked
+// up, then a fresh asynchronous session and the connect for the first download.
+void checkFilesOnServer();
 // A request that returned failure at once: its completion is made up and delivered from the retry
 // thread, so that the batch moves on exactly as if the FTP layer had delivered it.
 void completeAtOnce(Run::Request kind, DWORD result, DWORD error);

@@ -5,6 +5,8 @@
 // replaces the session mid-batch) and on the run's own retry thread. Every step holds a Step for its
 // whole body, so steps never overlap, and a step that arrives after the run has ended (a late
 // notification of a closed handle, a retry that lost the race with the user's close) does nothing.
+// Steps do not nest: the entry points (the status callback, RUNINTERNETCONNECT, CHECKFILESONSERVER,
+// a retry's action) take one, and what runs inside a step calls the batch's inner functions.
 // End batch on the window's thread stops the run, closes the handles, and waits until the step in
 // progress has returned and the request in flight has delivered its completion, so that nothing of
 // this batch can reach the next one.
@@ -14,8 +16,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -45,7 +47,7 @@ class Run {
   bool waitIdle(std::chrono::milliseconds patience);
   bool running() const;
 
-  // Held for the whole body of a step. A nested Step on the same thread is allowed.
+  // Held for the whole body of a step.
   class Step {
    public:
     // `handle`: the handle a notification concerns, or 0 for a step of the batch's own.
@@ -69,7 +71,8 @@ class Run {
   // of request that was in flight.
   Request completed(uint32_t handle);
 
-  // Runs `action` on the retry thread after `delay`, unless the run stops first. The action takes
+  // Runs `action` on the retry thread once `delay` has passed, unless the run stops first. Actions run
+  // in the order they fall due (in the order they were asked for when due together). The action takes
   // its own Step.
   void after(std::chrono::milliseconds delay, std::function<void()> action);
 
@@ -97,7 +100,10 @@ class Run {
   void retryLoop();
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  // Two conditions, so that the steps' comings and goings (dozens for each file) do not wake the retry
+  // thread, and a queued retry does not wake End batch.
+  std::condition_variable settled_;         // busy_, pending_ or closing_ went down (End batch waits)
+  std::condition_variable retriesChanged_;  // a retry was queued, or the run stopped
   bool running_ = false;
   uint32_t floor_ = 0;
   int busy_ = 0;
@@ -106,16 +112,11 @@ class Run {
   std::vector<uint32_t> closing_;
   std::chrono::milliseconds pause_{0};
 
-  struct Retry {
-    std::chrono::steady_clock::time_point when;
-    std::function<void()> action;
-  };
-  std::deque<Retry> retries_;
+  std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> retries_;  // by due time
   std::thread retryThread_;
 
-  // Serialises the steps themselves; recursive because a step may call an exported operation that
-  // takes its own Step (RUNINTERNETCONNECT from the callback).
-  std::recursive_mutex stepMutex_;
+  // Serialises the steps themselves.
+  std::mutex stepMutex_;
 };
 
 // The batch's run: one per process, like the rest of the batch context.

@@ -55,7 +55,7 @@ extern std::atomic<std::uint32_t> ConnectFlags;  // INTERNET_FLAG_PASSIVE or 0, 
 extern std::atomic<std::int32_t> TransferType;   // FTP_TRANSFER_TYPE_BINARY (2) or _ASCII (1)
 extern ui::Guarded<ui::ZText<40>> AgentName;
 
-// The command in flight.
+// The command in flight. Read it freely; change it only through setOperationState.
 extern std::atomic<std::int16_t> OperationState;
 extern std::atomic<std::uint32_t> hFtp;  // connection of the command in flight (its HANDLE_CREATED)
 extern std::atomic<std::uint8_t> bSessionOpen;
@@ -89,10 +89,18 @@ struct WindowHooks {
   std::function<void()> refreshControls;
   // Read the local file list again (a download has ended). Called on a callback thread.
   std::function<void()> readLocalFiles;
+  // A command has ended and the state is Idle again: ok after a finished Get, Put or remote command,
+  // not ok after any failed request. Called on the thread that ended it, mostly a callback thread.
+  std::function<void(bool ok)> commandEnded;
 };
 void installWindowHooks(WindowHooks hooks);
 void refreshControls();
 void readLocalFiles();
+void commandEnded(bool ok);
+
+// The one way the operation state changes. Each change is written to the FTP trace (NIMBO_FTP_TRACE)
+// as "operation state from 3 to 4", between the dialogue lines that caused it.
+void setOperationState(std::int16_t to);
 
 // "Start Internet Session": a new asynchronous session with the status callback registered.
 void openSession();

@@ -224,13 +224,19 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR searchFile, LPWIN32_FIND_
     if (conn->hasOpenFindLocked()) return fail<HINTERNET>(ERROR_FTP_TRANSFER_IN_PROGRESS);
   }
   if (DWORD e = conn->reserve(false, find); e != ERROR_SUCCESS) return fail<HINTERNET>(e);
+  DWORD refused = ERROR_SUCCESS;
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    if (!conn->life.open() || !table.insertLocked(find)) {
-      conn->unreserve();
-      return fail<HINTERNET>(!conn->life.open() ? ERROR_INVALID_HANDLE : ERROR_INTERNET_OUT_OF_HANDLES);
-    }
+    // Closed by another thread since the reservation, or no id left for the find handle.
+    if (!conn->life.open())
+      refused = ERROR_INVALID_HANDLE;
+    else if (!table.insertLocked(find))
+      refused = ERROR_INTERNET_OUT_OF_HANDLES;
+  }
+  if (refused != ERROR_SUCCESS) {
+    conn->unreserve();  // takes the table's lock itself
+    return fail<HINTERNET>(refused);
   }
   Notifier(find, context).created();
   SearchPlan plan = planSearch(searchFile ? searchFile : "");

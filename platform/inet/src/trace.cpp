@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "inet/options.h"
 #include "kernel/fd.h"
 
 namespace inet {
@@ -87,5 +88,7 @@ void Trace::reply(const Reply& reply) const {
 }
 
 void Trace::note(std::string_view text) const { line('=', text); }
+
+void traceNote(std::string_view text) { Trace::forConnection(0).note(text); }
 
 }  // namespace inet

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <string_view>
 
 namespace inet {
 
@@ -25,5 +26,10 @@ Timeouts currentTimeouts();
 int activeThreads();
 // Waits until at most `count` such threads run; false when `limit` passed first.
 bool waitForThreads(int count, std::chrono::milliseconds limit);
+
+// A note of the caller's own in the trace that NIMBO_FTP_TRACE names, stamped like the layer's notes
+// and marked #0 (no connection), so that what the caller decided reads in order with the dialogue it
+// caused. Nothing when no trace is written.
+void traceNote(std::string_view text);
 
 }  // namespace inet
