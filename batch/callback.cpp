@@ -84,11 +84,19 @@ void moveOn(int16_t connectState) {
   }
 }
 
+bool certificateRefused(DWORD error) {
+  return error == ERROR_INTERNET_INVALID_CA || error == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+         error == ERROR_INTERNET_SEC_CERT_DATE_INVALID || error == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+}
+
 // Completion steps. False on the error path, which leaves status zone 1 as it was.
 bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   if (result.dwError != 0) {
     if (tracing()) traceFailure(describeFailure(kind, result.dwError));
     if (kind == Run::Request::Connect) {
+      // The batch asks nobody about a certificate it cannot trust, so its status bar says why it
+      // does not get in (a user may trust the server in the client window meanwhile).
+      if (certificateRefused(result.dwError)) showStatus(0, engine::internetErrorText(result.dwError).clip());
       retireConnection();
       TheRun.after(TheRun.nextPause(), [] { RUNINTERNETCONNECT(); });
     } else {

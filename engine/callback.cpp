@@ -115,12 +115,14 @@ void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
       readLocalFiles();
       ui::setStatus(window, 0, "Done");
       ui::requestRedisplay(window);
+      commandEnded(true);
       break;
     case state::PutRunning:
       ui::setStatus(window, 0, "Upload complete");
       finishTransfer(state::Listing);
       refreshRemoteNode();
       ui::requestRedisplay(window);
+      commandEnded(true);
       break;
     case state::CreateRunning:
     case state::RemoveRunning:
@@ -175,6 +177,7 @@ void failRequest(DWORD error) {
   ProgressPercent = 0;
   ui::requestRedisplay(MainWindow.load());
   setOperationState(state::Idle);
+  commandEnded(false);
 }
 
 }  // namespace engine

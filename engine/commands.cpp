@@ -18,9 +18,9 @@ bool fitsOrRefuse(const std::string& path) {
   return false;
 }
 
-void start(std::int16_t connectingState) {
+bool start(std::int16_t connectingState) {
   setOperationState(connectingState);
-  issueConnect();
+  return issueConnect();
 }
 
 // Issues one FTP call. The layer may refuse at once, in which case no completion will follow, or
@@ -78,18 +78,19 @@ void startGet(const DirectoryListRecord& picked, std::string_view localDirectory
   ui::requestRedisplay(MainWindow.load());
 }
 
-void startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory) {
+bool startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory) {
   const std::string_view name = ui::clip(localName);
   const std::string localSource = ui::cat(localDirectory, name);
   const std::string remote = uploadTarget(RemoteDirectory.get().view(), name);
-  if (!fitsOrRefuse<ui::ZText<256>>(localSource) || !fitsOrRefuse<ui::ZText<256>>(remote)) return;
+  if (!fitsOrRefuse<ui::ZText<256>>(localSource) || !fitsOrRefuse<ui::ZText<256>>(remote)) return false;
   LocalSource = localSource;
   TransferSize = size;
   RemoteFileName = remote;
   ProgressLabel = "Sent:";
-  start(state::PutConnecting);
+  const bool started = start(state::PutConnecting);
   ui::setStatus(MainWindow.load(), 0, "Putting file: " + remote);
   ui::requestRedisplay(MainWindow.load());
+  return started;
 }
 
 void startCreateDirectory(std::string_view name) {
@@ -185,6 +186,7 @@ void completeCommand(std::int16_t runningState, DWORD_PTR result) {
   // Emptied before the listing, so that it cannot clear the target of a command started after it.
   RemoteTarget = "";
   refreshRemoteNode();
+  commandEnded(true);
 }
 
 }  // namespace engine

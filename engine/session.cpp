@@ -61,6 +61,11 @@ void readLocalFiles() {
   if (read) read();
 }
 
+void commandEnded(bool ok) {
+  const auto ended = hooks.get().commandEnded;
+  if (ended) ended(ok);
+}
+
 void setOperationState(std::int16_t to) {
   const std::int16_t from = OperationState.exchange(to);
   inet::traceNote(ui::cat("operation state from ", std::to_string(from), " to ", std::to_string(to)));
@@ -125,7 +130,7 @@ void connect() {
 }
 
 bool issueConnect() {
-  const std::string server = serverName();
+  const std::string server = sessionServer();
   const auto user = UserName.get();
   const auto password = Password.get();
   HINTERNET connection =

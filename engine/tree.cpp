@@ -62,8 +62,15 @@ bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b) {
   return x.size() < y.size();
 }
 
+std::string sessionServer() {
+  DirectoryListRecord root;
+  if (DirectoryList.get(1, root) && root.ICONFIELD == icon::Server)
+    return std::string(root.FULLPATHNAME.clip());
+  return serverName();
+}
+
 std::string relativePathOf(std::string_view fullPath) {
-  return std::string(relativeIn(ui::clip(fullPath), serverName().size()));
+  return std::string(relativeIn(ui::clip(fullPath), sessionServer().size()));
 }
 
 void insertListing(std::string_view parentPath) {
@@ -114,7 +121,7 @@ void insertListing(std::string_view parentPath) {
 void listRemoteDirectory() {
   const ui::WindowRef window = ui::windowOf(MainThread.load());
   ui::setCursor(ui::IDC_CROSS);
-  const std::string server = serverName();
+  const std::string server = sessionServer();
   ui::setStatus(window, 3, "Retrieving directory tree");
   if (const std::uint32_t previous = hOpen.exchange(0)) InternetCloseHandle(INET_HANDLE(previous));
   ui::setStatus(window, 0, "Connecting to " + server);
@@ -172,7 +179,7 @@ void listRemoteDirectory() {
 
 void refreshRemoteNode() {
   const std::string directory(RemoteDirectory.get().clip());
-  const std::size_t serverLength = serverName().size();
+  const std::size_t serverLength = sessionServer().size();
   std::string nodePath;
   const bool found = DirectoryList.locked([&](auto& tree) {
     const std::size_t count = tree.count();
@@ -209,7 +216,7 @@ void refreshRemoteNode() {
 
 void nodeAction(const DirectoryListRecord& picked) {
   DirectoryListRecord node = picked;
-  const std::string server = serverName();
+  const std::string server = sessionServer();
   const std::string_view fullPath = node.FULLPATHNAME.clip();
   const std::string relative(relativeIn(fullPath, server.size()));
   switch (node.ICONFIELD) {

@@ -6,8 +6,11 @@ packages=(
   cmake g++ make pkg-config binutils
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev googletest
-  python3 python3-pyftpdlib vsftpd curl lftp
+  libssl-dev openssl
+  python3 python3-pyftpdlib python3-openssl vsftpd curl lftp
   xvfb xauth clang-format
+  dpkg-dev file
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -2,7 +2,10 @@
 // curl (download and upload) and lftp's `get` (download), one after the other on the same vsftpd over
 // loopback. Each transfer runs in a process of its own, so its peak resident memory is its own.
 //
-//   inet_transfer_bench [MiB] [rounds]   (default 1024 and 3; needs root for vsftpd, curl and lftp)
+//   inet_transfer_bench [MiB] [rounds] [tls]   (default 1024 and 3; needs root for vsftpd, curl and lftp)
+//
+// With "tls" all of them use explicit FTP over TLS (AUTH TLS, protected data resuming the control
+// connection's session), against the tests' certificate authority.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,7 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "certificates.h"
 #include "ftp_servers.h"
+#include "inet/certificates.h"
 #include "inet/wininet.h"
 #include "kernel/paths.h"
 
@@ -63,6 +68,7 @@ int child(char** argv) {
                     remote = argv[6];
   const std::string local = kernel::windowsPath(argv[7]);
   Progress progress;
+  if (const char* authority = std::getenv("NIMBO_BENCH_AUTHORITY")) inet::setExtraAuthorities(authority);
   HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, INTERNET_FLAG_ASYNC);
   InternetSetStatusCallback(root, &callback);
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&progress);
@@ -175,8 +181,13 @@ int main(int argc, char** argv) {
   const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   const uint64_t size = mib << 20;
+  const bool tls = argc > 3 && std::string(argv[3]) == "tls";
 
   testsupport::ServerOptions options;
+  if (tls) {
+    options.tls = testsupport::Tls::Explicit;
+    options.strictTlsClose = false;  // curl ends no upload with a TLS close
+  }
   auto server = testsupport::startVsftpd(options);
   if (!server.ok()) return std::fprintf(stderr, "vsftpd: %s\n", server.error().c_str()), 1;
   testsupport::TempDir work("nimbo-bench");
@@ -189,25 +200,39 @@ int main(int argc, char** argv) {
   if (::readlink("/proc/self/exe", exe, sizeof exe - 1) <= 0) return 1;
   const std::string url =
       "ftp://" + server->user() + ":" + server->password() + "@" + server->address() + "/";
+  const std::string name = (tls ? "ftpes://" : "") + server->address();
+  const std::string authority = testsupport::testCertificates().authority.string();
+  ::setenv("NIMBO_BENCH_AUTHORITY", authority.c_str(), 1);
+  // curl over TLS 1.3 closes data connections on the session tickets the server sends there unread,
+  // which resets an upload under the server: TLS 1.2 for its uploads.
+  const std::vector<std::string> curlTls =
+      tls ? std::vector<std::string>{"--ssl-reqd", "--cacert", authority} : std::vector<std::string>{};
+  auto curl = [&](std::vector<std::string> args, bool upload) {
+    std::vector<std::string> all = {"curl", "-s", "-S"};
+    all.insert(all.end(), curlTls.begin(), curlTls.end());
+    if (tls && upload) all.insert(all.end(), {"--tls-max", "1.2"});
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  };
   const std::string ours = (work / "ours.bin").string(), theirs = (work / "curl.bin").string();
   const std::string lftpFile = (work / "lftp.bin").string();
   // Plain FTP, passive, no retries: the same dialogue as ours, and a failure shows at once.
   const std::string lftpScript =
-      "set cmd:fail-exit yes; set net:max-retries 1; set ftp:ssl-allow no; "
-      "set ftp:passive-mode yes; set xfer:clobber yes; open -u " +
-      server->user() + "," + server->password() + " ftp://" + server->address() + "; get /big.bin -o " +
-      lftpFile;
+      "set cmd:fail-exit yes; set net:max-retries 1; " +
+      (tls ? "set ftp:ssl-force yes; set ftp:ssl-protect-data yes; set ssl:ca-file " + authority + "; "
+           : std::string("set ftp:ssl-allow no; ")) +
+      "set ftp:passive-mode yes; set xfer:clobber yes; open -u " + server->user() + "," + server->password() +
+      " ftp://" + server->address() + "; get /big.bin -o " + lftpFile;
 
   // Rounds interleave the clients, so that a busy moment of the machine hits them alike.
   Series inetGet, curlGet, lftpGet, inetPut, curlPut;
   std::vector<double> lftpPairs;  // per round: our download's time over lftp's
   for (int round = 0; round < rounds; ++round) {
-    Run r = runProcess(
-        {exe, "child", "get", server->address(), server->user(), server->password(), "/big.bin", ours});
+    Run r = runProcess({exe, "child", "get", name, server->user(), server->password(), "/big.bin", ours});
     r.ok = r.ok && sameFile(source, ours);
     inetGet.add(r, size);
     ::unlink(ours.c_str());
-    r = runProcess({"curl", "-s", "-S", "-o", theirs, url + "big.bin"});
+    r = runProcess(curl({"-o", theirs, url + "big.bin"}, false));
     r.ok = r.ok && sizeOf(theirs) == size;
     curlGet.add(r, size);
     ::unlink(theirs.c_str());
@@ -218,21 +243,20 @@ int main(int argc, char** argv) {
     if (r.ok) lftpPairs.push_back(oursSeconds / r.seconds);
     ::unlink(lftpFile.c_str());
 
-    r = runProcess(
-        {exe, "child", "put", server->address(), server->user(), server->password(), "/up-ours.bin", upload});
+    r = runProcess({exe, "child", "put", name, server->user(), server->password(), "/up-ours.bin", upload});
     r.ok = r.ok && sameFile(upload, server->pathOf("up-ours.bin").string());
     inetPut.add(r, size);
     ::unlink(server->pathOf("up-ours.bin").c_str());
-    r = runProcess({"curl", "-s", "-S", "-T", upload, url + "up-curl.bin"});
+    r = runProcess(curl({"-T", upload, url + "up-curl.bin"}, true));
     r.ok = r.ok && sizeOf(server->pathOf("up-curl.bin").string()) == size;
     curlPut.add(r, size);
     ::unlink(server->pathOf("up-curl.bin").c_str());
   }
 
   std::printf(
-      "%llu MiB over loopback to vsftpd, passive mode, %d rounds; a time is a whole process\n"
+      "%llu MiB over loopback to vsftpd%s, passive mode, %d rounds; a time is a whole process\n"
       "(start, connect, logon, transfer); CPU is the client process's user + system time.\n\n",
-      static_cast<unsigned long long>(mib), rounds);
+      static_cast<unsigned long long>(mib), tls ? " over explicit TLS" : "", rounds);
   std::printf("%-9s %-5s %12s %10s %14s %14s\n", "transfer", "by", "median MB/s", "best MB/s", "CPU s/round",
               "peak RSS MiB");
   auto line = [&](const char* what, const char* who, const Series& s) {

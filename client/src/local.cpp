@@ -99,8 +99,9 @@ void bindLocalSide(LocalSide& side) {
   side.window.bindList<FolderListRecord>(control::FolderList, side.FolderList, [](const FolderListRecord& r) {
     return std::vector<ui::Cell>{r.NAME.str(), std::int64_t{r.ICON}, std::int64_t{r.LEVEL}};
   });
+  // The tag follows the cells the list's format shows: it is the row's mark.
   side.window.bindList<AllFilesRecord>(control::FileList, AllFiles, [](const AllFilesRecord& r) {
-    return std::vector<ui::Cell>{r.NAME.str()};
+    return std::vector<ui::Cell>{r.NAME.str(), std::int64_t{r.MARKFIELD}};
   });
   side.window.bindList<DriveListRecord>(control::DriveList, side.DriveList, [](const DriveListRecord& r) {
     return std::vector<ui::Cell>{r.DRIVE.str(), std::int64_t{r.ICON}};
@@ -239,17 +240,6 @@ void goToFolder(LocalSide& side) {
 void folderUp(LocalSide& side) {
   side.window.selectRow(control::FolderList, 1);
   side.window.post(ui::event::Alert, control::FolderList);
-}
-
-void clearLocalTags() {
-  AllFiles.locked([](auto& q) {
-    AllFilesRecord r;
-    for (std::size_t pos = 1; pos <= q.count(); ++pos) {
-      if (!q.get(pos, r)) break;
-      r.MARKFIELD = 0;
-      q.put(pos, r);
-    }
-  });
 }
 
 }  // namespace client

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "certificates.h"
 #include "fault_server.h"
 #include "ftp_servers.h"
 #include "nimbo.h"
@@ -200,6 +201,40 @@ TEST(Batches, AFailedConnectIsRetriedCalmlyUntilTheWindowIsClosed) {
                                 closeWhen([](const Trace& t) { return t.failures.size() >= 2; }));
   EXPECT_EQ(unreachable.checks, Strings{local.path().string() + "\\a.txt 1 1"});
   EXPECT_FALSE(unreachable.any(2, "Finished"));
+}
+
+// Over explicit TLS: the server name says so and nothing else changes. The batch never asks about a
+// certificate: one it cannot verify is a failed connect, retried until the window is closed.
+TEST(Batches, DownloadOverExplicitTlsAndRefuseAnUntrustedCertificate) {
+  // The library's layer trusts what OpenSSL's default verify paths name: here the tests' authority.
+  ::setenv("SSL_CERT_FILE", ts::testCertificates().authority.c_str(), 1);
+  for (bool trusted : {true, false}) {
+    SCOPED_TRACE(trusted ? "trusted" : "self-signed");
+    ts::ServerOptions o;
+    o.tls = ts::Tls::Explicit;
+    if (!trusted) o.certificate = ts::testCertificates().selfSigned.string();
+    auto server = ts::startVsftpd(o);
+    REQUIRE_FTP_SERVER(server);
+    server->put("incoming/a.bin", kZip);
+    ts::TempDir local;
+    const std::string name = "ftpes://" + server->address();
+    const Trace got = run(
+        {name, server->user(), server->password(), "/incoming", local.path().string(), "a.bin", 1, kDownload},
+        trusted ? std::function<void(const fs::path&)>{}
+                : closeWhen([](const Trace& t) { return t.failures.size() >= 2; }));
+    if (trusted) {
+      EXPECT_TRUE(ts::readFile(local / "a.bin") == kZip);
+      EXPECT_EQ(got.zone(2).back(), "Finished");
+      EXPECT_EQ(got.count(0, "Connecting to " + name), 1);
+    } else {
+      EXPECT_TRUE(ts::listTree(local.path()).empty());
+      ASSERT_FALSE(got.failures.empty());
+      EXPECT_NE(got.failures[0].find("): 12045 "), std::string::npos) << got.failures[0];
+      EXPECT_GE(got.count(0, "The server's certificate comes from an authority that is not trusted."), 1);
+      EXPECT_EQ(server->log().find("PASS"), std::string::npos) << "no password to a server not trusted";
+    }
+  }
+  ::unsetenv("SSL_CERT_FILE");
 }
 
 TEST(Batches, FailedTransfersArePassedOverAndLoseNothingLocal) {

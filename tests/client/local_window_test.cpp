@@ -13,6 +13,7 @@
 
 #include "client/local.h"
 #include "client/local_paths.h"
+#include "client/local_tags.h"
 #include "kernel/paths.h"
 #include "window_fixture.h"
 

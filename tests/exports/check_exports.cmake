@@ -1,26 +1,45 @@
-# Fails when libnimbo.so exports a name outside its public interface.
+# Checks the names libnimbo.so exports against the global names of include/nimbo.map, both ways: a
+# name outside the map is a leak, a name of the map the library lacks is a missing part of its
+# interface. The map is the one list; the linker takes it as it stands.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
 endif()
-set(allowed CLIENT_AS UPLDNL_AS RUNINTERNETCONNECT CHECKFILESONSERVER hOpen hConnection bActiveSession
-    ServerName FoundFiles DirectoryList GlobalRequest GlobalResponse VCRRequest MainWindow MainThread NullString)
+
+file(READ ${MAP} map)
+# Only the global part counts: the names between "global:" and "local:", comments left out.
+string(REGEX REPLACE "/\\*([^*]|\\*+[^*/])*\\*+/" "" map "${map}")
+if(NOT map MATCHES "global:(.*)local:")
+  message(FATAL_ERROR "${MAP} has no global: ... local: part")
+endif()
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" required "${CMAKE_MATCH_1}")
+if(NOT required)
+  message(FATAL_ERROR "${MAP} names no global symbol")
+endif()
+
+set(exported "")
 string(REPLACE "\n" ";" lines "${out}")
-set(extra "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^[0-9a-f]+ [A-Za-z] (.+)$")
     set(name "${CMAKE_MATCH_1}")
     # The toolchain's own section markers are not names of ours.
-    if(name MATCHES "^(_init|_fini|__bss_start|_edata|_end)$")
-      continue()
-    endif()
-    list(FIND allowed "${name}" at)
-    if(at EQUAL -1)
-      list(APPEND extra "${name}")
+    if(NOT name MATCHES "^(_init|_fini|__bss_start|_edata|_end)$")
+      list(APPEND exported "${name}")
     endif()
   endif()
 endforeach()
-if(extra)
-  message(FATAL_ERROR "libnimbo.so exports names outside its interface: ${extra}")
+
+set(extra ${exported})
+list(REMOVE_ITEM extra ${required})
+set(missing ${required})
+if(exported)
+  list(REMOVE_ITEM missing ${exported})
 endif()
-message(STATUS "exports ok")
+if(extra)
+  message(FATAL_ERROR "libnimbo.so exports names outside include/nimbo.map: ${extra}")
+endif()
+if(missing)
+  message(FATAL_ERROR "libnimbo.so lacks names of include/nimbo.map: ${missing}")
+endif()
+list(LENGTH required count)
+message(STATUS "exports ok: the ${count} names of the map, no others")

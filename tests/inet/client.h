@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "inet/options.h"
@@ -37,6 +38,19 @@ class Client {
   }
   ~Client() {
     if (root) InternetCloseHandle(root);
+    // Every handle the session announced has said goodbye before the recorder goes: counting threads
+    // alone is not enough when another session's threads end meanwhile.
+    EXPECT_TRUE(recorder.waitUntil(
+        [](const std::vector<Note>& notes) {
+          std::set<HINTERNET> open;
+          for (const Note& n : notes) {
+            if (n.status == INTERNET_STATUS_HANDLE_CREATED) open.insert(n.handle);
+            if (n.status == INTERNET_STATUS_HANDLE_CLOSING) open.erase(n.handle);
+          }
+          return open.empty();
+        },
+        std::chrono::seconds(10)))
+        << "a handle never closed";
     // The session's thread and the connections' workers end by themselves once closed.
     EXPECT_TRUE(inet::waitForThreads(threadsBefore_, std::chrono::seconds(10)))
         << "a thread of the layer hangs";

@@ -227,6 +227,26 @@ TEST_F(Faults, ReplyToNoCommandIsAProtocolError) {
   }
 }
 
+// A find that cannot get a handle gives its reservation back: the connection stays usable, and the
+// table's lock is not taken twice.
+TEST_F(Faults, FindWithoutAFreeHandleLeavesTheConnectionUsable) {
+  FaultServer server;
+  server.putFile("/f.bin", "x");
+  Client client;
+  HINTERNET conn = client.connect(server.address(), "ann", "pw");
+  ASSERT_NE(conn, nullptr);
+  std::vector<HINTERNET> filler;
+  while (HINTERNET h = InternetOpenA("filler", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0))
+    filler.push_back(h);
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_OUT_OF_HANDLES));
+  WIN32_FIND_DATAA data{};
+  EXPECT_EQ(FtpFindFirstFileA(conn, "*.*", &data, 0, client.recorder.context()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_OUT_OF_HANDLES));
+  for (HINTERNET h : filler) InternetCloseHandle(h);
+  DWORD error = 0;
+  EXPECT_EQ(list(client, conn, "*.*", &error).count("f.bin"), 1u) << error;
+}
+
 TEST_F(Faults, ReplyThatNeverComesTimesOut) {
   inet::setTimeouts({milliseconds(2000), milliseconds(300), milliseconds(300)});
   FaultServer server;

@@ -2,6 +2,8 @@
 // search patterns, proxy lists, and the calls' argument checks.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "address.h"
@@ -14,6 +16,7 @@
 #include "proxy.h"
 #include "reply_reader.h"
 #include "search.h"
+#include "trace.h"
 #include "transfer.h"
 
 using namespace inet;
@@ -391,6 +394,71 @@ TEST(ListingSink, SplitsLinesAcrossBlocksAndSkipsOverlongOnes) {
   EXPECT_EQ(sink.unparsed(), 1u);
 }
 
+TEST(ListingSink, TracesEachLineItCannotUseWithinBounds) {
+  char dir[] = "/tmp/inet-trace-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/trace";
+  ::setenv("NIMBO_FTP_TRACE", file.c_str(), 1);
+  Trace trace = Trace::forConnection(7);
+  ::unsetenv("NIMBO_FTP_TRACE");
+  ListingSink sink(false, Today{2024, 6, 15}, trace);
+  std::string data = "-rw-r--r-- 1 u g 1 Jan  1  2020 kept\r\n";
+  data += "not \x1b[2Ja listing line\r\n";
+  data += "-rw-r--r-- 1 u g 1 Jan  1  2020 a/b\r\n";
+  data += "-rw-r--r-- 1 u g 1 Jan  1  2020 " + std::string(ListingSink::kMaxLine, 'n') + "\r\n";
+  for (size_t i = 0; i < ListingSink::kMaxTracedLines; ++i) data += "junk " + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(sink.write(data.data(), data.size()).ok());
+  ASSERT_TRUE(sink.finish().ok());
+  EXPECT_EQ(sink.entries().size(), 1u);
+  EXPECT_EQ(sink.unparsed(), ListingSink::kMaxTracedLines + 2);
+
+  std::ifstream in(file);
+  std::vector<std::string> notes;
+  for (std::string line; std::getline(in, line);) notes.push_back(line.substr(line.find(" = ") + 3));
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(notes.size(), ListingSink::kMaxTracedLines + 1);
+  EXPECT_EQ(notes[0], "listing line not understood: \"not \\x1b[2Ja listing line\"");
+  EXPECT_EQ(notes[1], "listing entry left out, its name cannot be a local file name: \"a/b\"");
+  EXPECT_EQ(
+      notes[2].rfind("listing line longer than 16384 bytes skipped, it begins: \"-rw-r--r-- 1 u g 1 Jan", 0),
+      0u);
+  EXPECT_LT(notes[2].size(), ListingSink::kMaxTracedBytes + 100);
+  EXPECT_EQ(notes.back(), "listing: more lines left out; they are only counted");
+}
+
+// One size rule for the layer: what a listing line, an MLSD fact and a SIZE reply take as a size.
+TEST(Sizes, OneRuleForListingsFactsAndSizeReplies) {
+  const std::optional<uint64_t> none;
+  const std::pair<const char*, std::optional<uint64_t>> cases[] = {
+      {"0", 0},
+      {"5000000000", 5000000000ull},
+      {"9223372036854775807", 9223372036854775807ull},
+      {"9223372036854775808", none},
+      {"18446744073709551615", none},  // some servers' "unknown"
+      {"123456789012345678901234567890", none},
+  };
+  for (const auto& [text, size] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(parseSize(text), size);
+    RemoteEntry e;
+    ASSERT_EQ(
+        parseListLine(std::string("-rw-r--r-- 1 u g ") + text + " Jan  1  2020 f", Today{2024, 6, 15}, e),
+        LineKind::Entry);
+    EXPECT_EQ(e.size, size);
+    ASSERT_EQ(parseFactsLine(std::string("type=file;size=") + text + "; f", e), LineKind::Entry);
+    EXPECT_EQ(e.size, size);
+    // A lookup without MLST: TYPE I, then SIZE.
+    Features features;
+    RemoteEntry found;
+    Lookup lookup("/f", features, found);
+    EXPECT_EQ(lookup.start().command.verb, "TYPE");
+    EXPECT_EQ(lookup.onReply({200, "200 Type set to I.", 0}).command.verb, "SIZE");
+    EXPECT_EQ(lookup.onReply({213, std::string("213 ") + text, 0}).kind, Step::Kind::Done);
+    EXPECT_EQ(found.size, size);
+  }
+  for (const char* bad : {"", "12a", "-1", "+1", " 1", "0x10"}) EXPECT_FALSE(parseSize(bad)) << bad;
+}
+
 // ---- Replies ----
 
 std::vector<Reply> readAll(const std::string& bytes, size_t step, ReplyReader::State* last = nullptr) {
@@ -501,8 +569,11 @@ TEST(Address, PassiveReplies) {
   EXPECT_EQ(parsePasvPort("227 Entering Passive Mode (127,0,0,1,4,1)."), 1025);
   EXPECT_EQ(parsePasvPort("227 Entering Passive Mode 10,0,0,9,200,10"), 51210);
   EXPECT_EQ(parsePasvPort("227 =192,168,1,2,0,21"), 21);
+  // Every number read whole: leading zeros are fine, a fourth digit or a seventh number is no address.
+  EXPECT_EQ(parsePasvPort("227 Entering Passive Mode (010,000,000,009,001,0002)"), 258);
   for (const char* bad : {"227 (1,2,3,4,5)", "227 (1,2,3,4,256,1)", "227 (1,2,3,4,0,0)", "227",
-                          "227 (1,2,3,4,5,", "227 (9999,2,3,4,5,6)"})
+                          "227 (1,2,3,4,5,", "227 (9999,2,3,4,5,6)", "227 (1,2,3,4,5,2550)",
+                          "227 (1,2,3,4,5,6,7)", "227 (1,2,3,4,5,6,,)", "227 (1,2,3,,4,5)"})
     EXPECT_FALSE(parsePasvPort(bad)) << bad;
   EXPECT_EQ(parseEpsvPort("229 Entering Extended Passive Mode (|||6446|)"), 6446);
   EXPECT_EQ(parseEpsvPort("229 ok (!!!21!)"), 21);

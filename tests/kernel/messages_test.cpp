@@ -12,10 +12,10 @@
 namespace {
 
 // Every number the FTP layer raises (its contract's error table), and the base errors in use.
-constexpr DWORD kInternetErrors[] = {12001, 12002, 12003, 12004, 12005, 12006, 12007, 12008, 12009, 12010,
-                                     12011, 12012, 12013, 12014, 12015, 12016, 12017, 12018, 12019, 12020,
-                                     12023, 12024, 12025, 12026, 12027, 12028, 12029, 12030, 12031, 12033,
-                                     12047, 12110, 12111, 12112, 12163, 12164, 12165, 12172};
+constexpr DWORD kInternetErrors[] = {
+    12001, 12002, 12003, 12004, 12005, 12006, 12007, 12008, 12009, 12010, 12011, 12012, 12013, 12014,
+    12015, 12016, 12017, 12018, 12019, 12020, 12023, 12024, 12025, 12026, 12027, 12028, 12029, 12030,
+    12031, 12033, 12037, 12038, 12045, 12047, 12110, 12111, 12112, 12157, 12163, 12164, 12165, 12172};
 // clang-format off
 constexpr DWORD kBaseErrors[] = {
     ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,

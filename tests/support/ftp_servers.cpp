@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "certificates.h"
 #include "process.h"
 
 #ifndef NIMBO_PYFTPD_SERVER
@@ -125,7 +126,8 @@ std::pair<int, int> freePortRange(int n, bool v6too) {
 }
 
 // Connects to the server and reads its greeting: an empty text once "220" came, else what went wrong.
-std::string greeting(bool v6, std::uint16_t port, Clock::time_point deadline) {
+// A server that speaks TLS from the first byte is ready once it takes the connection.
+std::string greeting(bool v6, std::uint16_t port, Clock::time_point deadline, bool tlsFirst) {
   Socket s(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (s.get() < 0) return std::strerror(errno);
   sockaddr_storage ss;
@@ -133,6 +135,15 @@ std::string greeting(bool v6, std::uint16_t port, Clock::time_point deadline) {
   fillAddress(v6, port, ss, len);
   if (::connect(s.get(), reinterpret_cast<sockaddr*>(&ss), len) != 0 && errno != EINPROGRESS)
     return std::strerror(errno);
+  if (tlsFirst) {
+    pollfd p{s.get(), POLLOUT, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return "no connection";
+    int e = 0;
+    socklen_t el = sizeof e;
+    ::getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &e, &el);
+    return e ? std::strerror(e) : std::string();
+  }
   std::string got;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -159,12 +170,13 @@ std::string greeting(bool v6, std::uint16_t port, Clock::time_point deadline) {
 }
 
 // Waits until the server greets on the port (each address asked for), or the process ended, or time ran out.
-std::string awaitGreeting(ChildProcess& child, std::uint16_t port, bool v6, Clock::time_point deadline) {
+std::string awaitGreeting(ChildProcess& child, std::uint16_t port, bool v6, Clock::time_point deadline,
+                          bool tlsFirst = false) {
   std::string last;
   for (;;) {
     if (!child.running())
       return "the server process ended (exit " + std::to_string(child.status().value_or(-1)) + ")";
-    last = greeting(v6, port, std::min(deadline, Clock::now() + std::chrono::seconds(1)));
+    last = greeting(v6, port, std::min(deadline, Clock::now() + std::chrono::seconds(1)), tlsFirst);
     if (last.empty()) return {};
     if (Clock::now() >= deadline)
       return "not accepting connections on port " + std::to_string(port) + ": " + last;
@@ -345,6 +357,10 @@ StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
   if (o.idleTimeoutSeconds > 0)
     argv.insert(argv.end(), {"--idle-timeout", std::to_string(o.idleTimeoutSeconds)});
   if (!o.banner.empty()) argv.insert(argv.end(), {"--banner", o.banner});
+  if (o.tls == Tls::Implicit) return StartedServer::failed("pyftpdlib speaks explicit TLS only");
+  if (o.tls == Tls::Explicit)
+    argv.insert(argv.end(), {"--tls-certificate",
+                             o.certificate.empty() ? testCertificates().server.string() : o.certificate});
   if (o.passivePorts > 0) {
     server->passiveRange_ = freePortRange(o.passivePorts, o.ipv6);
     if (server->passiveRange_.first == 0) return StartedServer::failed("no free passive port range");
@@ -470,6 +486,22 @@ StartedServer ServerStarter::vsftpd(const ServerOptions& o) {
             << "\npasv_max_port=" << server->passiveRange_.second << "\n";
       if (o.idleTimeoutSeconds > 0) out << "idle_session_timeout=" << o.idleTimeoutSeconds << "\n";
       if (!o.banner.empty()) out << "ftpd_banner=" << o.banner << "\n";
+      if (o.tls != Tls::Off) {
+        const std::string pem = o.certificate.empty() ? testCertificates().server.string() : o.certificate;
+        // Strict, as a careful administrator sets it: every data connection resumes the control
+        // connection's session and (unless asked otherwise) ends with a TLS close, both ways.
+        out << "ssl_enable=YES\n"
+            << "rsa_cert_file=" << pem << "\nrsa_private_key_file=" << pem << "\n"
+            << "ssl_ciphers=HIGH\n"
+               "ssl_request_cert=NO\n"
+               "require_ssl_reuse=YES\n"
+               "force_local_logins_ssl=YES\n"
+               "force_local_data_ssl=YES\n"
+            << "allow_anon_ssl=" << (o.anonymous ? "YES" : "NO") << "\n"
+            << "implicit_ssl=" << (o.tls == Tls::Implicit ? "YES" : "NO") << "\n"
+            << "strict_ssl_read_eof=" << (o.strictTlsClose ? "YES" : "NO") << "\n"
+            << "strict_ssl_write_shutdown=" << (o.strictTlsClose ? "YES" : "NO") << "\n";
+      }
       out.close();
 
       auto process = std::make_unique<FtpServer::Process>();
@@ -477,7 +509,7 @@ StartedServer ServerStarter::vsftpd(const ServerOptions& o) {
       request.argv = {kVsftpd, conf.string()};
       request.stdoutFile = (server->base_ / "server.log").string();
       if (auto e = process->child.start(request)) return StartedServer::failed("cannot start vsftpd: " + *e);
-      why = awaitGreeting(process->child, port, v6, deadline);
+      why = awaitGreeting(process->child, port, v6, deadline, o.tls == Tls::Implicit);
       server->processes_.push_back(std::move(process));
       if (!why.empty()) {
         portTaken = server->log().find("could not bind listening") != std::string::npos;

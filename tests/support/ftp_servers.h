@@ -37,6 +37,9 @@
 // handOver() after writing into root() yourself): they give the files to the server's user, so the
 // server may overwrite, rename or delete them.
 //
+// With ServerOptions::tls the servers require TLS before logon and on every data connection; the
+// layer's tests make it trust the tests' authority (inet::setExtraAuthorities).
+//
 // A refused password is answered at once by both. Starting costs ~0.2 s for pyftpdlib (a Python process) and
 // ~0.05 s for vsftpd. A suite that needs many tests against one server may start it once in SetUpTestSuite
 // and keep the StartedServer.
@@ -55,6 +58,9 @@
 
 namespace testsupport {
 
+// FTP over TLS: explicit (AUTH TLS on the usual port) or implicit (TLS from the first byte).
+enum class Tls { Off, Explicit, Implicit };
+
 struct ServerOptions {
   bool ipv6 = false;            // also listen on ::1, on the same port
   bool anonymous = false;       // allow "anonymous" (any password): read all, write into incoming/
@@ -67,6 +73,13 @@ struct ServerOptions {
   std::string banner;           // text of the 220 greeting; empty for the server's own
   std::string user;             // pyftpdlib only: user and password instead of the defaults
   std::string password;
+  // TLS required for logon and data (vsftpd: both kinds, data connections must resume the control
+  // connection's session and end with a TLS close; pyftpdlib: explicit only). The server shows
+  // `certificate` (a PEM with certificate and key), or the tests' good one (certificates.h).
+  Tls tls = Tls::Off;
+  std::string certificate;
+  // vsftpd: data connections must end with a TLS close both ways (uploads too, which curl does not do).
+  bool strictTlsClose = true;
 };
 
 // The test user's name and password when no other is asked for (always these for vsftpd).

@@ -33,6 +33,7 @@ def parse_arguments():
     parser.add_argument("--passive-ports", default="")
     parser.add_argument("--idle-timeout", type=int, default=0)
     parser.add_argument("--banner", default="")
+    parser.add_argument("--tls-certificate", default="")
     return parser.parse_args()
 
 
@@ -76,8 +77,24 @@ def main():
         os.makedirs(incoming, exist_ok=True)
         authorizer.override_perm("anonymous", incoming, FULL_PERMISSIONS, recursive=True)
 
-    class Handler(FTPHandler):
-        pass
+    if args.tls_certificate:
+        from pyftpdlib.handlers import TLS_FTPHandler as Base  # needs python3-openssl
+    else:
+        Base = FTPHandler
+
+    class Handler(Base):
+        def _on_dtp_connection(self):
+            # pyftpdlib 1.5.7 keeps the connector of an active data connection after it has connected;
+            # a later QUIT closes it by its old descriptor number, which a new control connection may
+            # hold by then, and that connection is never read again. Once connected it is done with.
+            self._dtp_connector = None
+            Base._on_dtp_connection(self)
+
+    if args.tls_certificate:
+        # Required both ways, as on servers that refuse logons in clear.
+        Handler.certfile = args.tls_certificate
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
 
     Handler.authorizer = authorizer
     # A refused password answers at once: tests of wrong logons need not wait 3 s each.
@@ -91,7 +108,7 @@ def main():
         Handler.passive_ports = list(range(low, high + 1))
     if args.no_mlsd:
         # Without MLST/MLSD a client must fall back to parsing LIST, as with many real servers.
-        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+        Handler.proto_cmds = {k: v for k, v in Base.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
 
     v4, v6 = bind_both(args.ipv6)

@@ -555,6 +555,48 @@ TEST_F(Windows, DropListChoosesARowAndHomeKeyReturnsAListToItsFirstRow) {
   EXPECT_EQ(w.selectedRow(17), 1);
 }
 
+TEST_F(Windows, ListMarksShowTheSourceAndLeaveTheirToggleToTheProgram) {
+  struct File {
+    ui::PText<20> NAME;
+    uint8_t MARK = 0;
+  };
+  ui::Queue<File> files;
+  files.add({"a.txt", 0});
+  files.add({"b.txt", 1});
+  ui::Window w("TESTWIN", "MAIN");
+  w.bindList(17, files, [](const File& f) {
+    return std::vector<ui::Cell>{f.NAME.str(), std::int64_t{f.MARK}};
+  });
+  w.showMarks(17);
+  w.open();
+  EXPECT_EQ(next(w), ui::event::OpenWindow);
+  EXPECT_EQ(ui::test::shownMarks(w.ref(), 17), (std::vector<bool>{false, true}));
+  EXPECT_EQ(ui::test::shownMarks(w.ref(), 13), std::vector<bool>{}) << "a list without marks";
+
+  // A click on a box highlights its row and tells the program; the tick is the program's to change.
+  ASSERT_TRUE(ui::test::clickMark(w.ref(), 17, 1));
+  EXPECT_EQ(next(w), ui::event::NewSelection);
+  EXPECT_EQ(next(w), ui::event::MarkToggled);
+  EXPECT_EQ(w.control(), 17);
+  EXPECT_EQ(w.selectedRow(17), 1);
+  EXPECT_EQ(ui::test::shownMarks(w.ref(), 17), (std::vector<bool>{false, true}));
+  files.put(1, {"a.txt", 1});
+  w.redisplay(17);
+  EXPECT_EQ(ui::test::shownMarks(w.ref(), 17), (std::vector<bool>{true, true}));
+
+  // Space on the highlighted row does the same. Taken late, the event still names its row.
+  w.selectRow(17, 2);
+  w.select(17);
+  ui::pressKey(ui::key::Space);
+  EXPECT_EQ(next(w), ui::event::MarkToggled);
+  EXPECT_EQ(w.selectedRow(17), 2);
+  ASSERT_TRUE(ui::test::clickMark(w.ref(), 17, 1));
+  ASSERT_TRUE(ui::test::clickRow(w.ref(), 17, 2));
+  while (w.accept() && w.event() != ui::event::MarkToggled) {
+  }
+  EXPECT_EQ(w.selectedRow(17), 1);
+}
+
 TEST_F(Windows, AHundredThousandRowListRedisplaysQuickly) {
   ui::Queue<TreeRec> tree;
   tree.add(node("root", 4, 1));

@@ -24,6 +24,17 @@ void ListModel::setIcons(std::vector<QIcon> icons) {
     emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DecorationRole});
 }
 
+void ListModel::showMarks(std::function<void(int viewRow)> toggled) {
+  markToggled_ = std::move(toggled);
+  if (!visible_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+}
+
+bool ListModel::marked(int viewRow) const {
+  if (viewRow < 0 || viewRow >= static_cast<int>(visible_.size())) return false;
+  return cellNumber(rows_[static_cast<std::size_t>(visible_[static_cast<std::size_t>(viewRow)])],
+                    format_.cellCount) != 0;
+}
+
 bool ListModel::refresh() {
   if (!source_) return false;
   const std::uint64_t v = source_->version();
@@ -124,6 +135,9 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
       return QVariant::fromValue(Qt::AlignVCenter | (c.align == 'R' || c.align == 'D' ? Qt::AlignRight
                                                      : c.align == 'C'                 ? Qt::AlignHCenter
                                                                                       : Qt::AlignLeft));
+    case Qt::CheckStateRole:
+      if (!showsMarks() || index.column() != 0) return {};
+      return marked(index.row()) ? Qt::Checked : Qt::Unchecked;
     case LevelRole: {
       const std::int64_t level = c.tree ? cellNumber(row, c.levelCell) : 1;
       return static_cast<int>(std::clamp<std::int64_t>(level < 0 ? -level : level, 1, 1000));
@@ -131,6 +145,19 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
     default:
       return {};
   }
+}
+
+Qt::ItemFlags ListModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (showsMarks() && index.isValid() && index.column() == 0) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+bool ListModel::setData(const QModelIndex& index, const QVariant&, int role) {
+  if (role != Qt::CheckStateRole || !showsMarks() || !index.isValid() || index.column() != 0) return false;
+  markToggled_(index.row());
+  // Taken: the key or click has been used (a Space not taken would go on to move the highlight).
+  return true;
 }
 
 QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const {

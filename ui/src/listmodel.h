@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QStyledItemDelegate>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -21,6 +22,11 @@ class ListModel final : public QAbstractTableModel {
 
   void setSource(std::shared_ptr<ListSource> source);
   void setIcons(std::vector<QIcon> icons);
+  // Tick boxes before the first column, showing each row's mark; a user's toggle goes to `toggled`
+  // (with the shown row) and changes nothing here: the mark is the source's.
+  void showMarks(std::function<void(int viewRow)> toggled);
+  bool showsMarks() const { return static_cast<bool>(markToggled_); }
+  bool marked(int viewRow) const;
   // Reads the source again when it has changed; true when the rows were replaced.
   bool refresh();
 
@@ -35,6 +41,8 @@ class ListModel final : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
@@ -44,6 +52,7 @@ class ListModel final : public QAbstractTableModel {
   ListFormat format_;
   double unitX_;
   std::shared_ptr<ListSource> source_;
+  std::function<void(int)> markToggled_;
   std::vector<QIcon> icons_;
   std::vector<std::vector<Cell>> rows_;
   std::vector<int> visible_;  // source index of each shown row, ascending

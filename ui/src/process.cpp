@@ -1,4 +1,4 @@
-// Small process services: key codes, the last error, beep, cursor and halt.
+// Small process services: key codes, beep, cursor and halt.
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -15,11 +15,6 @@
 namespace ui {
 namespace {
 
-struct LastError {
-  int code = 0;
-  std::string text, fileCode, fileText;
-};
-thread_local LastError tError;
 thread_local int tKeyCode = key::None;
 
 Qt::Key qtKeyOf(int code) {
@@ -28,6 +23,8 @@ Qt::Key qtKeyOf(int code) {
       return Qt::Key_Tab;
     case key::Enter:
       return Qt::Key_Return;
+    case key::Space:
+      return Qt::Key_Space;
     case key::Escape:
       return Qt::Key_Escape;
     case key::Home:
@@ -132,18 +129,6 @@ void halt(int exitCode, std::string_view message) {
   std::fflush(nullptr);
   // At once, as asked: no static destructors racing the threads still running.
   std::_Exit(exitCode);
-}
-
-int errorCode() { return tError.code; }
-std::string errorText() { return tError.text; }
-std::string fileErrorCode() { return tError.fileCode; }
-std::string fileError() { return tError.fileText; }
-
-void setError(int code, std::string_view text, std::string_view fileCode, std::string_view fileText) {
-  tError.code = code;
-  tError.text = text;
-  tError.fileCode = fileCode;
-  tError.fileText = fileText;
 }
 
 }  // namespace ui

@@ -57,9 +57,25 @@ bool WindowImpl::clickRow(int control, int row, int key) {
     emit c->combo->activated(viewRow);
     return true;
   }
+  // A click gives the list the keyboard, as the mouse does.
+  c->view->setFocus(Qt::MouseFocusReason);
   c->view->setCurrentIndex(c->model->index(viewRow, 0));
   if (key == key::MouseRight || key == key::MouseLeftDouble || key == key::Enter)
     enqueue(event::Alert, control, key);
+  return true;
+}
+
+bool WindowImpl::clickMark(int control, int row) {
+  Control* c = find(control);
+  if (!c || !c->view || !c->model->showsMarks() || !c->widget->isEnabled()) return false;
+  const int viewRow = c->model->viewRowOf(row);
+  if (viewRow < 0) return false;
+  // The press highlights the row; the release on the box toggles it, through the model as the view's
+  // delegate does.
+  const QModelIndex index = c->model->index(viewRow, 0);
+  c->view->setFocus(Qt::MouseFocusReason);
+  c->view->setCurrentIndex(index);
+  c->model->setData(index, c->model->marked(viewRow) ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
   return true;
 }
 
@@ -130,6 +146,10 @@ bool clickRow(WindowRef window, int control, int row, int keyCode) {
   return onWindow(window, [&](WindowImpl& w) { return w.clickRow(control, row, keyCode); });
 }
 
+bool clickMark(WindowRef window, int control, int row) {
+  return onWindow(window, [&](WindowImpl& w) { return w.clickMark(control, row); });
+}
+
 bool closeBox(WindowRef window) {
   return onWindow(window, [&](WindowImpl& w) {
     w.userClose();
@@ -167,6 +187,17 @@ std::string shownText(WindowRef window, int control) {
 
 std::vector<std::string> shownRows(WindowRef window, int control) {
   return onWindow(window, [&](WindowImpl& w) { return rowsOf(w.widget(control), false); });
+}
+
+std::vector<bool> shownMarks(WindowRef window, int control) {
+  return onWindow(window, [&](WindowImpl& w) {
+    std::vector<bool> marks;
+    auto* view = qobject_cast<QTreeView*>(w.widget(control));
+    auto* model = view ? dynamic_cast<detail::ListModel*>(view->model()) : nullptr;
+    if (!model || !model->showsMarks()) return marks;
+    for (int r = 0; r < model->rowCount(); ++r) marks.push_back(model->marked(r));
+    return marks;
+  });
 }
 
 std::string shownStatus(WindowRef window, int visibleZone) {

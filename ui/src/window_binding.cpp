@@ -65,7 +65,11 @@ void WindowImpl::redisplayControl(int number, Control& c) {
       const QString text =
           qs(c.def->hasPicture && c.def->picture.type == 's' ? detail::applyPicture(c.def->picture, value)
                                                              : value);
-      if (e->text() != text) e->setText(text);
+      if (e->text() != text) {
+        e->setText(text);
+        // A text longer than the entry shows its beginning, not its end.
+        e->setCursorPosition(0);
+      }
       e->setModified(false);
       break;
     }

@@ -46,6 +46,9 @@ bool Window::accept() {
   if (p.posted && p.event == event::GainFocus)
     w.shared_->gainFocusPending.store(false, std::memory_order_release);
   if (w.event_ == event::CloseWindow) w.closeWindowDelivered_ = true;
+  // The row whose mark was toggled is the highlighted one when the program takes the event, though
+  // the user may have moved on since.
+  if (p.event == event::MarkToggled && p.row > 0) w.selectRow(p.control, p.row);
   // Accepting a control copies what the user entered into its variable.
   if (w.event_ == event::Accepted && w.control_ > 0) w.update(w.control_);
   return true;
@@ -62,6 +65,12 @@ void WindowImpl::enqueue(int event, int control, int key, bool posted) {
 }
 
 void WindowImpl::enqueuePosted(int event, int control) { enqueue(event, control, -1, true); }
+
+void WindowImpl::enqueueMark(int control, int row) {
+  if (closed_ || closeWindowDelivered_) return;
+  fifo_.push_back({event::MarkToggled, control, -1, false, row});
+  if (loop_) loop_->exit(0);
+}
 
 void WindowImpl::userClose() { enqueue(event::CloseWindow, 0); }
 

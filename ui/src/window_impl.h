@@ -67,6 +67,7 @@ class UIRT_API WindowImpl : public QObject {
   bool enterText(int control, std::string_view text);
   bool click(int control);
   bool clickRow(int control, int row, int key);
+  bool clickMark(int control, int row);
 
   // -- What the window shows, for tests of the runtime and of the windows built on it.
   QWidget* widget(int control) const;
@@ -99,6 +100,7 @@ class UIRT_API WindowImpl : public QObject {
   struct Pending {
     int event = 0, control = 0, key = -1;
     bool posted = false;
+    int row = 0;  // MarkToggled: the list row whose mark was toggled
   };
 
   // window_build.cpp
@@ -117,6 +119,7 @@ class UIRT_API WindowImpl : public QObject {
   void openTopLevel();
   // window_events.cpp
   void enqueue(int event, int control, int key = -1, bool posted = false);
+  void enqueueMark(int control, int row);
   bool entryAccepted(int number);
   void chooseRadio(int number, bool byUser);
   // window_binding.cpp

@@ -110,6 +110,19 @@ void WindowImpl::setBusy(bool busy) {
   for (const auto& [number, action] : menuActions_) applyMenuState(number);
 }
 
+void Window::showMarks(int control) {
+  WindowImpl& w = gui("showMarks");
+  WindowImpl::Control* c = w.find(control);
+  if (!c || !c->view) return;
+  QTreeView* view = c->view;
+  detail::ListModel* model = c->model;
+  // The row is highlighted, as a click on it does; the program reads the highlighted row.
+  model->showMarks([&w, control, view, model](int viewRow) {
+    if (view->currentIndex().row() != viewRow) view->setCurrentIndex(model->index(viewRow, 0));
+    w.enqueueMark(control, model->positionOf(viewRow));
+  });
+}
+
 void Window::setIconList(int control, const std::vector<std::string>& icons) {
   WindowImpl& w = gui("setIconList");
   WindowImpl::Control* c = w.find(control);

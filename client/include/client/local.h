@@ -89,7 +89,5 @@ void showDriveIcon(LocalSide& side);
 void changeDrive(LocalSide& side);
 void goToFolder(LocalSide& side);
 void folderUp(LocalSide& side);
-// Clears the tag of every file.
-void clearLocalTags();
 
 }  // namespace client

@@ -26,8 +26,9 @@ std::string parentOf(std::string_view path);
 
 // Get: the picked file node into the local directory (which ends in its separator).
 void startGet(const DirectoryListRecord& picked, std::string_view localDirectory);
-// Put: a local file of the local directory into RemoteDirectory.
-void startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory);
+// Put: a local file of the local directory into RemoteDirectory. False when it was refused (the user
+// has been told why), so that nothing is taken as sent.
+bool startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory);
 // Create directory: the name placed in RemoteDirectory. An empty name starts nothing.
 void startCreateDirectory(std::string_view name);
 // Remove directory: the picked directory node.

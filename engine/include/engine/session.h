@@ -89,10 +89,14 @@ struct WindowHooks {
   std::function<void()> refreshControls;
   // Read the local file list again (a download has ended). Called on a callback thread.
   std::function<void()> readLocalFiles;
+  // A command has ended and the state is Idle again: ok after a finished Get, Put or remote command,
+  // not ok after any failed request. Called on the thread that ended it, mostly a callback thread.
+  std::function<void(bool ok)> commandEnded;
 };
 void installWindowHooks(WindowHooks hooks);
 void refreshControls();
 void readLocalFiles();
+void commandEnded(bool ok);
 
 // The one way the operation state changes. Each change is written to the FTP trace (NIMBO_FTP_TRACE)
 // as "operation state from 3 to 4", between the dialogue lines that caused it.

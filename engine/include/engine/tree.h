@@ -28,7 +28,12 @@ constexpr std::int32_t kDirectoryAttribute = 16;
 // "srv/pub/a" comes before "srv/pub.txt", so the children of "srv/pub" follow it directly.
 bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b);
 
-// A node's path on the server: its full path less the server name ("/" for the root).
+// The server the tree was listed from: the root node's name, or the typed server name while there is
+// no tree. The Server Name entry stays open while connected, so a name typed then must change neither
+// where the session's commands go nor how its paths are read, until the next Connect.
+std::string sessionServer();
+
+// A node's path on the server: its full path less the session's server name ("/" for the root).
 std::string relativePathOf(std::string_view fullPath);
 
 // Make root node / Insert listing. With an empty tree and the server name as parent: the root node.

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 
 namespace inet {
@@ -43,30 +44,38 @@ std::optional<HostPort> parseServerName(std::string_view name) {
 }
 
 std::optional<uint16_t> parsePasvPort(std::string_view reply) {
-  // Six numbers "h1,h2,h3,h4,p1,p2", with or without parentheses, somewhere after the code.
-  auto sixNumbersAt = [&](size_t i) -> std::optional<uint16_t> {
+  // "h1,h2,h3,h4,p1,p2", with or without parentheses, somewhere after the code. The first run of
+  // digits and commas that holds five commas or more is the address: it must be six numbers, each
+  // read whole and each 0..255; anything else refuses the reply rather than guess at a port.
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t i = reply.size() > 3 ? 3 : reply.size();
+  while (i < reply.size()) {
+    if (!isDigit(reply[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < reply.size() && (isDigit(reply[end]) || reply[end] == ',')) ++end;
+    std::string_view run = reply.substr(i, end - i);
+    i = end;
+    if (std::count(run.begin(), run.end(), ',') < 5) continue;
     unsigned n[6];
     for (int k = 0; k < 6; ++k) {
-      size_t start = i;
+      const size_t comma = run.find(',');
+      const std::string_view number = run.substr(0, comma);
+      const bool last = k == 5;
+      if (number.empty() || last != (comma == std::string_view::npos)) return std::nullopt;
       unsigned value = 0;
-      while (i < reply.size() && reply[i] >= '0' && reply[i] <= '9' && i - start < 3)
-        value = value * 10 + (reply[i++] - '0');
-      if (i == start || value > 255) return std::nullopt;
-      n[k] = value;
-      if (k < 5) {
-        if (i >= reply.size() || reply[i] != ',') return std::nullopt;
-        ++i;
+      for (char c : number) {
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value > 255) return std::nullopt;
       }
+      n[k] = value;
+      run.remove_prefix(comma == std::string_view::npos ? run.size() : comma + 1);
     }
-    unsigned port = n[4] * 256 + n[5];
+    const unsigned port = n[4] * 256 + n[5];
     if (port == 0) return std::nullopt;
     return static_cast<uint16_t>(port);
-  };
-  for (size_t i = reply.size() > 3 ? 3 : reply.size(); i < reply.size(); ++i) {
-    bool digit = reply[i] >= '0' && reply[i] <= '9';
-    bool startsNumber = digit && (reply[i - 1] < '0' || reply[i - 1] > '9');
-    if (startsNumber)
-      if (auto port = sixNumbersAt(i)) return port;
   }
   return std::nullopt;
 }

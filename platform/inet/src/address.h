@@ -20,8 +20,9 @@ struct HostPort {
 // (an empty host, a port that is not 1..65535, an unclosed bracket).
 std::optional<HostPort> parseServerName(std::string_view name);
 
-// The port of a 227 reply "(h1,h2,h3,h4,p1,p2)". The address part is checked for form only: the data
-// connection goes to the control connection's peer whatever it says.
+// The port of a 227 reply "(h1,h2,h3,h4,p1,p2)": six numbers of 0..255, each read whole; nothing for
+// any other form. The address is checked for form only: the data connection goes to the control
+// connection's peer whatever it says.
 std::optional<uint16_t> parsePasvPort(std::string_view reply);
 // The port of a 229 reply "(|||port|)", any delimiter character.
 std::optional<uint16_t> parseEpsvPort(std::string_view reply);

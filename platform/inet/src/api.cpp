@@ -12,8 +12,10 @@
 #include "inet/wininet.h"
 #include "notifier.h"
 #include "session.h"
+#include "tls_mode.h"
 #include "transfer.h"
 #include "tree.h"
+#include "trust_question.h"
 
 using namespace inet;
 
@@ -140,14 +142,21 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR serverName, INTERNET_PORT
   auto root = std::static_pointer_cast<Session>(h);
 
   ConnectParams params;
+  // TLS is asked for by the name's scheme, so that callers and their signatures stay as they are.
+  std::string_view name = serverName;
+  params.tls = takeTlsScheme(name);
+  const INTERNET_PORT defaultPort = serverPort                        ? serverPort
+                                    : params.tls == TlsMode::Implicit ? kImplicitTlsPort
+                                                                      : INTERNET_DEFAULT_FTP_PORT;
   // What the name holds is checked by the request: a name that makes no sense fails to resolve.
-  if (auto hostPort = parseServerName(serverName)) {
+  if (auto hostPort = parseServerName(name)) {
     params.host = hostPort->host;
-    params.port = hostPort->port.value_or(serverPort ? serverPort : INTERNET_DEFAULT_FTP_PORT);
+    params.port = hostPort->port.value_or(defaultPort);
   } else {
-    params.host = serverName;
-    params.port = serverPort ? serverPort : INTERNET_DEFAULT_FTP_PORT;
+    params.host = name;
+    params.port = defaultPort;
   }
+  if (params.tls != TlsMode::None) params.trustQuestion = trustQuestionOf(root->id());
   // No user name (or an empty one) is an anonymous logon; a user without a password has an empty one.
   if (!userName || !*userName) {
     params.user = "anonymous";
@@ -159,7 +168,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR serverName, INTERNET_PORT
   params.passive = (flags & INTERNET_FLAG_PASSIVE) != 0;
   params.timeouts = currentTimeouts();
   params.gateway = gatewayFor(root->proxy, params.host);
-  const bool cernOnly = root->proxy.cernOnly;
+  // FTP cannot go through a CERN proxy, nor TLS through a TIS gateway (it would end TLS itself).
+  const bool proxyRefuses = root->proxy.cernOnly || (params.gateway && params.tls != TlsMode::None);
 
   auto conn = std::make_shared<Connection>(root, context, std::move(params));
   {
@@ -173,9 +183,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR serverName, INTERNET_PORT
   Notifier(conn, context).created();
   const uint32_t id = conn->id();
   Connection::Result r = conn->start({conn, context,
-                                      [id, cernOnly](Ftp& ftp) {
-                                        // FTP cannot go through a CERN proxy.
-                                        if (cernOnly)
+                                      [id, proxyRefuses](Ftp& ftp) {
+                                        if (proxyRefuses)
                                           return Outcome::failure(ERROR_INTERNET_NOT_PROXY_REQUEST);
                                         return ftp.open(id);
                                       },
@@ -197,6 +206,7 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
   Call call;
   std::shared_ptr<Handle> h = lookUp(hInternet);
   if (!h) return fail(ERROR_INVALID_HANDLE);
+  if (h->kind == HandleKind::Root) forgetTrustQuestion(h->id());
   const bool inFlight = closeHandle(h);
   SetLastError(inFlight ? ERROR_IO_PENDING : ERROR_SUCCESS);
   return TRUE;
@@ -214,13 +224,19 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR searchFile, LPWIN32_FIND_
     if (conn->hasOpenFindLocked()) return fail<HINTERNET>(ERROR_FTP_TRANSFER_IN_PROGRESS);
   }
   if (DWORD e = conn->reserve(false, find); e != ERROR_SUCCESS) return fail<HINTERNET>(e);
+  DWORD refused = ERROR_SUCCESS;
   {
     HandleTable& table = HandleTable::instance();
     std::lock_guard lock(table.mutex());
-    if (!conn->life.open() || !table.insertLocked(find)) {
-      conn->unreserve();
-      return fail<HINTERNET>(!conn->life.open() ? ERROR_INVALID_HANDLE : ERROR_INTERNET_OUT_OF_HANDLES);
-    }
+    // Closed by another thread since the reservation, or no id left for the find handle.
+    if (!conn->life.open())
+      refused = ERROR_INVALID_HANDLE;
+    else if (!table.insertLocked(find))
+      refused = ERROR_INTERNET_OUT_OF_HANDLES;
+  }
+  if (refused != ERROR_SUCCESS) {
+    conn->unreserve();  // takes the table's lock itself
+    return fail<HINTERNET>(refused);
   }
   Notifier(find, context).created();
   SearchPlan plan = planSearch(searchFile ? searchFile : "");

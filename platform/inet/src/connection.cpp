@@ -38,7 +38,7 @@ DWORD Connection::reserve(bool opens, std::shared_ptr<Handle> target) {
   if (!life.open()) return ERROR_INVALID_HANDLE;
   if (DWORD e = requests_.reserve(opens, std::move(target)); e != ERROR_SUCCESS) return e;
   if (!cancel_.usable()) {
-    requests_.unreserve();
+    (void)requests_.unreserve();
     return ERROR_INTERNET_OUT_OF_HANDLES;
   }
   cancel_.reset();
@@ -46,8 +46,12 @@ DWORD Connection::reserve(bool opens, std::shared_ptr<Handle> target) {
 }
 
 void Connection::unreserve() {
-  std::lock_guard lock(HandleTable::instance().mutex());
-  requests_.unreserve();
+  bool finalizeNow;
+  {
+    std::lock_guard lock(HandleTable::instance().mutex());
+    finalizeNow = requests_.unreserve();
+  }
+  if (finalizeNow) finalize();
 }
 
 Connection::Result Connection::start(Request r) {

@@ -52,6 +52,7 @@ class Connection final : public Handle {
   // A request is first reserved (the connection must be ready and idle; it is then busy), so that a
   // handle it creates is announced only when the request will run, then started.
   DWORD reserve(bool opens, std::shared_ptr<Handle> target);
+  // A reserved request that will not start after all; a connection closed meanwhile finalizes.
   void unreserve();
   Result start(Request request);
   // InternetCloseHandle on this connection (or on its root). True when a request was in flight.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "inet/wininet.h"
+
 namespace inet {
 namespace {
 const Notifier kSilent;
@@ -149,6 +151,14 @@ bool ControlChannel::absorb() {
 
 Outcome ControlChannel::secure(const TransportWrap& wrap) {
   if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
+  // Whatever came in clear after the server agreed to TLS would pass for a protected reply later.
+  if (reader_.holdsBytes()) {
+    healthy_ = false;
+    Reply more;
+    if (reader_.next(more) == ReplyReader::State::Ready) last_ = more;
+    trace_.note("the server went on in plain text where TLS was expected");
+    return Outcome::failure(ERROR_INTERNET_SECURITY_CHANNEL_ERROR, last_);
+  }
   if (Outcome o = wrap(transport_, Clock::now() + timeouts_.reply, cancel_); !o.ok()) {
     healthy_ = false;
     return o;

@@ -1,5 +1,6 @@
 #include "find.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "address.h"
@@ -7,15 +8,50 @@
 
 namespace inet {
 
+namespace {
+
+// A server's bytes as the trace shows them: control bytes escaped, long texts cut.
+std::string shown(std::string_view text, size_t limit) {
+  std::string out;
+  for (size_t i = 0; i < text.size() && i < limit; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > limit) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
+}  // namespace
+
+void ListingSink::traceSkipped(std::string_view why, std::string_view text) {
+  if (!trace_.on() || traced_ > kMaxTracedLines) return;
+  if (++traced_ > kMaxTracedLines)
+    trace_.note("listing: more lines left out; they are only counted");
+  else
+    trace_.note(std::string(why) + ": \"" + shown(text, kMaxTracedBytes) + "\"");
+}
+
 Outcome ListingSink::line(std::string_view text) {
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   if (text.empty()) return Outcome::success();
   RemoteEntry entry;
   LineKind kind = facts_ ? parseFactsLine(text, entry) : parseListLine(text, today_, entry);
-  if (kind == LineKind::Unparsed) ++unparsed_;
+  if (kind == LineKind::Unparsed) {
+    ++unparsed_;
+    traceSkipped("listing line not understood", text);
+  }
   if (kind != LineKind::Entry) return Outcome::success();
   if (!usableName(entry.name)) {
     ++unusable_;
+    traceSkipped("listing entry left out, its name cannot be a local file name", entry.name);
     return Outcome::success();
   }
   if (entries_.size() >= kMaxEntries) return Outcome::failure(ERROR_NOT_ENOUGH_MEMORY);
@@ -30,6 +66,10 @@ Outcome ListingSink::write(const char* data, size_t size) {
     if (!overlong_) {
       if (partial_.size() + take > kMaxLine) {
         overlong_ = true;
+        const std::string_view start =
+            partial_.empty() ? std::string_view(data, take) : std::string_view(partial_);
+        traceSkipped("listing line longer than " + std::to_string(kMaxLine) + " bytes skipped, it begins",
+                     start.substr(0, kMaxTracedBytes));
         partial_.clear();
         ++unparsed_;
       } else if (lf && partial_.empty()) {
@@ -98,17 +138,7 @@ Step Lookup::onReply(const Reply& r) {
       return Step::send({"SIZE", path_, false});
     case State::Size:
       if (r.code == 213) {
-        std::string_view digits = std::string_view(r.text).substr(r.text.size() > 4 ? 4 : r.text.size());
-        uint64_t size = 0;
-        bool ok = !digits.empty();
-        for (char c : digits) {
-          if (c < '0' || c > '9' || size > (UINT64_MAX >> 4)) {
-            ok = false;
-            break;
-          }
-          size = size * 10 + static_cast<uint64_t>(c - '0');
-        }
-        if (ok) out_.size = size;
+        out_.size = parseSize(std::string_view(r.text).substr(r.text.size() > 4 ? 4 : r.text.size()));
         if (!features_.mdtm) return Step::done(Outcome::success());
         state_ = State::Mdtm;
         return Step::send({"MDTM", path_, false});
@@ -161,11 +191,11 @@ Outcome find(Ftp& ftp, const SearchPlan& plan, std::vector<RemoteEntry>& out) {
   }
 
   bool facts = ftp.features().mlst;
-  ListingSink sink(facts, today());
+  ListingSink sink(facts, today(), ftp.trace());
   Outcome o = listDirectory(ftp, plan, facts, sink);
   if (!o.ok() && facts && o.reply && (o.reply->code == 500 || o.reply->code == 502)) {
     ftp.features().mlst = false;
-    sink = ListingSink(false, today());
+    sink = ListingSink(false, today(), ftp.trace());
     o = listDirectory(ftp, plan, false, sink);
   }
   if (!o.ok()) return o;

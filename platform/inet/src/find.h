@@ -16,13 +16,19 @@ namespace inet {
 // refused the listing, ERROR_NOT_ENOUGH_MEMORY past kMaxEntries.
 Outcome find(Ftp& ftp, const SearchPlan& plan, std::vector<RemoteEntry>& out);
 
-// Splits listing data into lines and parses them as they come.
+// Splits listing data into lines and parses them as they come. Every line it cannot use (not
+// understood, too long, or naming an entry that cannot be a local file) is written to the trace, so
+// a user whose listing shows fewer files than expected can see why.
 class ListingSink final : public DataSink {
  public:
   static constexpr size_t kMaxLine = 16384;
   static constexpr size_t kMaxEntries = 1000000;
+  // A hostile listing must not fill the disk through the trace: past these, lines are only counted.
+  static constexpr size_t kMaxTracedLines = 1000;
+  static constexpr size_t kMaxTracedBytes = 512;
 
-  ListingSink(bool facts, Today today) : facts_(facts), today_(today) {}
+  ListingSink(bool facts, Today today, Trace trace = {})
+      : facts_(facts), today_(today), trace_(std::move(trace)) {}
   Outcome write(const char* data, size_t size) override;
   Outcome finish() override;
 
@@ -32,6 +38,7 @@ class ListingSink final : public DataSink {
 
  private:
   Outcome line(std::string_view text);
+  void traceSkipped(std::string_view why, std::string_view text);
 
   bool facts_;
   Today today_;
@@ -40,6 +47,8 @@ class ListingSink final : public DataSink {
   std::vector<RemoteEntry> entries_;
   size_t unparsed_ = 0;
   size_t unusable_ = 0;
+  Trace trace_;
+  size_t traced_ = 0;
 };
 
 class Lookup final : public Operation {

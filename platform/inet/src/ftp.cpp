@@ -4,6 +4,8 @@
 
 #include "logon.h"
 #include "resolver.h"
+#include "secure_logon.h"
+#include "tls_transport.h"
 
 namespace inet {
 namespace {
@@ -75,8 +77,26 @@ Outcome Ftp::open(uint32_t connectionId) {
     user += "@" + target;
     if (params_.port != 21) user += ":" + std::to_string(params_.port);
   }
+  if (params_.tls != TlsMode::None) return logOnSecurely(user);
   Logon logon(user, params_.password, features_);
   return run(logon);
+}
+
+Outcome Ftp::logOnSecurely(const std::string& user) {
+  tls_ = TlsContext::make(params_.host, params_.port);
+  if (!tls_) return Outcome::failure(ERROR_NOT_ENOUGH_MEMORY);
+  const bool explicitTls = params_.tls == TlsMode::Explicit;
+  if (explicitTls) {
+    AuthTls auth;
+    if (Outcome o = run(auth); !o.ok()) return o;
+  }
+  if (Outcome o = control_->secure(controlTls(tls_, trace_, params_.trustQuestion)); !o.ok()) return o;
+  Logon logon(user, params_.password, features_, explicitTls);
+  if (Outcome o = run(logon); !o.ok()) return o;
+  ProtectData protect;
+  if (Outcome o = run(protect); !o.ok()) return o;
+  secureData(dataTls(tls_, trace_));
+  return Outcome::success();
 }
 
 void Ftp::close() {

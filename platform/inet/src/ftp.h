@@ -10,9 +10,12 @@
 
 #include "control.h"
 #include "data_channel.h"
+#include "inet/certificates.h"
 #include "inet/options.h"
 #include "operation.h"
 #include "proxy.h"
+#include "tls.h"
+#include "tls_mode.h"
 
 namespace inet {
 
@@ -24,6 +27,8 @@ struct ConnectParams {
   std::string password;
   bool passive = false;
   Timeouts timeouts;
+  TlsMode tls = TlsMode::None;
+  std::shared_ptr<const TrustQuestion> trustQuestion;  // the session's, when it asks its user
 };
 
 // What the server said it can do in its FEAT reply.
@@ -91,6 +96,9 @@ class Ftp {
   Outcome download(DataSink& sink);
   Outcome upload(DataSource& source);
   Outcome sendFile(int file, bool& unsupported);
+  // TLS on the control connection (after AUTH TLS, or from the start), then the logon, then PBSZ and
+  // PROT so that data connections follow.
+  Outcome logOnSecurely(const std::string& user);
 
   ConnectParams params_;
   Trace trace_;
@@ -99,6 +107,7 @@ class Ftp {
   DataPath dataPath_;
   std::optional<DataChannel> data_;  // while an operation has a data connection
   TransportWrap dataWrap_;
+  std::shared_ptr<TlsContext> tls_;
   std::optional<std::pair<std::string, uint64_t>> lookedUp_;
   std::unique_ptr<char[]> buffer_;
   const Notifier* notifier_;

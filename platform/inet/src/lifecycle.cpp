@@ -35,17 +35,15 @@ DWORD ConnectionLife::reserve(bool connect, std::shared_ptr<Handle> target) {
   return ERROR_SUCCESS;
 }
 
-void ConnectionLife::unreserve() {
-  if (state_ == State::Busy) state_ = State::Idle;
-  if (state_ == State::Connecting) state_ = State::New;
-  current_.reset();
-}
+bool ConnectionLife::unreserve() { return settle(State::New); }
 
-bool ConnectionLife::finish(bool connected) {
+bool ConnectionLife::finish(bool connected) { return settle(connected ? State::Idle : State::Failed); }
+
+bool ConnectionLife::settle(State afterConnect) {
   current_.reset();
   switch (state_) {
     case State::Connecting:
-      state_ = connected ? State::Idle : State::Failed;
+      state_ = afterConnect;
       return false;
     case State::Busy:
       state_ = State::Idle;

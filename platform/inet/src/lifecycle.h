@@ -50,8 +50,9 @@ class ConnectionLife {
   // ERROR_INVALID_HANDLE (closed), ERROR_INTERNET_INCORRECT_HANDLE_STATE (not connected),
   // ERROR_FTP_TRANSFER_IN_PROGRESS (another request runs).
   DWORD reserve(bool connect, std::shared_ptr<Handle> target);
-  // Busy → Idle: a reserved request that never started.
-  void unreserve();
+  // Busy → Idle, or Cancelling → Finalizing: a reserved request that never started. True when the
+  // caller must finalize the connection now (it was closed meanwhile).
+  bool unreserve();
   // The request ended: Connecting → Idle or Failed, Busy → Idle, Cancelling → Finalizing. True when the
   // caller must finalize the connection now.
   bool finish(bool connected);
@@ -63,6 +64,9 @@ class ConnectionLife {
   Closing close();
 
  private:
+  // The request in flight is over: a connect goes to `afterConnect`, other requests to Idle, and a
+  // closed connection to Finalizing (true: finalize now).
+  bool settle(State afterConnect);
   bool requestRunning() const {
     return state_ == State::Connecting || state_ == State::Busy || state_ == State::Cancelling;
   }

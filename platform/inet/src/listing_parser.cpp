@@ -30,20 +30,12 @@ std::optional<int> smallNumber(std::string_view s) {
   return v;
 }
 
-// A byte count; none when it does not fit in 63 bits (2^64 - 1 is a server's "unknown").
-std::optional<uint64_t> sizeValue(std::string_view s, bool allowCommas = false) {
-  uint64_t v = 0;
-  bool any = false;
-  for (char c : s) {
-    if (allowCommas && c == ',') continue;
-    if (!isDigit(c)) return std::nullopt;
-    uint64_t d = static_cast<uint64_t>(c - '0');
-    if (v > (static_cast<uint64_t>(INT64_MAX) - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-    any = true;
-  }
-  if (!any) return std::nullopt;
-  return v;
+// A DOS listing may group a size's digits with commas ("1,234,567").
+std::optional<uint64_t> sizeWithCommas(std::string_view s) {
+  std::string digits;
+  for (char c : s)
+    if (c != ',') digits += c;
+  return parseSize(digits);
 }
 
 int monthOf(std::string_view s) {
@@ -188,7 +180,7 @@ LineKind parseUnix(std::string_view line, const Today& today, RemoteEntry& out) 
     Stamp s;
     size_t last = 0;
     if (!dateAt(t, i, s, last)) continue;
-    auto size = sizeValue(t[i - 1].text);
+    auto size = parseSize(t[i - 1].text);
     if (!size && !allDigits(t[i - 1].text)) continue;
     size_t nameStart = t[last].end + 1;  // exactly one blank follows the date
     if (nameStart >= line.size()) return LineKind::Unparsed;
@@ -250,7 +242,7 @@ LineKind parseDos(std::string_view line, RemoteEntry& out) {
   if (kernel::equalIgnoringAsciiCase(kind, "<DIR>")) {
     out.directory = true;
   } else {
-    out.size = sizeValue(kind, true);
+    out.size = sizeWithCommas(kind);
     if (!out.size) return LineKind::Unparsed;
   }
   size_t nameStart = t[2].end;
@@ -316,7 +308,7 @@ LineKind parseFactsLine(std::string_view line, RemoteEntry& out) {
                    kernel::equalIgnoringAsciiCase(what, "symlink");
       }
     } else if (kernel::equalIgnoringAsciiCase(key, "size") || kernel::equalIgnoringAsciiCase(key, "sizd")) {
-      out.size = sizeValue(value);
+      out.size = parseSize(value);
     } else if (kernel::equalIgnoringAsciiCase(key, "modify") && value.size() >= 14) {
       auto y = smallNumber(value.substr(0, 4)), mo = smallNumber(value.substr(4, 2)),
            d = smallNumber(value.substr(6, 2));
@@ -343,6 +335,18 @@ LineKind parseFactsLine(std::string_view line, RemoteEntry& out) {
   if (!typed || out.name.empty()) return LineKind::Unparsed;
   if (out.directory) out.size.reset();
   return LineKind::Entry;
+}
+
+std::optional<uint64_t> parseSize(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char c : digits) {
+    if (!isDigit(c)) return std::nullopt;
+    const uint64_t d = static_cast<uint64_t>(c - '0');
+    if (v > (static_cast<uint64_t>(INT64_MAX) - d) / 10) return std::nullopt;
+    v = v * 10 + d;
+  }
+  return v;
 }
 
 bool usableName(std::string_view name) {

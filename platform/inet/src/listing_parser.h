@@ -35,6 +35,11 @@ LineKind parseListLine(std::string_view line, const Today& today, RemoteEntry& o
 // One MLSD line, or the entry line of an MLST reply without its leading blank.
 LineKind parseFactsLine(std::string_view line, RemoteEntry& out);
 
+// A byte count as a server writes it, in a listing or a SIZE reply: decimal digits only, at most
+// 2^63 - 1. Anything else is no size; a larger count (2^64 - 1 is some servers' "unknown") cannot be
+// a file's size.
+std::optional<uint64_t> parseSize(std::string_view digits);
+
 // Names that a server lists are data, not paths: no "/", "\" or NUL, not empty, not "." or "..".
 bool usableName(std::string_view name);
 

@@ -2,10 +2,14 @@
 
 namespace inet {
 
-Logon::Logon(std::string user, std::string password, Features& features)
-    : user_(std::move(user)), password_(std::move(password)), features_(features) {}
+Logon::Logon(std::string user, std::string password, Features& features, bool greeted)
+    : user_(std::move(user)), password_(std::move(password)), features_(features), greeted_(greeted) {}
 
 Step Logon::start() {
+  if (greeted_) {
+    state_ = State::User;
+    return Step::send({"USER", user_, false});
+  }
   state_ = State::Greeting;
   return Step::awaitReply();
 }

@@ -10,7 +10,8 @@ namespace inet {
 
 class Logon final : public Operation {
  public:
-  Logon(std::string user, std::string password, Features& features);
+  // `greeted`: the greeting was read already (before AUTH TLS), so the logon begins with USER.
+  Logon(std::string user, std::string password, Features& features, bool greeted = false);
 
   Step start() override;
   Step onReply(const Reply& reply) override;
@@ -25,6 +26,7 @@ class Logon final : public Operation {
   std::string password_;
   Features& features_;
   State state_ = State::Greeting;
+  bool greeted_;
 };
 
 // Reads a FEAT reply.

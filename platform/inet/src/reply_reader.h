@@ -25,6 +25,8 @@ class ReplyReader {
   const Reply* peek();
   // The bytes can no longer be read as replies.
   bool malformed() const { return broken_; }
+  // Bytes have come that no reply taken yet holds.
+  bool holdsBytes() const { return !buffer_.empty(); }
   // What was wrong, for the trace and the last response.
   const std::string& problem() const { return problem_; }
 

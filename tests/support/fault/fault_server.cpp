@@ -4,7 +4,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -68,9 +72,35 @@ void pause(int stop, Millis how) {
   ::poll(&fd, 1, static_cast<int>(how.count()));
 }
 
-bool sendAll(int fd, const char* data, size_t size, int stop) {
+void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// One connection, in TLS or in the clear.
+struct Link {
+  int fd = -1;
+  SSL* ssl = nullptr;
+};
+
+// Waits for what an SSL call asked for; false on stop or timeout.
+bool waitTls(const Link& l, int result, int stop, int ms) {
+  const int e = SSL_get_error(l.ssl, result);
+  if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) return false;
+  return waitReady(l.fd, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, stop, ms);
+}
+
+bool sendAll(const Link& l, const char* data, size_t size, int stop) {
   while (size > 0) {
-    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (l.ssl) {
+      size_t n = 0;
+      const int r = SSL_write_ex(l.ssl, data, size, &n);
+      if (r == 1) {
+        data += n;
+        size -= n;
+      } else if (!waitTls(l, r, stop, 30000)) {
+        return false;
+      }
+      continue;
+    }
+    ssize_t n = ::send(l.fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       data += n;
       size -= static_cast<size_t>(n);
@@ -78,7 +108,7 @@ bool sendAll(int fd, const char* data, size_t size, int stop) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitReady(fd, POLLOUT, stop, 30000)) return false;
+      if (!waitReady(l.fd, POLLOUT, stop, 30000)) return false;
       continue;
     }
     return false;
@@ -86,13 +116,98 @@ bool sendAll(int fd, const char* data, size_t size, int stop) {
   return true;
 }
 
+enum class End { Data, Clean, Cut, Failed };
+
+// Some bytes (Data, with *got), or how the peer ended: Clean is an end with a TLS close (or any end of
+// a connection in the clear), Cut one without. Failed: an error, the stop, or no data within ms.
+End receive(const Link& l, char* buffer, size_t size, size_t* got, int stop, int ms) {
+  for (;;) {
+    if (l.ssl) {
+      const int r = SSL_read_ex(l.ssl, buffer, size, got);
+      if (r == 1) return End::Data;
+      const int e = SSL_get_error(l.ssl, r);
+      if (e == SSL_ERROR_ZERO_RETURN) return End::Clean;
+      if (e == SSL_ERROR_SYSCALL || (e == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_last_error()) ==
+                                                               SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
+        ERR_clear_error();
+        return End::Cut;
+      }
+      if (!waitTls(l, r, stop, ms)) return End::Failed;
+      continue;
+    }
+    const ssize_t n = ::recv(l.fd, buffer, size, MSG_DONTWAIT);
+    if (n > 0) {
+      *got = static_cast<size_t>(n);
+      return End::Data;
+    }
+    if (n == 0) return End::Clean;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return End::Failed;
+    if (!waitReady(l.fd, POLLIN, stop, ms)) return End::Failed;
+  }
+}
+
+// The server's side of a handshake; false when it failed or the server stopped first.
+bool acceptTls(Link& l, SSL_CTX* ctx, int stop) {
+  l.ssl = SSL_new(ctx);
+  if (!l.ssl || SSL_set_fd(l.ssl, l.fd) != 1) return false;
+  setNonBlocking(l.fd);
+  for (;;) {
+    const int r = SSL_accept(l.ssl);
+    if (r == 1) return true;
+    if (!waitTls(l, r, stop, 10000)) {
+      ERR_clear_error();
+      return false;
+    }
+  }
+}
+
+// Ends a connection: with a TLS close when asked (then waits briefly for the peer's, and tells whether
+// it came), or by closing the socket alone. The link is closed and emptied.
+bool closeLink(Link& l, bool tlsClose, int stop) {
+  bool clean = true;
+  if (l.ssl && tlsClose) {
+    int r;
+    while ((r = SSL_shutdown(l.ssl)) < 0 && waitTls(l, r, stop, 5000)) {
+    }
+    if (r == 0) {
+      char scrap[4096];
+      size_t got = 0;
+      End e;
+      while ((e = receive(l, scrap, sizeof scrap, &got, stop, 5000)) == End::Data) {
+      }
+      clean = e == End::Clean;
+    }
+  }
+  if (l.ssl) SSL_free(l.ssl);
+  if (l.fd >= 0) ::close(l.fd);
+  l = Link{};
+  ERR_clear_error();
+  return clean;
+}
+
+// Takes what the client sends and answers nothing, until it goes or the server stops.
+void ignoreUntilClosed(int fd, int stop) {
+  char scrap[4096];
+  while (waitReady(fd, POLLIN, stop, -1)) {
+    const ssize_t n = ::recv(fd, scrap, sizeof scrap, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
+  }
+}
+
 }  // namespace
+
+struct FaultServer::Tls {
+  SSL_CTX* ctx = nullptr;
+  ~Tls() { SSL_CTX_free(ctx); }
+};
 
 class FaultServer::Session {
  public:
-  Session(FaultServer& server, int fd) : s_(server), fd_(fd) {}
+  Session(FaultServer& server, int fd) : s_(server), fd_(fd) { control_.fd = fd; }
   ~Session() {
     closeData();
+    if (control_.ssl) SSL_free(control_.ssl);
     if (fd_ >= 0) ::close(fd_);
   }
   void run();
@@ -101,7 +216,11 @@ class FaultServer::Session {
   bool reply(std::string text);
   bool readLine(std::string& line);
   bool handle(const std::string& verb, const std::string& arg, const Fault* fault);
+  // The TLS handshake on the control connection, or a stall in it when the fault says so.
+  bool startTls(const Fault* fault);
   int openData();
+  // The data connection, in TLS when PROT P asked for it; fd -1 when it could not be opened.
+  Link openDataLink();
   void closeData() {
     if (pasv_ >= 0) ::close(pasv_);
     pasv_ = -1;
@@ -113,6 +232,8 @@ class FaultServer::Session {
 
   FaultServer& s_;
   int fd_;
+  Link control_;  // fd_, with its TLS once AUTH TLS is done
+  bool protectData_ = false;
   std::string buffer_;
   std::string cwd_ = "/";
   int pasv_ = -1;
@@ -123,9 +244,9 @@ class FaultServer::Session {
 
 bool FaultServer::Session::reply(std::string text) {
   if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
-  if (!s_.options_.bytewise) return sendAll(fd_, text.data(), text.size(), s_.stop_);
+  if (!s_.options_.bytewise) return sendAll(control_, text.data(), text.size(), s_.stop_);
   for (char c : text) {
-    if (!sendAll(fd_, &c, 1, s_.stop_)) return false;
+    if (!sendAll(control_, &c, 1, s_.stop_)) return false;
     pause(s_.stop_, Millis(1));
   }
   return true;
@@ -140,11 +261,10 @@ bool FaultServer::Session::readLine(std::string& line) {
       buffer_.erase(0, lf + 1);
       return true;
     }
-    if (!waitReady(fd_, POLLIN, s_.stop_, -1)) return false;
     char chunk[4096];
-    ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-    if (n <= 0) return false;
-    buffer_.append(chunk, static_cast<size_t>(n));
+    size_t n = 0;
+    if (receive(control_, chunk, sizeof chunk, &n, s_.stop_, -1) != End::Data) return false;
+    buffer_.append(chunk, n);
   }
 }
 
@@ -197,6 +317,22 @@ int FaultServer::Session::openData() {
   return -1;
 }
 
+Link FaultServer::Session::openDataLink() {
+  Link data;
+  data.fd = openData();
+  if (data.fd < 0 || !protectData_) return data;
+  if (!acceptTls(data, s_.tls_->ctx, s_.stop_)) closeLink(data, false, s_.stop_);
+  return data;
+}
+
+bool FaultServer::Session::startTls(const Fault* f) {
+  if (f && f->stallHandshake) {
+    ignoreUntilClosed(fd_, s_.stop_);
+    return false;
+  }
+  return acceptTls(control_, s_.tls_->ctx, s_.stop_);
+}
+
 bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, uint64_t patternSize) {
   const int code = f ? f->preliminaryCode : 150;
   const uint64_t total = bytes ? bytes->size() : patternSize;
@@ -207,8 +343,8 @@ bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, ui
           size))
     return false;
   if (f && f->closeAfterPreliminary) return false;
-  int data = openData();
-  if (data < 0) return reply("425 Cannot open data connection.");
+  Link data = openDataLink();
+  if (data.fd < 0) return reply("425 Cannot open data connection.");
   const uint64_t limit = f && f->dataLimit ? std::min<uint64_t>(*f->dataLimit, total) : total;
   const size_t chunk = f && f->dataChunk ? f->dataChunk : 65536;
   std::string block;
@@ -228,8 +364,10 @@ bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, ui
       if (f) pause(s_.stop_, f->dataPause);
     }
   }
-  ::close(data);
+  // Like a strict server, a download counts only when the client ends it with a TLS close of its own.
+  const bool clean = closeLink(data, !(f && f->noTlsClose), s_.stop_);
   if (!ok) return reply("426 Connection closed; transfer aborted.");
+  if (!clean) return reply("426 The data connection ended without a TLS close.");
   const bool sent = reply(f && f->finalReply ? *f->finalReply : "226 Transfer complete.");
   return sent && !(f && f->close);
 }
@@ -238,24 +376,25 @@ bool FaultServer::Session::receiveData(const Fault* f, const std::string& path) 
   const int code = f ? f->preliminaryCode : 150;
   if (!reply(std::to_string(code) + " Ok to send data.")) return false;
   if (f && f->closeAfterPreliminary) return false;
-  int data = openData();
-  if (data < 0) return reply("425 Cannot open data connection.");
+  Link data = openDataLink();
+  if (data.fd < 0) return reply("425 Cannot open data connection.");
   std::string received;
   bool cut = false;
   char chunk[65536];
   const size_t readSize = f && f->dataChunk ? std::min(f->dataChunk, sizeof chunk) : sizeof chunk;
-  for (;;) {
-    if (!waitReady(data, POLLIN, s_.stop_, 30000)) break;
-    ssize_t n = ::recv(data, chunk, readSize, 0);
-    if (n <= 0) break;
-    received.append(chunk, static_cast<size_t>(n));
+  End end;
+  size_t n = 0;
+  while ((end = receive(data, chunk, readSize, &n, s_.stop_, 30000)) == End::Data) {
+    received.append(chunk, n);
     if (f && f->dataLimit && received.size() >= *f->dataLimit) {
       cut = true;
       break;
     }
     if (f) pause(s_.stop_, f->dataPause);  // a slow reader: the client feels it through TCP
   }
-  ::close(data);
+  // An upload in TLS that ends without a TLS close may have been cut by anyone: it does not count.
+  if (end == End::Cut) cut = true;
+  closeLink(data, !(f && f->noTlsClose), s_.stop_);
   {
     std::lock_guard lock(s_.mutex_);
     Node node;
@@ -295,6 +434,19 @@ bool FaultServer::Session::handle(const std::string& verb, const std::string& ar
     if (it == s_.tree_.end()) return std::nullopt;
     return it->second;
   };
+  if (verb == "AUTH") {
+    if (!s_.tls_) return reply("502 TLS is not offered here.");
+    if (upper(arg) != "TLS" && upper(arg) != "TLS-C") return reply("504 Only AUTH TLS.");
+    if (control_.ssl) return reply("503 TLS is already on.");
+    return reply("234 Proceed with negotiation.") && startTls(f);
+  }
+  if (verb == "PBSZ") return reply(control_.ssl ? "200 PBSZ=0" : "503 AUTH TLS first.");
+  if (verb == "PROT") {
+    if (!control_.ssl) return reply("503 AUTH TLS first.");
+    if (upper(arg) != "P" && upper(arg) != "C") return reply("536 Only C or P.");
+    protectData_ = upper(arg) == "P";
+    return reply("200 Protection level set.");
+  }
   if (verb == "USER") return reply("331 Password required.");
   if (verb == "PASS")
     return reply(s_.options_.password.empty() || arg == s_.options_.password ? "230 Logged in."
@@ -467,7 +619,10 @@ void FaultServer::Session::run() {
   ++s_.open_;
   std::optional<Fault> greeting = s_.faultFor("GREETING");
   bool alive = true;
-  if (greeting) {
+  setNonBlocking(fd_);
+  if (s_.options_.implicitTls && s_.tls_) alive = startTls(greeting ? &*greeting : nullptr);
+  if (!alive) {
+  } else if (greeting) {
     pause(s_.stop_, greeting->delay);
     if (greeting->reply) alive = reply(*greeting->reply);
     if (greeting->close) alive = false;
@@ -501,7 +656,7 @@ void FaultServer::Session::run() {
     alive = handle(verb, arg, f ? &*f : nullptr);
   }
   closeData();
-  ::close(fd_);
+  closeLink(control_, true, s_.stop_);
   fd_ = -1;
   --s_.open_;
 }
@@ -531,6 +686,17 @@ FaultServer::FaultServer(Options options) : options_(std::move(options)) {
   port_ = options_.ipv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
                         : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   tree_["/"].directory = true;
+  if (!options_.tlsCertificate.empty()) {
+    tls_ = std::make_unique<Tls>();
+    tls_->ctx = SSL_CTX_new(TLS_server_method());
+    const char* pem = options_.tlsCertificate.c_str();
+    if (!tls_->ctx || SSL_CTX_use_certificate_chain_file(tls_->ctx, pem) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tls_->ctx, pem, SSL_FILETYPE_PEM) != 1)
+      throw std::runtime_error("fault server: cannot load " + options_.tlsCertificate);
+    // Data connections may resume the control connection's session, as RFC 4217 clients do.
+    static const unsigned char kSessionContext[] = "fault-ftp";
+    SSL_CTX_set_session_id_context(tls_->ctx, kSessionContext, sizeof kSessionContext - 1);
+  }
   acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -558,6 +724,11 @@ void FaultServer::acceptLoop() {
     ++connections_;
     std::lock_guard lock(mutex_);
     sessions_.emplace_back([this, fd] {
+      // A client that hangs up mid-write must not end the test process: the write fails instead.
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
       Session session(*this, fd);
       session.run();
     });

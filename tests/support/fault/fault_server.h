@@ -1,5 +1,6 @@
 // A scripted FTP server for what a real one cannot do on cue: replies overridden per command, delays,
-// silence, dropped connections, byte-by-byte sending, slow or cut data, hostile listings.
+// silence, dropped connections, byte-by-byte sending, slow or cut data, hostile listings; with a
+// certificate, FTP over TLS and its faults (a stalled handshake, a data connection cut without a TLS close).
 //
 // It serves an in-memory tree on an ephemeral loopback port (127.0.0.1, or ::1), one thread per
 // connection, and records every command it gets. Without faults it is a plain, correct server: USER,
@@ -47,6 +48,10 @@ struct Fault {
   Millis dataPause{0};                    // pause between those writes
   // PASV: the address to announce, "h1,h2,h3,h4" (the port is the real one).
   std::optional<std::string> pasvHost;
+  // TLS (Options::tlsCertificate): AUTH, or GREETING with implicit TLS, takes no part in the handshake
+  // (AUTH is answered 234 first); transfers end their data connection without a TLS close.
+  bool stallHandshake = false;
+  bool noTlsClose = false;
 
   // Built in one expression: Fault::on("RETR").chunks(1000, Millis(5)).
   static Fault on(std::string verb, int occurrence = 0) {
@@ -70,6 +75,8 @@ struct Fault {
     return *this;
   }
   Fault& announces(std::string host) { return pasvHost = std::move(host), *this; }
+  Fault& stallsHandshake() { return stallHandshake = true, *this; }
+  Fault& withoutTlsClose() { return noTlsClose = true, *this; }
 };
 
 struct Options {
@@ -78,6 +85,10 @@ struct Options {
   bool utf8 = true;       // offer UTF8 in FEAT
   bool bytewise = false;  // send every control reply one byte at a time
   std::string password;   // empty: any password is right
+  // A PEM file with a certificate and its key: the server then speaks TLS as RFC 4217 says (AUTH TLS,
+  // PBSZ, PROT P protecting data connections, which may resume the control connection's session).
+  std::string tlsCertificate;
+  bool implicitTls = false;  // TLS from the first byte (with tlsCertificate)
 };
 
 class FaultServer {
@@ -125,6 +136,7 @@ class FaultServer {
   };
   class Session;
   friend class Session;
+  struct Tls;
 
   void acceptLoop();
   std::optional<Fault> faultFor(const std::string& verb);
@@ -148,6 +160,7 @@ class FaultServer {
   std::vector<std::string> commands_;
   std::vector<std::chrono::steady_clock::time_point> arrivals_;
   std::vector<std::thread> sessions_;
+  std::unique_ptr<Tls> tls_;  // set once in the constructor
 };
 
 }  // namespace faultftp

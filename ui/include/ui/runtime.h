@@ -38,6 +38,7 @@ constexpr int Accepted = 1;      // button pressed, entry completed, menu entry 
 constexpr int NewSelection = 2;  // a list's or drop-down list's highlighted row changed
 constexpr int Alert = 3;         // on a list: right mouse button, double-click or Enter (see keyCode())
 constexpr int Rejected = 4;      // what the user typed does not fit the control's picture
+constexpr int MarkToggled = 5;   // a list row's tick box clicked, or Space on it (see Window::showMarks)
 // Window events (control() is 0).
 constexpr int OpenWindow = 0x201;
 constexpr int GainFocus = 0x202;  // also a redisplay request when posted
@@ -56,6 +57,7 @@ constexpr int MouseLeftDouble = 5;
 constexpr int MouseRightUp = 130;
 constexpr int Tab = 9;
 constexpr int Enter = 13;
+constexpr int Space = 32;
 constexpr int Escape = 27;
 constexpr int Home = 36;
 constexpr int End = 35;
@@ -202,6 +204,11 @@ class UIRT_API Window {
   void enable(int control, bool enabled);
   bool isEnabled(int control) const;
   void setIconList(int control, const std::vector<std::string>& icons);  // icon n = icons[n - 1]
+  // Shows a tick box before every row of a list, ticked when the row's mark (the cell after those its
+  // format takes) is not 0. A click on the box, or Space on the highlighted row, raises MarkToggled;
+  // when the program takes it, that row is the highlighted one. The tick changes when the program has
+  // changed the mark and redisplays.
+  void showMarks(int control);
   void setImage(int control, std::string_view icon);
   std::string image(int control) const;
   void setText(int control, std::string_view text);  // a prompt's, button's or group's caption
@@ -341,6 +348,8 @@ UIRT_API bool enterText(WindowRef window, int control, std::string_view text);  
 // Highlights a list's row (NewSelection) and, with key::MouseRight, key::MouseLeftDouble or
 // key::Enter, raises its alert; on a drop-down list, chooses the row (Accepted).
 UIRT_API bool clickRow(WindowRef window, int control, int row, int keyCode = key::MouseLeft);
+// Clicks the tick box of a list's row (a list that shows marks): the row highlighted, MarkToggled.
+UIRT_API bool clickMark(WindowRef window, int control, int row);
 UIRT_API bool closeBox(WindowRef window);                         // the title bar's close box
 UIRT_API bool resizeTo(WindowRef window, int width, int height);  // dragged to this client size
 // What a control shows: an entry's, prompt's, display's, button's or group's text; "1"/"0" for a
@@ -349,6 +358,8 @@ UIRT_API bool resizeTo(WindowRef window, int width, int height);  // dragged to 
 UIRT_API std::string shownText(WindowRef window, int control);
 // A list's shown rows (collapsed nodes hide their descendants), columns joined by tabs.
 UIRT_API std::vector<std::string> shownRows(WindowRef window, int control);
+// Whether each shown row's tick box is ticked (empty for a list that shows no marks).
+UIRT_API std::vector<bool> shownMarks(WindowRef window, int control);
 // The text a status bar zone shows once the window's thread has caught up (visible zone number).
 UIRT_API std::string shownStatus(WindowRef window, int visibleZone);
 }  // namespace test

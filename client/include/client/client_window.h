@@ -1,0 +1,112 @@
+// The interactive client window: one run of CLIENT_AS, and the handlers its event loop calls.
+//
+// Everything here runs on the window's thread. The engine's callback threads reach the window only
+// through the runtime's any-thread operations and through events posted to it (the user events below).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "client/local.h"
+#include "client/resizer.h"
+#include "nimbo.h"
+#include "ui/runtime.h"
+#include "ui/text.h"
+
+namespace client {
+
+// The client window's controls (the local side's are in local.h).
+namespace control {
+constexpr int ProxyFromRegistry = 1;
+constexpr int StartSession = 2;
+constexpr int CloseSession = 3;
+constexpr int ProxyServer = 5;
+constexpr int ServerName = 7;
+constexpr int UserName = 9;
+constexpr int Password = 11;
+constexpr int Connect = 12;
+constexpr int Passive = 13;
+constexpr int Disconnect = 14;
+constexpr int RemotePath = 16;
+constexpr int Transfer = 17;
+constexpr int Binary = 18;
+constexpr int Ascii = 19;
+constexpr int Get = 20;
+constexpr int Put = 21;
+constexpr int ClearRemoteTags = 22;
+constexpr int Progress = 23;
+constexpr int ClearLocalTags = 24;
+constexpr int RemoteTree = 25;
+constexpr int Close = 26;
+}  // namespace control
+
+// Events the window receives from the engine, posted from whatever thread ended the work.
+namespace event {
+constexpr int ConnectDone = ui::event::User;  // a Connect has listed the server's top directory
+constexpr int CommandDone = ui::event::User + 1;
+constexpr int CommandFailed = ui::event::User + 2;
+}  // namespace event
+
+// The remote tree's icons, numbered as DLS.ICONFIELD gives them.
+inline constexpr std::string_view kRemoteTreeIcons[] = {"~openfold.ico", "~clsdfold.ico", "~files10.ico",
+                                                        "~entirnet.ico"};
+
+// Tagged files being put one after the other, all into the directory that was current when Put was
+// pressed.
+struct TaggedPut {
+  bool active = false;
+  std::string directory;
+};
+
+// One run of the client window.
+struct ClientWindow {
+  explicit ClientWindow(ui::Window& w) : window(w), local(w) {}
+  ClientWindow(const ClientWindow&) = delete;
+  ClientWindow& operator=(const ClientWindow&) = delete;
+
+  ui::Window& window;
+  LocalSide local;
+  Resizer resizer;
+  DirectoryListRecord DLS;  // record buffer: the remote row read last
+  AllFilesRecord ALLF;      // record buffer: the local file read last
+  TaggedPut tagged;
+  std::int32_t response = 2;
+  bool initialised = false;
+  bool refreshPending = false;
+  bool opened = false;
+};
+
+// ---- The window procedure (client_window.cpp) ----------------------------------------------------
+// The protocol every window procedure of the library follows on entry and on exit.
+void enterProcedure();
+void leaveProcedure(std::int32_t response);
+// Enables and disables the session controls by the session's state.
+void refreshControlAvailability(ClientWindow& cw);
+// Gain-focus, and the redisplay after a resize: the controls shown again unless the window is busy
+// copying all of them into their fields.
+void gainFocus(ui::Window& window, bool& initialised, bool& refreshPending);
+
+// ---- Get and Put (transfers.cpp) -----------------------------------------------------------------
+void get(ClientWindow& cw);
+void put(ClientWindow& cw);
+// A command has ended: a run of tagged files goes on with the next one, or stops when it failed.
+void commandEnded(ClientWindow& cw, bool ok);
+
+// ---- The remote tree (remote_tree.cpp) -----------------------------------------------------------
+// Reads the highlighted row into the record buffer; false, and the buffer unchanged, when none is.
+bool readHighlightedRow(ClientWindow& cw);
+void followTreeSelection(ClientWindow& cw);
+void remoteTreeAlert(ClientWindow& cw);
+void clearRemoteTags();
+// The remote directory that a row stands for: a directory row its own path, a file row the
+// directory that holds it.
+std::string remoteDirectoryOf(const DirectoryListRecord& row);
+// The context menu's items for a row, cut to the menu's 160 characters.
+std::string contextMenuText(const DirectoryListRecord& row);
+
+// ---- The dialogs (dialogs.cpp) -------------------------------------------------------------------
+void createDirectoryDialog(ClientWindow& cw);
+void renameFileDialog(ClientWindow& cw);
+
+}  // namespace client

@@ -1,0 +1,10 @@
+#include "framework/file_management.h"
+
+namespace framework {
+
+FileManagementModule::~FileManagementModule() {
+  files_.OPENFILES.free();
+  files_.SAVEDSTATES.free();
+}
+
+}  // namespace framework

@@ -1,0 +1,121 @@
+// Drives CLIENT_AS as a user would. The window procedure runs its own loop on the runtime's thread
+// (the caller of run()), while the script runs on a thread of its own and acts through the runtime's
+// test hooks: clicks, typed text, rows, and the answers queued for message boxes and menus.
+//
+// A hook runs on the window's thread only while the window waits for its next event, so a hook that
+// returns after a click returns after the click has been handled (settle() relies on that).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "client/client_window.h"
+#include "engine/session.h"
+#include "nimbo.h"
+#include "ui/runtime.h"
+
+namespace client::testing {
+
+using namespace std::chrono_literals;
+
+class Driver {
+ public:
+  explicit Driver(ui::ThreadNo gui) : gui_(gui) {}
+
+  // The client window, once it has opened and set itself up.
+  ui::WindowRef window() const { return window_; }
+  // The newest window of the window's thread: a dialog while one is open.
+  ui::WindowRef top() const { return ui::windowOf(gui_); }
+
+  // Waits until the window is open and has handled its opening; false on time out.
+  bool opened() {
+    const bool ok = waitFor([&] { return ::MainThread.load() == gui_ && ui::windowOf(gui_) != 0; });
+    window_ = ui::windowOf(gui_);
+    settle();
+    return ok;
+  }
+
+  bool click(int control) { return ui::test::click(window_, control); }
+  bool enterText(int control, std::string_view text) { return ui::test::enterText(window_, control, text); }
+  bool clickRow(int control, int row, int key = ui::key::MouseLeft) {
+    return ui::test::clickRow(window_, control, row, key);
+  }
+  std::string shown(int control) { return ui::test::shownText(window_, control); }
+  std::vector<std::string> rows(int control) { return ui::test::shownRows(window_, control); }
+
+  // Returns once everything queued for the window so far has been handled.
+  void settle() {
+    for (int i = 0; i < 3; ++i) ui::test::shownText(window_, control::Close);
+  }
+
+  // Waits until done() holds; false on time out.
+  static bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+
+  // Waits until no command is in flight.
+  static bool idle(std::chrono::milliseconds limit = 30s) {
+    return waitFor([] { return engine::OperationState.load() == engine::state::Idle; }, limit);
+  }
+
+  // Waits for a dialog over the client window; its reference, or 0.
+  ui::WindowRef dialog() {
+    ui::WindowRef d = 0;
+    waitFor([&] { return (d = top()) != 0 && d != window_; }, 10s);
+    return d == window_ ? 0 : d;
+  }
+
+  // The position of a remote tree node (its path on the server, "/" for the root) in DirectoryList.
+  static int treeRow(std::string_view relative) {
+    DirectoryListRecord found;
+    const std::size_t pos = DirectoryList.find(
+        [&](const DirectoryListRecord& r) {
+          const std::string_view full = r.FULLPATHNAME.clip();
+          const std::size_t slash = full.find('/');
+          const std::string_view path = slash == std::string_view::npos ? "/" : full.substr(slash);
+          return path == relative;
+        },
+        found);
+    return static_cast<int>(pos);
+  }
+
+  // The position of a local file in AllFiles.
+  static int fileRow(std::string_view name) {
+    AllFilesRecord found;
+    return static_cast<int>(
+        AllFiles.find([&](const AllFilesRecord& r) { return r.NAME.clip() == name; }, found));
+  }
+
+ private:
+  ui::ThreadNo gui_;
+  ui::WindowRef window_ = 0;
+};
+
+// Runs CLIENT_AS on this thread while `script` drives it from another. Whatever the script does (a
+// failed assertion returns early), the window is closed afterwards, dialogs first.
+inline void runClient(const std::function<void(Driver&)>& script) {
+  std::atomic<bool> returned{false};
+  Driver driver(ui::currentThread());
+  std::thread user([&] {
+    if (driver.opened()) script(driver);
+    while (!returned.load()) {
+      ui::test::closeBox(driver.top());
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  CLIENT_AS();
+  returned = true;
+  user.join();
+}
+
+}  // namespace client::testing

@@ -1,0 +1,142 @@
+// Pictures of the client window for the documentation, taken under a virtual X server: connected to a
+// pyftpdlib over the bundled demo files with a folder open and a file highlighted, the same enlarged
+// (the resizer scaling the controls), and the remote tree's context menu open.
+//
+//   client_screenshots DIRECTORY      (run by tests/client/screenshots.sh)
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QScreen>
+#include <QTreeView>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "client_driver.h"
+#include "ftp_servers.h"
+#include "window_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using client::testing::Driver;
+using namespace std::chrono_literals;
+
+// Runs f on the window's thread, where the widgets live, and waits for it.
+template <typename F>
+void onWindowThread(F f) {
+  QMetaObject::invokeMethod(qApp, f, Qt::BlockingQueuedConnection);
+}
+
+QWidget* clientWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->windowTitle() == "Asynchronous FTP Client") return w;
+  return nullptr;
+}
+
+// The remote tree: the leftmost tree list of the window.
+QTreeView* remoteTree(QWidget* window) {
+  QTreeView* leftmost = nullptr;
+  for (QTreeView* v : window->findChildren<QTreeView*>())
+    if (!leftmost || v->mapTo(window, QPoint()).x() < leftmost->mapTo(window, QPoint()).x()) leftmost = v;
+  return leftmost;
+}
+
+bool saveWindow(const fs::path& file) {
+  bool saved = false;
+  onWindowThread([&] {
+    if (QWidget* w = clientWindow()) saved = w->grab().save(QString::fromStdString(file.string()));
+  });
+  std::printf("%s\n", file.c_str());
+  return saved;
+}
+
+void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::path& out) {
+  using namespace client;
+  d.click(control::StartSession);
+  d.enterText(control::ServerName, server.address());
+  d.enterText(control::UserName, "anonymous");
+  d.enterText(control::Password, "guest");
+  d.click(control::Connect);
+  if (!Driver::waitFor([&] { return d.shown(control::RemoteTree) == server.address() + "\t"; })) return;
+  d.clickRow(control::RemoteTree, Driver::treeRow("/pub"), ui::key::MouseLeftDouble);
+  d.settle();
+  Driver::idle();
+  d.clickRow(control::RemoteTree, Driver::treeRow("/pub/readme.txt"));
+  ui::test::clickMark(d.window(), control::FileList, Driver::fileRow("letter.odt"));
+  ui::test::clickMark(d.window(), control::FileList, Driver::fileRow("notes.txt"));
+  d.clickRow(control::FileList, Driver::fileRow("budget 2024.xlsx"));
+  d.settle();
+  saveWindow(out / "client-connected.png");
+
+  ui::test::resizeTo(d.window(), 640, 330);
+  d.settle();
+  saveWindow(out / "client-enlarged.png");
+  ui::test::resizeTo(d.window(), 464, 243);
+  d.settle();
+
+  // The menu opens at the mouse: the pointer goes to the highlighted row first.
+  onWindowThread([] {
+    QWidget* w = clientWindow();
+    QTreeView* tree = w ? remoteTree(w) : nullptr;
+    if (tree) QCursor::setPos(tree->viewport()->mapToGlobal(tree->visualRect(tree->currentIndex()).center()));
+  });
+  d.clickRow(control::RemoteTree, Driver::treeRow("/pub/readme.txt"), ui::key::MouseRight);
+  QWidget* menu = nullptr;
+  Driver::waitFor([&] {
+    onWindowThread([&] { menu = QApplication::activePopupWidget(); });
+    return menu != nullptr;
+  });
+  onWindowThread([&] {
+    QWidget* w = clientWindow();
+    if (!w || !menu) return;
+    const QRect area = w->frameGeometry().united(menu->frameGeometry());
+    const fs::path file = out / "client-context-menu.png";
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .save(QString::fromStdString(file.string()));
+    std::printf("%s\n", file.c_str());
+    menu->close();
+  });
+  d.settle();
+  d.click(control::CloseSession);
+  d.click(control::Close);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s DIRECTORY\n", argv[0]);
+    return 2;
+  }
+  const fs::path out = fs::absolute(argv[1]);
+  if (!ui::start()) {
+    std::fprintf(stderr, "%s\n", ui::startError().c_str());
+    return 1;
+  }
+  client::testing::addClientWindowDefinitions();
+
+  testsupport::ServerOptions options;
+  options.anonymous = true;
+  auto server = testsupport::startPyftpdlib(options);
+  if (!server.ok()) {
+    std::fprintf(stderr, "demo server: %s\n", server.error().c_str());
+    return 1;
+  }
+  fs::copy(NIMBO_DEMO_DIR, server->root(),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  server->handOver();
+
+  // A local folder as a user's might look.
+  testsupport::TempDir local("shots");
+  const fs::path home = local / "Docs";
+  fs::create_directories(home / "Invoices");
+  fs::create_directories(home / "Photos");
+  for (const char* name : {"budget 2024.xlsx", "letter.odt", "notes.txt", "site-backup.tar.gz"})
+    testsupport::writeFile(home / name, std::string(4096, 'x'));
+  fs::current_path(home);
+
+  client::testing::runClient([&](Driver& d) { takePictures(d, *server, out); });
+  return 0;
+}

@@ -1,0 +1,148 @@
+// Runs the program in the test's own process, as a user drives it: the program on the test's thread
+// (which becomes the window runtime's GUI thread), the user's script on another. Whatever the script
+// leaves open when it returns, a failed assertion included, is closed innermost first, so a failing
+// test still ends.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <type_traits>
+
+#include "tarnwick/program.h"
+#include "ui/runtime.h"
+
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#endif
+
+namespace programtest {
+
+using namespace std::chrono_literals;
+
+// The program's menu entries and the parameters window's controls, as a user finds them.
+constexpr int kPrintSetup = -2, kExit = -3;
+constexpr int kStartAsyncClient = -5;
+constexpr int kStartAutoUploadDownload = -6;
+constexpr int kCut = -8, kCopy = -9, kPaste = -10;
+constexpr int kTile = -11, kCascade = -12;
+constexpr int kHelpContents = -14;
+constexpr int kUpload = 2, kDownload = 3, kPassive = 4;
+constexpr int kServer = 6, kUser = 8, kPassword = 10, kRemote = 12, kLocal = 14, kFileList = 16;
+constexpr int kStart = 17, kCancel = 18;
+
+// True once pred holds, polling; false after the limit.
+inline bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+class User {
+ public:
+  explicit User(ui::ThreadNo gui) : gui_(gui) {}
+
+  // The window the program shows in front (the innermost one open), or 0.
+  ui::WindowRef front() const { return ui::windowOf(gui_); }
+
+  // Waits until a window other than `current` is in front; 0 when none came.
+  ui::WindowRef nextWindow(ui::WindowRef current, std::chrono::milliseconds limit = 20s) const {
+    ui::WindowRef found = 0;
+    waitFor(
+        [&] {
+          found = front();
+          return found != 0 && found != current;
+        },
+        limit);
+    return found != current ? found : 0;
+  }
+
+  // Waits until `window` is in front again.
+  bool backTo(ui::WindowRef window, std::chrono::milliseconds limit = 30s) const {
+    return waitFor([&] { return front() == window; }, limit);
+  }
+
+  // Runs f on the GUI thread, while the program waits for its next event, and returns its result.
+  template <typename F>
+  auto onGui(F f) const {
+    using R = std::invoke_result_t<F>;
+    if constexpr (std::is_void_v<R>) {
+      handOver([&] { f(); });
+    } else {
+      R result{};
+      handOver([&] { result = f(); });
+      return result;
+    }
+  }
+
+  // Closes every window the program has open, innermost first.
+  void closeAll() const {
+    while (const ui::WindowRef w = front()) {
+      ui::post(w, ui::event::CloseWindow);
+      waitFor([&] { return front() != w; }, 10s);
+    }
+  }
+
+ private:
+  // Qt's blocking call orders the two threads, but ThreadSanitizer cannot see inside Qt: say so.
+  template <typename F>
+  void handOver(F f) const {
+    static int edge;
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(&edge);
+#endif
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+#if defined(__SANITIZE_THREAD__)
+          __tsan_acquire(&edge);
+#endif
+          f();
+#if defined(__SANITIZE_THREAD__)
+          __tsan_release(&edge);
+#endif
+        },
+        Qt::BlockingQueuedConnection);
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(&edge);
+#endif
+    (void)edge;
+  }
+
+  ui::ThreadNo gui_;
+};
+
+// Runs the program with the script as its user; the program's exit code.
+inline int runProgram(const std::function<void(User&)>& script) {
+  ui::start();
+  User user(ui::currentThread());
+  std::atomic<bool> ended{false};
+  std::thread driver([&] {
+    script(user);
+    // The frame opens late when the script did nothing: wait for it, then close what is open.
+    waitFor([&] { return ended || user.front() != 0; }, 10s);
+    user.closeAll();
+  });
+  const int code = tarnwick::run();
+  ended = true;
+  driver.join();
+  return code;
+}
+
+// The frame, once it is open.
+inline ui::WindowRef frameOf(const User& user) {
+  ui::WindowRef frame = 0;
+  waitFor([&] { return (frame = tarnwick::frameWindow()) != 0 && user.front() == frame; });
+  return frame;
+}
+
+}  // namespace programtest
