@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -48,6 +49,21 @@ bool within(std::string_view path, std::string_view root) {
 }
 
 }  // namespace
+
+// The target changes its working directory: the corpus directories and files named on the command
+// line, and the artifact prefix, are made absolute first.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  for (int i = 1; i < *argc; ++i) {
+    std::string arg = (*argv)[i];
+    const std::string flag = "-artifact_prefix=";
+    const bool prefix = arg.rfind(flag, 0) == 0;
+    std::string path = prefix ? arg.substr(flag.size()) : arg;
+    if (path.empty() || path.front() == '/' || (!prefix && arg.front() == '-')) continue;
+    path = std::filesystem::absolute(path).string();
+    (*argv)[i] = strdup((prefix ? flag + path : path).c_str());  // lives as long as the process
+  }
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& root = drive();

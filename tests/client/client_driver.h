@@ -6,6 +6,7 @@
 // returns after a click returns after the click has been handled (settle() relies on that).
 #pragma once
 
+#include <QCoreApplication>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -104,7 +105,7 @@ class Driver {
 // Runs CLIENT_AS on this thread while `script` drives it from another. Whatever the script does (a
 // failed assertion returns early), the window is closed afterwards, dialogs first.
 inline void runClient(const std::function<void(Driver&)>& script) {
-  std::atomic<bool> returned{false};
+  std::atomic<bool> returned{false}, done{false};
   Driver driver(ui::currentThread());
   std::thread user([&] {
     if (driver.opened()) script(driver);
@@ -112,9 +113,15 @@ inline void runClient(const std::function<void(Driver&)>& script) {
       ui::test::closeBox(driver.top());
       std::this_thread::sleep_for(20ms);
     }
+    done = true;
   });
   CLIENT_AS();
   returned = true;
+  // A hook the script called as the window closed waits for this thread to run it.
+  while (!done.load()) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(1ms);
+  }
   user.join();
 }
 

@@ -268,7 +268,9 @@ TEST_F(Windows, FloodOfStatusWritesLeavesTheWindowThreadResponsive) {
   timer.stop();
   std::printf("100,000 status writes from a worker: window thread's longest gap between 5 ms ticks %lld ms\n",
               static_cast<long long>(worst));
-  EXPECT_LT(worst, 50 + 5) << "the window thread stalled for " << worst << " ms";
+  // Without coalescing the window thread would work through 100,000 flushes at once and stall for
+  // seconds; the bound leaves room for sanitizer builds on a machine shared with other builds.
+  EXPECT_LT(worst, 250) << "the window thread stalled for " << worst << " ms";
   pump();
   EXPECT_EQ(ui::status(ref, 3), "Received: 99999 bytes.");
   // Zones 1 and 2 share visible zone 1: the latest written of them shows.
