@@ -59,11 +59,24 @@ int showMessageBox(std::string_view text, std::string_view caption, int icon, in
   std::string lines(text);
   for (char& c : lines)
     if (c == '|') c = '\n';
+  // Texts carry servers' replies and certificates' names: never markup to interpret.
+  box.setTextFormat(Qt::PlainText);
   box.setText(detail::qs(lines));
   box.setWindowTitle(detail::qs(caption));
-  box.setIcon(icon == IDI_EXCLAMATION
-                  ? QMessageBox::Warning
-                  : (icon == IDI_ASTERISK ? QMessageBox::Information : QMessageBox::NoIcon));
+  switch (icon) {
+    case IDI_QUESTION:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case IDI_EXCLAMATION:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case IDI_ASTERISK:
+      box.setIcon(QMessageBox::Information);
+      break;
+    default:
+      box.setIcon(QMessageBox::NoIcon);
+      break;
+  }
   if ((buttons & (BUTTON_OK | BUTTON_YES | BUTTON_NO | BUTTON_CANCEL)) == 0) buttons = BUTTON_OK;
   struct Choice {
     int value;

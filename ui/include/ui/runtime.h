@@ -86,6 +86,7 @@ constexpr int Radio = 21;
 
 // ---- Message boxes and system resources ---------------------------------------------------------
 constexpr int ICON_NONE = 0;
+constexpr int IDI_QUESTION = 32514;
 constexpr int IDI_EXCLAMATION = 32515;
 constexpr int IDI_ASTERISK = 32516;
 constexpr int BUTTON_OK = 1;
@@ -259,9 +260,10 @@ UIRT_API void requestRedisplay(WindowRef window);
 // The runtime's number of the calling thread.
 UIRT_API ThreadNo currentThread();
 
-// Message box: "|" in the text starts a new line; icon ICON_NONE, IDI_EXCLAMATION or IDI_ASTERISK;
-// buttons a sum of BUTTON_*; defaultButton one of them (0: the first). Returns the button pressed.
-// From a worker thread the box is shown by the GUI thread and the caller waits for the answer.
+// Message box: "|" in the text starts a new line, and the rest is shown as plain text; icon ICON_NONE,
+// IDI_QUESTION, IDI_EXCLAMATION or IDI_ASTERISK; buttons a sum of BUTTON_*; defaultButton one of them
+// (0: the first). Returns the button pressed. From a worker thread the box is shown by the GUI thread and the
+// caller waits for the answer.
 UIRT_API int message(std::string_view text, std::string_view caption = {}, int icon = ICON_NONE,
                      int buttons = BUTTON_OK, int defaultButton = 0);
 // Popup menu at the mouse: "|" separates items, a leading "~" greys one. Returns the chosen item's
