@@ -5,6 +5,7 @@
 #include "engine/callback.h"
 #include "engine/texts.h"
 #include "engine/tree.h"
+#include "inet/certificates.h"
 #include "inet/options.h"
 #include "inet/wininet.h"
 #include "ui/runtime.h"
@@ -86,6 +87,9 @@ std::uint32_t openInternet(std::uint32_t flags) {
   } else {
     h = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, NullString.c_str(), NullString.c_str(),
                       flags);
+  }
+  if (h != nullptr) {
+    if (auto question = hooks.get().trustQuestion) inet::setTrustQuestion(h, std::move(question));
   }
   return INET_HANDLE_ID(h);
 }

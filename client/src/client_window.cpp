@@ -45,6 +45,7 @@ void installHooks(ClientWindow& cw) {
       // Posted, not run: the hook is called on a callback thread, the run of tagged files goes on on
       // the window's. A post to a closed window does nothing.
       [ref](bool ok) { ui::post(ref, ok ? event::CommandDone : event::CommandFailed); },
+      cw.trust.question(),
   });
 }
 
@@ -105,6 +106,9 @@ bool windowEvent(ClientWindow& cw, int ev) {
       // A command's end has listed its directory again, and a removal has changed the current one.
       showRemoteSide(w);
       commandEnded(cw, ev == event::CommandDone);
+      return true;
+    case event::TrustQuestion:
+      cw.trust.askWaiting();
       return true;
     case ui::event::CloseDown:
       release(cw.resizer);
@@ -256,6 +260,7 @@ extern "C" NIMBO_API void CLIENT_AS(void) {
   // callback that read the window's reference before this finds it closed, which the runtime makes
   // harmless.
   engine::installWindowHooks({});
+  cw.trust.close();
   ::MainWindow = 0;
   ::MainThread = 0;
   if (cw.opened) window.close();

@@ -82,7 +82,9 @@ class Driver {
     const std::size_t pos = DirectoryList.find(
         [&](const DirectoryListRecord& r) {
           const std::string_view full = r.FULLPATHNAME.clip();
-          const std::size_t slash = full.find('/');
+          // The server's name may begin with a scheme ("ftpes://host:port").
+          const std::size_t scheme = full.find("://");
+          const std::size_t slash = full.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
           const std::string_view path = slash == std::string_view::npos ? "/" : full.substr(slash);
           return path == relative;
         },

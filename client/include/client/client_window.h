@@ -10,6 +10,7 @@
 
 #include "client/local.h"
 #include "client/resizer.h"
+#include "client/trust_question.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 #include "ui/text.h"
@@ -46,6 +47,7 @@ namespace event {
 constexpr int ConnectDone = ui::event::User;  // a Connect has listed the server's top directory
 constexpr int CommandDone = ui::event::User + 1;
 constexpr int CommandFailed = ui::event::User + 2;
+constexpr int TrustQuestion = ui::event::User + 3;  // a server's certificate waits for the user's word
 }  // namespace event
 
 // The remote tree's icons, numbered as DLS.ICONFIELD gives them.
@@ -61,7 +63,8 @@ struct TaggedPut {
 
 // One run of the client window.
 struct ClientWindow {
-  explicit ClientWindow(ui::Window& w) : window(w), local(w) {}
+  explicit ClientWindow(ui::Window& w)
+      : window(w), local(w), trust(w.ref(), ui::currentThread(), event::TrustQuestion) {}
   ClientWindow(const ClientWindow&) = delete;
   ClientWindow& operator=(const ClientWindow&) = delete;
 
@@ -71,6 +74,7 @@ struct ClientWindow {
   DirectoryListRecord DLS;  // record buffer: the remote row read last
   AllFilesRecord ALLF;      // record buffer: the local file read last
   TaggedPut tagged;
+  TrustQuestions trust;
   std::int32_t response = 2;
   bool initialised = false;
   bool refreshPending = false;

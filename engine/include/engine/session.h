@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "inet/certificates.h"
 #include "nimbo.h"
 #include "ui/guarded.h"
 #include "ui/text.h"
@@ -92,6 +93,10 @@ struct WindowHooks {
   // A command has ended and the state is Idle again: ok after a finished Get, Put or remote command,
   // not ok after any failed request. Called on the thread that ended it, mostly a callback thread.
   std::function<void(bool ok)> commandEnded;
+  // Asked when a server's certificate is not trusted, by every session the engine opens while these
+  // hooks are installed (a session opened without one refuses such a certificate). Called on a
+  // connection's thread, or on the window's own when a listing connects from there.
+  inet::TrustQuestion trustQuestion;
 };
 void installWindowHooks(WindowHooks hooks);
 void refreshControls();
@@ -114,7 +119,8 @@ void disconnect();
 // "Close Internet Session": connection and session closed, the tree emptied.
 void closeSession();
 
-// The session handle for a listing or for the client: the access type follows the proxy fields.
+// The session handle for a listing or for the client: the access type follows the proxy fields; the
+// window's trust question goes with it.
 std::uint32_t openInternet(std::uint32_t flags);
 
 // The server name as the tree and the connects use it: without trailing blanks.
