@@ -1,6 +1,7 @@
 // Pictures of the client window for the documentation, taken under a virtual X server: connected to a
 // pyftpdlib over the bundled demo files with a folder open and a file highlighted, the same enlarged
-// (the resizer scaling the controls), and the remote tree's context menu open.
+// (the resizer scaling the controls), the remote tree's context menu open, and the question a server's
+// certificate signed by itself raises.
 //
 //   client_screenshots DIRECTORY      (run by tests/client/screenshots.sh)
 #include <QApplication>
@@ -12,8 +13,10 @@
 #include <filesystem>
 #include <string>
 
+#include "certificates.h"
 #include "client_driver.h"
 #include "ftp_servers.h"
+#include "inet/certificates.h"
 #include "window_fixture.h"
 
 namespace {
@@ -100,6 +103,40 @@ void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::pat
   });
   d.settle();
   d.click(control::CloseSession);
+}
+
+// The next message box shown over the window: saved with the window around it when `file` is given,
+// then closed without an answer (No).
+void closeNextBox(const fs::path& file = {}) {
+  QWidget* box = nullptr;
+  Driver::waitFor([&] {
+    onWindowThread([&] { box = QApplication::activeModalWidget(); });
+    return box != nullptr;
+  });
+  onWindowThread([&] {
+    QWidget* w = clientWindow();
+    if (!w || box != QApplication::activeModalWidget()) return;
+    if (!file.empty()) {
+      const QRect area = w->frameGeometry().united(box->frameGeometry());
+      QGuiApplication::primaryScreen()
+          ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+          .save(QString::fromStdString(file.string()));
+      std::printf("%s\n", file.c_str());
+    }
+    box->close();
+  });
+}
+
+void takeTrustPicture(Driver& d, const testsupport::FtpServer& server, const fs::path& out) {
+  using namespace client;
+  const std::string name = "ftpes://" + server.address();
+  d.click(control::StartSession);
+  d.enterText(control::ServerName, name);
+  d.click(control::Connect);
+  closeNextBox(out / "client-trust-question.png");
+  closeNextBox();  // the refused connect's error
+  d.settle();
+  d.click(control::CloseSession);
   d.click(control::Close);
 }
 
@@ -137,6 +174,19 @@ int main(int argc, char** argv) {
     testsupport::writeFile(home / name, std::string(4096, 'x'));
   fs::current_path(home);
 
-  client::testing::runClient([&](Driver& d) { takePictures(d, *server, out); });
+  options.tls = testsupport::Tls::Explicit;
+  options.certificate = testsupport::testCertificates().selfSigned.string();
+  auto tlsServer = testsupport::startPyftpdlib(options);
+  if (!tlsServer.ok()) {
+    std::fprintf(stderr, "demo server over TLS: %s\n", tlsServer.error().c_str());
+    return 1;
+  }
+  testsupport::TempDir config("shots-config");
+  inet::setTrustFile(config / "trusted-certificates");
+
+  client::testing::runClient([&](Driver& d) {
+    takePictures(d, *server, out);
+    takeTrustPicture(d, *tlsServer, out);
+  });
   return 0;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the client window's pictures under a virtual X server: docs/client-connected.png,
-# docs/client-enlarged.png and docs/client-context-menu.png.
+# docs/client-enlarged.png, docs/client-context-menu.png and docs/client-trust-question.png.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build="${BUILD:-$top/build}"
