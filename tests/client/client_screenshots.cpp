@@ -54,6 +54,28 @@ bool saveWindow(const fs::path& file) {
   return saved;
 }
 
+// Waits for the next popup or box over the window (what `shown` finds), saves the screen around both
+// when `file` is given, and closes it: a menu dismissed, a box left without an answer.
+void closeOver(QWidget* (*shown)(), const fs::path& file = {}) {
+  QWidget* over = nullptr;
+  Driver::waitFor([&] {
+    onWindowThread([&] { over = shown(); });
+    return over != nullptr;
+  });
+  onWindowThread([&] {
+    QWidget* w = clientWindow();
+    if (!w || !over || over != shown()) return;
+    if (!file.empty()) {
+      const QRect area = w->frameGeometry().united(over->frameGeometry());
+      QGuiApplication::primaryScreen()
+          ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+          .save(QString::fromStdString(file.string()));
+      std::printf("%s\n", file.c_str());
+    }
+    over->close();
+  });
+}
+
 void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::path& out) {
   using namespace client;
   d.click(control::StartSession);
@@ -85,46 +107,9 @@ void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::pat
     if (tree) QCursor::setPos(tree->viewport()->mapToGlobal(tree->visualRect(tree->currentIndex()).center()));
   });
   d.clickRow(control::RemoteTree, Driver::treeRow("/pub/readme.txt"), ui::key::MouseRight);
-  QWidget* menu = nullptr;
-  Driver::waitFor([&] {
-    onWindowThread([&] { menu = QApplication::activePopupWidget(); });
-    return menu != nullptr;
-  });
-  onWindowThread([&] {
-    QWidget* w = clientWindow();
-    if (!w || !menu) return;
-    const QRect area = w->frameGeometry().united(menu->frameGeometry());
-    const fs::path file = out / "client-context-menu.png";
-    QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .save(QString::fromStdString(file.string()));
-    std::printf("%s\n", file.c_str());
-    menu->close();
-  });
+  closeOver(QApplication::activePopupWidget, out / "client-context-menu.png");
   d.settle();
   d.click(control::CloseSession);
-}
-
-// The next message box shown over the window: saved with the window around it when `file` is given,
-// then closed without an answer (No).
-void closeNextBox(const fs::path& file = {}) {
-  QWidget* box = nullptr;
-  Driver::waitFor([&] {
-    onWindowThread([&] { box = QApplication::activeModalWidget(); });
-    return box != nullptr;
-  });
-  onWindowThread([&] {
-    QWidget* w = clientWindow();
-    if (!w || box != QApplication::activeModalWidget()) return;
-    if (!file.empty()) {
-      const QRect area = w->frameGeometry().united(box->frameGeometry());
-      QGuiApplication::primaryScreen()
-          ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-          .save(QString::fromStdString(file.string()));
-      std::printf("%s\n", file.c_str());
-    }
-    box->close();
-  });
 }
 
 void takeTrustPicture(Driver& d, const testsupport::FtpServer& server, const fs::path& out) {
@@ -133,8 +118,8 @@ void takeTrustPicture(Driver& d, const testsupport::FtpServer& server, const fs:
   d.click(control::StartSession);
   d.enterText(control::ServerName, name);
   d.click(control::Connect);
-  closeNextBox(out / "client-trust-question.png");
-  closeNextBox();  // the refused connect's error
+  closeOver(QApplication::activeModalWidget, out / "client-trust-question.png");
+  closeOver(QApplication::activeModalWidget);  // the refused connect's error
   d.settle();
   d.click(control::CloseSession);
   d.click(control::Close);
