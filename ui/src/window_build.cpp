@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "icons.h"
+#include "kernel/ascii.h"
 #include "listmodel.h"
 #include "qtext.h"
 #include "widgets.h"
@@ -30,19 +31,11 @@ namespace {
 
 using detail::qs;
 
-bool sameFolded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 QFont windowFont(const detail::WindowDef& d) {
   QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   // The classic dialog face exists on no Linux system: the system's sans font stands in for it.
-  if (!d.fontFace.empty() && !sameFolded(d.fontFace, "MS Sans Serif") &&
-      !sameFolded(d.fontFace, "MS Shell Dlg")) {
+  if (!d.fontFace.empty() && !kernel::equalIgnoringAsciiCase(d.fontFace, "MS Sans Serif") &&
+      !kernel::equalIgnoringAsciiCase(d.fontFace, "MS Shell Dlg")) {
     f.setFamily(qs(d.fontFace));
     f.setStyleHint(QFont::SansSerif);
   }

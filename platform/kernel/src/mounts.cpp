@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "drives.h"
+#include "kernel/ascii.h"
 #include "kernel/fd.h"
 #include "kernel/paths.h"
 #include "kernel/winbase.h"
@@ -243,8 +244,6 @@ DriveMap& driveMap() {
   return *map;
 }
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
 }  // namespace
 
 std::vector<Mount> mountTable() {
@@ -261,7 +260,7 @@ std::vector<Drive> drives() {
 namespace detail {
 
 bool driveDirectory(char letter, std::string& directory) {
-  letter = upper(letter);
+  letter = asciiUpper(letter);
   return driveMap().withDrives([&](const std::vector<Mount>&, const std::vector<Drive>& drives) {
     for (const Drive& d : drives) {
       if (d.letter == letter) {
@@ -303,7 +302,7 @@ extern "C" UINT GetDriveTypeA(LPCSTR lpRootPathName) {
   } else {
     const bool driveForm = root.size() >= 2 && root[1] == ':' &&
                            (root.size() == 2 || (root.size() == 3 && (root[2] == '\\' || root[2] == '/')));
-    const char c = kernel::upper(root[0]);
+    const char c = kernel::asciiUpper(root[0]);
     if (!driveForm || c < 'A' || c > 'Z') return DRIVE_NO_ROOT_DIR;
     letter = c;
   }
