@@ -181,9 +181,22 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
       break;
     }
     case kind::OptionGroup:
-    case kind::Frame:
-      w = new QGroupBox(qs(d.text), content_);
+    case kind::Frame: {
+      auto* box = new QGroupBox(qs(d.text), content_);
+      // Definitions place what a box holds as the classic dialogs draw it: the box's top line runs
+      // through the middle of its title, and the first row inside starts one text line down. Styles
+      // that put the line below the title would cut through that row.
+      if (!d.text.empty())
+        box->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+                                          " margin-top: %1px; }"
+                                          " QGroupBox::title { subcontrol-origin: margin; left: %2px;"
+                                          " padding: 0 %3px; }")
+                               .arg(std::lround(4 * unitY_))
+                               .arg(std::lround(4 * unitX_))
+                               .arg(std::lround(unitX_)));
+      w = box;
       break;
+    }
     case kind::Radio: {
       auto* r = new QRadioButton(qs(d.text), content_);
       r->setAutoExclusive(false);  // its option group decides, not its siblings
