@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <array>
 
+#include "kernel/ascii.h"
+
 namespace client {
 
-namespace {
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
-
-std::string upperCase(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), upper);
-  return out;
-}
+std::string upperCase(std::string_view s) { return kernel::asciiUppered(s); }
 
 std::string folderRowName(std::string_view localDirectory) {
   if (localDirectory.size() == 3 || localDirectory.empty()) return std::string(localDirectory);
@@ -50,8 +44,8 @@ bool addressableName(std::string_view name) {
 bool nameBefore(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    const auto ca = static_cast<unsigned char>(upper(a[i]));
-    const auto cb = static_cast<unsigned char>(upper(b[i]));
+    const auto ca = static_cast<unsigned char>(kernel::asciiUpper(a[i]));
+    const auto cb = static_cast<unsigned char>(kernel::asciiUpper(b[i]));
     if (ca != cb) return ca < cb;
   }
   if (a.size() != b.size()) return a.size() < b.size();

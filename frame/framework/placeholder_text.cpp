@@ -1,11 +1,8 @@
 #include "framework/placeholder_text.h"
 
+#include "kernel/ascii.h"
+
 namespace framework {
-namespace {
-
-constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 PlaceholderText::PlaceholderText(std::string_view text, std::size_t limit)
     : text_(text.substr(0, limit)), inserted_(text_.size(), false), limit_(limit) {}
@@ -15,7 +12,8 @@ std::size_t PlaceholderText::find(std::string_view placeholder, std::size_t from
   for (std::size_t i = from; i + placeholder.size() <= text_.size(); ++i) {
     std::size_t k = 0;
     while (k < placeholder.size() && !inserted_[i + k] &&
-           (matchCase ? text_[i + k] == placeholder[k] : lower(text_[i + k]) == lower(placeholder[k])))
+           (matchCase ? text_[i + k] == placeholder[k]
+                      : kernel::asciiLower(text_[i + k]) == kernel::asciiLower(placeholder[k])))
       ++k;
     if (k == placeholder.size()) return i;
   }

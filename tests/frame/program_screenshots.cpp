@@ -78,14 +78,26 @@ int main(int argc, char** argv) {
     const ui::WindowRef frame = frameOf(user);
     if (!step(frame != 0, "opening the frame")) return;
 
-    user.onGui([] {
+    // The bar drops the menu a moment after its title is chosen, placed where the window was then: a
+    // menu dropped before the window manager framed the window hangs too high and is dropped again.
+    const auto ftpMenuUnderItsTitle = [] {
       QWidget* w = frameWidget();
       auto* bar = w ? static_cast<QMainWindow*>(w)->menuBar() : nullptr;
-      if (!bar) return;
-      for (QAction* a : bar->actions())
-        if (a->text() == "FTP") bar->setActiveAction(a);
-    });
-    std::this_thread::sleep_for(500ms);
+      if (!bar) return false;
+      for (QAction* a : bar->actions()) {
+        QMenu* menu = a->menu();
+        if (a->text() != "FTP" || !menu) continue;
+        if (!menu->isVisible()) {
+          bar->setActiveAction(a);
+          return false;
+        }
+        if (menu->geometry().top() >= bar->mapToGlobal(bar->actionGeometry(a).bottomLeft()).y()) return true;
+        menu->hide();
+        return false;
+      }
+      return false;
+    };
+    step(waitFor([&] { return user.onGui(ftpMenuUnderItsTitle); }, 5s), "opening the FTP menu");
     step(shoot(user, out + "/frame-ftp-menu.png"), "the frame's picture");
     user.onGui([] {
       for (QWidget* w : QApplication::topLevelWidgets())

@@ -4,10 +4,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <cctype>
 #include <cstdint>
 #include <set>
 
+#include "kernel/ascii.h"
 #include "qtext.h"
 #include "ui/runtime.h"
 
@@ -293,11 +293,7 @@ WindowDef parseWindow(const QJsonValue& v, const ModuleText& m) {
 
 }  // namespace
 
-std::string nameKey(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string nameKey(std::string_view name) { return kernel::asciiUppered(name); }
 
 std::optional<ModuleText> readModule(const QByteArray& text, std::string_view prefix, std::string_view origin,
                                      std::string& error) {

@@ -3,10 +3,10 @@
 
 #include <QApplication>
 #include <QStyle>
-#include <cctype>
 #include <map>
 #include <string>
 
+#include "kernel/ascii.h"
 #include "qtext.h"
 #include "resources.h"
 
@@ -17,9 +17,7 @@ std::string baseName(std::string_view name) {
   if (!name.empty() && name.front() == '~') name.remove_prefix(1);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string_view::npos && dot > 0) name = name.substr(0, dot);
-  std::string out(name);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+  return kernel::asciiUppered(name);
 }
 
 // The names the system's windows use, and the stock picture closest to each.

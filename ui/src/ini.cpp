@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "hostdir.h"
+#include "kernel/ascii.h"
 #include "ui/runtime.h"
 
 namespace ui {
@@ -35,14 +35,7 @@ std::string_view trimBlanks(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x != y && std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
+bool sameName(std::string_view a, std::string_view b) { return kernel::equalIgnoringAsciiCase(a, b); }
 
 // The name of a section header line, or nothing.
 std::optional<std::string_view> sectionOf(std::string_view line) {

@@ -1,8 +1,9 @@
 // Pictures and list format strings.
 #include "listformat.h"
 
-#include <cctype>
 #include <cstdlib>
+
+#include "kernel/ascii.h"
 
 namespace ui::detail {
 namespace {
@@ -25,7 +26,7 @@ std::optional<Picture> parsePicture(std::string_view text, std::string& error) {
     return std::nullopt;
   }
   Picture p;
-  p.type = static_cast<char>(std::tolower(static_cast<unsigned char>(t[1])));
+  p.type = kernel::asciiLower(t[1]);
   std::size_t pos = 2;
   if (p.type == 'n' && pos < t.size() && t[pos] == '-') {
     p.sign = true;

@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "icons.h"
+#include "kernel/ascii.h"
 #include "listmodel.h"
 #include "qtext.h"
 #include "widgets.h"
@@ -30,19 +31,11 @@ namespace {
 
 using detail::qs;
 
-bool sameFolded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 QFont windowFont(const detail::WindowDef& d) {
   QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   // The classic dialog face exists on no Linux system: the system's sans font stands in for it.
-  if (!d.fontFace.empty() && !sameFolded(d.fontFace, "MS Sans Serif") &&
-      !sameFolded(d.fontFace, "MS Shell Dlg")) {
+  if (!d.fontFace.empty() && !kernel::equalIgnoringAsciiCase(d.fontFace, "MS Sans Serif") &&
+      !kernel::equalIgnoringAsciiCase(d.fontFace, "MS Shell Dlg")) {
     f.setFamily(qs(d.fontFace));
     f.setStyleHint(QFont::SansSerif);
   }
@@ -188,9 +181,22 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
       break;
     }
     case kind::OptionGroup:
-    case kind::Frame:
-      w = new QGroupBox(qs(d.text), content_);
+    case kind::Frame: {
+      auto* box = new QGroupBox(qs(d.text), content_);
+      // Definitions place what a box holds as the classic dialogs draw it: the box's top line runs
+      // through the middle of its title, and the first row inside starts one text line down. Styles
+      // that put the line below the title would cut through that row.
+      if (!d.text.empty())
+        box->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+                                          " margin-top: %1px; }"
+                                          " QGroupBox::title { subcontrol-origin: margin; left: %2px;"
+                                          " padding: 0 %3px; }")
+                               .arg(std::lround(4 * unitY_))
+                               .arg(std::lround(4 * unitX_))
+                               .arg(std::lround(unitX_)));
+      w = box;
       break;
+    }
     case kind::Radio: {
       auto* r = new QRadioButton(qs(d.text), content_);
       r->setAutoExclusive(false);  // its option group decides, not its siblings

@@ -1,5 +1,7 @@
 #include "logon.h"
 
+#include "kernel/ascii.h"
+
 namespace inet {
 
 Logon::Logon(std::string user, std::string password, Features& features, bool greeted)
@@ -72,8 +74,7 @@ Features parseFeatures(const Reply& reply) {
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
     while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     std::string word;
-    for (char c : line.substr(0, line.find(' ')))
-      word += static_cast<char>((c >= 'a' && c <= 'z') ? c - 32 : c);
+    for (char c : line.substr(0, line.find(' '))) word += kernel::asciiUpper(c);
     if (word == "MLST") f.mlst = true;
     if (word == "UTF8") f.utf8 = true;
     if (word == "MDTM") f.mdtm = true;

@@ -1,16 +1,13 @@
 #include "tls_mode.h"
 
+#include "kernel/ascii.h"
+
 namespace inet {
 namespace {
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != prefix[i]) return false;
-  }
-  return true;
+  return text.size() >= prefix.size() &&
+         kernel::equalIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "kernel/ascii.h"
 #include "kernel/fd.h"
 
 namespace fs = std::filesystem;
@@ -28,13 +29,6 @@ std::mutex& settingsMutex() {
 fs::path& chosenFile() {
   static auto* f = new fs::path;
   return *f;
-}
-
-std::string lowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
 }
 
 fs::path configFolder() {
@@ -57,14 +51,14 @@ std::optional<std::string> readAll(const fs::path& file) {
 }
 
 bool holds(std::string_view text, std::string_view host, std::string_view fingerprint) {
-  const std::string wantedHost = lowerAscii(host);
+  const std::string wantedHost = kernel::asciiLowered(host);
   std::istringstream lines{std::string(text)};
   std::string line;
   while (std::getline(lines, line)) {
     std::istringstream words(line);
     std::string h, f;
     if (!(words >> h >> f) || h[0] == '#') continue;
-    if (lowerAscii(h) == wantedHost && f == fingerprint) return true;
+    if (kernel::asciiLowered(h) == wantedHost && f == fingerprint) return true;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "kernel/ascii.h"
 #include "kernel/winbase.h"
 
 namespace {
@@ -111,13 +112,6 @@ const char* find(const Message (&table)[N], DWORD id) {
   return it != std::end(table) && it->id == id ? it->text : nullptr;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lx = static_cast<unsigned char>(x), ly = static_cast<unsigned char>(y);
-           return (lx >= 'A' && lx <= 'Z' ? lx + 32 : lx) == (ly >= 'A' && ly <= 'Z' ? ly + 32 : ly);
-         });
-}
-
 // Our texts are English, which a neutral language (0, or neutral with any sublanguage) also takes.
 bool languageServed(DWORD language) {
   const DWORD primary = language & 0x3FF;
@@ -159,7 +153,8 @@ DWORD fail(DWORD error) {
 extern "C" HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
   if (lpModuleName == nullptr) return kProgramModule;
   const std::string_view name(lpModuleName);
-  if (equalsIgnoringCase(name, "wininet.dll") || equalsIgnoringCase(name, "wininet")) return kInternetModule;
+  if (kernel::equalIgnoringAsciiCase(name, "wininet.dll") || kernel::equalIgnoringAsciiCase(name, "wininet"))
+    return kInternetModule;
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }

@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "drives.h"
+#include "kernel/ascii.h"
 #include "kernel/errors.h"
 #include "kernel/names.h"
 #include "kernel/winbase.h"
@@ -186,8 +187,6 @@ void appendComponents(std::string_view path, std::vector<std::string_view>& part
   }
 }
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
 }  // namespace
 
 namespace detail {
@@ -214,7 +213,7 @@ std::optional<std::string> resolve(std::string_view windowsPath, DWORD& error) {
   };
 
   if (windowsPath.size() >= 2 && windowsPath[1] == ':') {
-    const char letter = upper(windowsPath[0]);
+    const char letter = asciiUpper(windowsPath[0]);
     if (letter < 'A' || letter > 'Z') return std::nullopt;  // ":\x", "1:\x": no drive
     w.letter = letter;
     rest = windowsPath.substr(2);

@@ -1,5 +1,6 @@
-// Case in protocol words, host names and keywords, which are ASCII whatever the bytes around them:
-// other bytes stand for themselves. Names of files fold more widely (kernel/names.h).
+// Case in protocol words, host names, keywords and the names of resources and settings, which are
+// ASCII whatever the bytes around them: other bytes stand for themselves. Names of files fold more
+// widely (kernel/names.h).
 #pragma once
 
 #include <string>
@@ -13,6 +14,12 @@ constexpr char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<ch
 inline std::string asciiLowered(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = asciiLower(c);
+  return out;
+}
+
+inline std::string asciiUppered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = asciiUpper(c);
   return out;
 }
 
