@@ -14,6 +14,7 @@
 #include "client/trust_question.h"
 #include "client_fixture.h"
 #include "inet/certificates.h"
+#include "timing.h"
 
 namespace client {
 namespace {
@@ -196,7 +197,7 @@ TEST_P(ClientWindowOverTls, AListingOnTheWindowsThreadAsksWithoutWaitingForItsel
           for (auto& m : ui::test::messagesShown()) shown.push_back(m);
           return !shown.empty() && Driver::idle(0ms);
         },
-        20s);
+        testsupport::scaled(10s));
     if (!answered && ::hOpen.load() != 0) InternetCloseHandle(INET_HANDLE(::hOpen.load()));
     EXPECT_TRUE(answered) << "the listing of " << folder << " was never asked about";
     return shown;
@@ -260,7 +261,7 @@ TEST_P(ClientWindowOverTls, AQuestionLeftWaitingWhenTheWindowClosesIsRefused) {
     // runClient closes the dialog, then the window takes the close it was sent before the question.
   });
   // A question never answered would hold the connect for ever: the session's close ends it.
-  const bool refused = Driver::waitFor([&] { return finished.load(); }, 20s);
+  const bool refused = Driver::waitFor([&] { return finished.load(); }, testsupport::scaled(10s));
   if (!refused) engine::closeSession();
   connecting.join();
   EXPECT_TRUE(refused) << "the question was left waiting";
