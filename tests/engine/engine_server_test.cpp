@@ -90,7 +90,7 @@ class EngineOnServer : public ::testing::TestWithParam<std::string> {
     localDirectory_ = kernel::windowsPath(local_.path().string()) + "\\";
     window_.emplace();
     ui::test::messagesShown();
-    installWindowHooks({{}, [this] { ++localReads_; }, {}});
+    installWindowHooks({{}, [this] { ++localReads_; }, {}, {}});
     ServerName = address_ = server_->address();
     UserName = server_->user();
     Password = server_->password();
