@@ -38,7 +38,7 @@ class StatusEvent final : public RuntimeEvent {
  public:
   explicit StatusEvent(WindowRef ref) : ref_(ref) {}
   void deliver() override {
-    if (auto w = findWindow(ref_); w && w->impl) w->impl->showStatus();
+    if (auto w = findWindow(ref_); w && w->impl) w->impl->showStatusSoon();
   }
 
  private:

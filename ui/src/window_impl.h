@@ -9,6 +9,7 @@
 // actions, for tests).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
@@ -54,6 +55,9 @@ class UIRT_API WindowImpl : public QObject {
   // -- From the registry and the frame (GUI thread).
   void enqueuePosted(int event, int control);
   void showStatus();  // shows the zones the registry holds as changed
+  // The same for texts written on other threads: at most one repaint of the status bar per display
+  // frame, the latest texts shown at the frame's end. A transfer writes a text for every reply.
+  void showStatusSoon();
   void redisplay(int control);
   // While a window opened after this one is open, this window's own program is away in that
   // window's loop: its program's menu entries are greyed (the runtime's standard ones still work).
@@ -148,6 +152,8 @@ class UIRT_API WindowImpl : public QObject {
   detail::Content* content_ = nullptr;
   QMdiArea* mdi_ = nullptr;
   std::vector<QLabel*> zoneLabels_;
+  QElapsedTimer statusShown_;  // since the status bar last showed other threads' texts
+  bool statusFrameArmed_ = false;
   std::map<int, Control> controls_;
   std::map<int, QAction*> menuActions_;
   std::map<int, std::string> menuStandard_;

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <cmath>
@@ -278,6 +279,24 @@ void WindowImpl::showStatus() {
   }
   for (const auto& [visible, text] : latest)
     zoneLabels_[static_cast<std::size_t>(visible)]->setText(qs(text.second));
+}
+
+void WindowImpl::showStatusSoon() {
+  constexpr qint64 kFrameMs = 16;
+  if (statusFrameArmed_) return;  // the frame's end shows whatever has been written by then
+  const qint64 since = statusShown_.isValid() ? statusShown_.elapsed() : kFrameMs;
+  if (since >= kFrameMs) {
+    showStatus();
+    statusShown_.start();
+    return;
+  }
+  // The texts stay marked as pending meanwhile, so the writers post nothing more until they show.
+  statusFrameArmed_ = true;
+  QTimer::singleShot(static_cast<int>(kFrameMs - since), Qt::PreciseTimer, this, [this] {
+    statusFrameArmed_ = false;
+    showStatus();
+    statusShown_.start();
+  });
 }
 
 std::string WindowImpl::zoneText(int visibleZone) const {
