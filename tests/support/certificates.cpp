@@ -42,7 +42,7 @@ void addExtension(X509* cert, X509* issuer, int nid, const char* value) {
   X509_EXTENSION_free(ext);
 }
 
-struct Spec {
+struct CertificateFields {
   std::string commonName;
   std::string altNames;  // "IP:127.0.0.1,DNS:localhost"; empty for an authority
   long notBeforeDays;    // from now
@@ -51,28 +51,28 @@ struct Spec {
 };
 
 // Signed by issuer (its certificate and key), or by itself when issuer is null.
-Cert makeCertificate(const Spec& spec, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey) {
+Cert makeCertificate(const CertificateFields& fields, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey) {
   static long serial = 1;
   Cert cert(X509_new());
   X509_set_version(cert.get(), 2);
   ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial++ + ::getpid() * 100L);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeDays * 86400);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterDays * 86400);
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), fields.notBeforeDays * 86400);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), fields.notAfterDays * 86400);
   X509_set_pubkey(cert.get(), key);
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("nimbo tests"),
                              -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(fields.commonName.c_str()), -1, -1, 0);
   X509* signer = issuerCert ? issuerCert : cert.get();
   X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
-  if (spec.authority) {
+  if (fields.authority) {
     addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE");
     addExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
   } else {
     addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE");
     addExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
-    addExtension(cert.get(), signer, NID_subject_alt_name, spec.altNames.c_str());
+    addExtension(cert.get(), signer, NID_subject_alt_name, fields.altNames.c_str());
   }
   addExtension(cert.get(), signer, NID_subject_key_identifier, "hash");
   if (X509_sign(cert.get(), issuerKey ? issuerKey : key, EVP_sha256()) == 0)
