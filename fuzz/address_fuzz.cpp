@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "address.h"
 
@@ -32,33 +31,11 @@ long numberUpTo(std::string_view s, long limit) {
   return v;
 }
 
-// What a 227 reply's port must be: the first comma-separated run after the code that holds five
-// commas or more, read as exactly six numbers of 0..255.
-long pasvPortOf(std::string_view reply) {
-  size_t i = reply.size() > 3 ? 3 : reply.size();
-  while (i < reply.size()) {
-    if (!isDigit(reply[i])) {
-      ++i;
-      continue;
-    }
-    size_t end = i;
-    while (end < reply.size() && (isDigit(reply[end]) || reply[end] == ',')) ++end;
-    const std::string_view run = reply.substr(i, end - i);
-    i = end;
-    std::vector<std::string_view> fields;
-    size_t from = 0;
-    for (size_t comma; (comma = run.find(',', from)) != std::string_view::npos; from = comma + 1)
-      fields.push_back(run.substr(from, comma - from));
-    fields.push_back(run.substr(from));
-    if (fields.size() < 6) continue;
-    if (fields.size() != 6) return -1;
-    long n[6];
-    for (int k = 0; k < 6; ++k)
-      if ((n[k] = numberUpTo(fields[k], 255)) < 0) return -1;
-    const long port = n[4] * 256 + n[5];
-    return port == 0 ? -1 : port;
-  }
-  return -1;
+// A 227 reply built from six numbers, as a server writes it.
+std::string pasvReply(const unsigned (&n)[6], std::string_view tail = "") {
+  std::string reply = "227 Entering Passive Mode (";
+  for (int k = 0; k < 6; ++k) reply += (k ? "," : "") + std::to_string(n[k]);
+  return reply + std::string(tail) + ").";
 }
 
 }  // namespace
@@ -66,10 +43,21 @@ long pasvPortOf(std::string_view reply) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  const auto pasv = inet::parsePasvPort(text);
-  const long expected = pasvPortOf(text);
-  require(pasv.has_value() == (expected >= 0), "a 227 reply is read exactly when it is well formed");
-  if (pasv) require(*pasv == expected, "the PASV port is the one the reply names");
+  // Whatever the text, an accepted PASV reply names a usable port.
+  if (const auto pasv = inet::parsePasvPort(text)) require(*pasv >= 1, "a PASV port is never 0");
+  // Six numbers from the input, written as a server writes them, read back exactly; one out of range
+  // or a seventh number refuses the reply rather than guess.
+  if (size >= 6) {
+    unsigned n[6];
+    for (int k = 0; k < 6; ++k) n[k] = data[k];
+    const unsigned port = n[4] * 256 + n[5];
+    const auto read = inet::parsePasvPort(pasvReply(n));
+    require(port == 0 ? !read : read && *read == port, "a well-formed 227 reply gives its port");
+    unsigned wide[6] = {n[0], n[1], n[2], n[3], n[4], n[5]};
+    wide[data[0] % 6] += 256;
+    require(!inet::parsePasvPort(pasvReply(wide)), "a number above 255 refuses the reply");
+    require(!inet::parsePasvPort(pasvReply(n, ",1")), "a seventh number refuses the reply");
+  }
 
   if (const auto epsv = inet::parseEpsvPort(text)) {
     require(*epsv >= 1, "an EPSV port is never 0");
