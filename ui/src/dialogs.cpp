@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -90,6 +91,16 @@ int showMessageBox(std::string_view text, std::string_view caption, int icon, in
     if (!(buttons & c.value)) continue;
     QPushButton* b = box.addButton(c.standard);
     if (c.value == (defaultButton ? defaultButton : firstButtonOf(buttons))) box.setDefaultButton(b);
+  }
+  // A box sizes itself to its text; a window manager then cuts a longer caption. A strut across
+  // the box's layout keeps it as wide as the caption, its title bar's buttons and the icon there.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()); grid && !caption.empty()) {
+    QFont title = box.font();
+    title.setBold(true);
+    const int captionWidth = QFontMetrics(title).horizontalAdvance(detail::qs(caption));
+    const int decorations = 6 * QFontMetrics(box.font()).height();
+    grid->addItem(new QSpacerItem(captionWidth + decorations, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
   }
   box.exec();
   const auto pressed = box.standardButton(box.clickedButton());

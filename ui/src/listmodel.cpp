@@ -4,13 +4,31 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "qtext.h"
 
 namespace ui::detail {
 
-ListModel::ListModel(const ListFormat& format, double unitX, QObject* parent)
-    : QAbstractTableModel(parent), format_(format), unitX_(unitX) {}
+struct ListModel::Node {
+  std::vector<Cell> cells;
+  Node* parent = nullptr;
+  int row = 0;       // among its parent's children
+  int position = 0;  // in the source, from 1
+  std::vector<std::unique_ptr<Node>> children;
+};
+
+// A row of the source as it is read, with the rows that belong under it.
+struct ListModel::Spec {
+  std::vector<Cell> cells;
+  QString key;
+  std::vector<int> children;
+};
+
+ListModel::ListModel(const ListFormat& format, QObject* parent)
+    : QAbstractItemModel(parent), format_(format), root_(std::make_unique<Node>()) {}
+
+ListModel::~ListModel() = default;
 
 void ListModel::setSource(std::shared_ptr<ListSource> source) {
   source_ = std::move(source);
@@ -20,19 +38,28 @@ void ListModel::setSource(std::shared_ptr<ListSource> source) {
 
 void ListModel::setIcons(std::vector<QIcon> icons) {
   icons_ = std::move(icons);
-  if (!visible_.empty())
-    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DecorationRole});
+  for (Node* n : order_) {
+    const QModelIndex i = indexOfNode(n);
+    emit dataChanged(i, i, {Qt::DecorationRole});
+  }
 }
 
-void ListModel::showMarks(std::function<void(int viewRow)> toggled) {
+void ListModel::showMarks(std::function<void(int position)> toggled) {
   markToggled_ = std::move(toggled);
-  if (!visible_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  for (Node* n : order_) {
+    const QModelIndex i = indexOfNode(n);
+    emit dataChanged(i, i, {Qt::CheckStateRole});
+  }
 }
 
-bool ListModel::marked(int viewRow) const {
-  if (viewRow < 0 || viewRow >= static_cast<int>(visible_.size())) return false;
-  return cellNumber(rows_[static_cast<std::size_t>(visible_[static_cast<std::size_t>(viewRow)])],
-                    format_.cellCount) != 0;
+bool ListModel::marked(const QModelIndex& index) const {
+  const Node* n = nodeOf(index);
+  return n && cellNumber(n->cells, format_.cellCount) != 0;
+}
+
+std::int64_t ListModel::levelOf(const std::vector<Cell>& row) const {
+  if (format_.treeColumn < 0) return 1;
+  return cellNumber(row, format_.columns[static_cast<std::size_t>(format_.treeColumn)].levelCell);
 }
 
 bool ListModel::refresh() {
@@ -41,65 +68,196 @@ bool ListModel::refresh() {
   if (loaded_ && v == version_) return false;
   // The version is read before the rows: a change made meanwhile moves it again, so the next
   // refresh reads once more rather than missing it.
-  beginResetModel();
-  rows_ = source_->rows();
+  std::vector<std::vector<Cell>> rows = source_->rows();
   version_ = v;
   loaded_ = true;
-  visible_.clear();
-  visible_.reserve(rows_.size());
-  const int levelCell = format_.treeColumn >= 0 ? format_.columns[format_.treeColumn].levelCell : -1;
-  std::int64_t hideBelow = -1;  // absolute level of the collapsed node whose descendants are hidden
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    if (levelCell < 0) {
-      visible_.push_back(static_cast<int>(i));
-      continue;
-    }
-    const std::int64_t level = cellNumber(rows_[i], levelCell);
-    const std::int64_t abs = level < 0 ? -level : level;
-    if (hideBelow >= 0 && abs > hideBelow) continue;
-    hideBelow = level < 0 ? abs : -1;
-    visible_.push_back(static_cast<int>(i));
+  // Each row goes under the nearest row before it whose level is smaller.
+  std::vector<Spec> specs(rows.size());
+  std::vector<int> top;
+  std::vector<std::pair<std::int64_t, int>> open;  // levels and rows of the path to the last row
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::int64_t level = std::max<std::int64_t>(1, std::llabs(levelOf(rows[i])));
+    while (!open.empty() && open.back().first >= level) open.pop_back();
+    (open.empty() ? top : specs[static_cast<std::size_t>(open.back().second)].children)
+        .push_back(static_cast<int>(i));
+    open.emplace_back(level, static_cast<int>(i));
+    specs[i].key = keyOf(rows[i]);
+    specs[i].cells = std::move(rows[i]);
   }
-  endResetModel();
+  reconcile(*root_, specs, top);
+  reorder();
   return true;
 }
 
-int ListModel::viewRowOf(int position) const {
-  const int index = position - 1;
-  auto it = std::lower_bound(visible_.begin(), visible_.end(), index);
-  if (it == visible_.end() || *it != index) return -1;
-  return static_cast<int>(it - visible_.begin());
+// The children of `parent` become those `wanted` names: a child whose key comes again keeps its
+// place and its own children are reconciled; the others are removed, the new ones inserted, each
+// run of them at once.
+void ListModel::reconcile(Node& parent, const std::vector<Spec>& specs, const std::vector<int>& wanted) {
+  const QModelIndex parentIndex = &parent == root_.get() ? QModelIndex() : indexOfNode(&parent);
+  std::unordered_map<QString, int> ahead;  // keys of the wanted rows not reached yet
+  for (int s : wanted) ++ahead[specs[static_cast<std::size_t>(s)].key];
+  auto& kids = parent.children;
+  std::size_t i = 0, j = 0;
+  auto keyAt = [&](std::size_t k) { return keyOf(kids[k]->cells); };
+  while (j < wanted.size()) {
+    const Spec& spec = specs[static_cast<std::size_t>(wanted[j])];
+    if (i < kids.size() && keyAt(i) == spec.key) {
+      Node& n = *kids[i];
+      if (n.cells != spec.cells) {
+        n.cells = spec.cells;
+        emit dataChanged(indexOfNode(&n, 0), indexOfNode(&n, columnCount() - 1));
+      }
+      reconcile(n, specs, spec.children);
+      --ahead[spec.key];
+      ++i, ++j;
+      continue;
+    }
+    // Children that no wanted row names any more go, as one run.
+    std::size_t end = i;
+    while (end < kids.size() && ahead[keyAt(end)] == 0) ++end;
+    if (end > i) {
+      beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(end) - 1);
+      kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i),
+                 kids.begin() + static_cast<std::ptrdiff_t>(end));
+      renumber(parent);
+      endRemoveRows();
+      continue;
+    }
+    // Wanted rows up to the next one the present child stands for come in, as one run.
+    std::size_t last = j;
+    while (last < wanted.size() &&
+           (i >= kids.size() || keyAt(i) != specs[static_cast<std::size_t>(wanted[last])].key))
+      ++last;
+    if (last == j) continue;
+    beginInsertRows(parentIndex, static_cast<int>(i), static_cast<int>(i + (last - j)) - 1);
+    std::vector<std::unique_ptr<Node>> fresh;
+    for (std::size_t k = j; k < last; ++k) {
+      fresh.push_back(build(&parent, specs, wanted[k]));
+      --ahead[specs[static_cast<std::size_t>(wanted[k])].key];
+    }
+    kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(i), std::make_move_iterator(fresh.begin()),
+                std::make_move_iterator(fresh.end()));
+    renumber(parent);
+    endInsertRows();
+    i += last - j;
+    j = last;
+  }
+  if (i < kids.size()) {
+    beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(kids.size()) - 1);
+    kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i), kids.end());
+    endRemoveRows();
+  }
 }
 
-int ListModel::nearestViewRow(int position) const {
-  auto it = std::upper_bound(visible_.begin(), visible_.end(), position - 1);
-  if (it == visible_.begin()) return visible_.empty() ? -1 : 0;
-  return static_cast<int>(it - visible_.begin()) - 1;
+std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, const std::vector<Spec>& specs, int spec) {
+  auto n = std::make_unique<Node>();
+  n->parent = parent;
+  n->cells = specs[static_cast<std::size_t>(spec)].cells;
+  for (int child : specs[static_cast<std::size_t>(spec)].children)
+    n->children.push_back(build(n.get(), specs, child));
+  renumber(*n);
+  return n;
 }
 
-int ListModel::positionOf(int viewRow) const {
-  if (viewRow < 0 || viewRow >= static_cast<int>(visible_.size())) return 0;
-  return visible_[static_cast<std::size_t>(viewRow)] + 1;
+void ListModel::renumber(Node& parent) {
+  for (std::size_t k = 0; k < parent.children.size(); ++k) parent.children[k]->row = static_cast<int>(k);
 }
 
-std::string ListModel::rowText(int viewRow) const {
-  if (viewRow < 0 || viewRow >= static_cast<int>(visible_.size())) return {};
-  const auto& row = rows_[static_cast<std::size_t>(visible_[static_cast<std::size_t>(viewRow)])];
-  std::string out;
-  for (std::size_t c = 0; c < format_.columns.size(); ++c) {
-    if (c) out += '\t';
-    out += ss(cellText(row, format_.columns[c]));
+void ListModel::reorder() {
+  order_.clear();
+  std::vector<Node*> stack;
+  for (auto it = root_->children.rbegin(); it != root_->children.rend(); ++it) stack.push_back(it->get());
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    order_.push_back(n);
+    n->position = static_cast<int>(order_.size());
+    for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) stack.push_back(it->get());
+  }
+}
+
+ListModel::Node* ListModel::nodeOf(const QModelIndex& index) const {
+  if (!index.isValid() || index.model() != this) return nullptr;
+  return static_cast<Node*>(index.internalPointer());
+}
+
+QModelIndex ListModel::indexOfNode(const Node* node, int column) const {
+  if (!node || node == root_.get()) return {};
+  return createIndex(node->row, column, const_cast<Node*>(node));
+}
+
+QModelIndex ListModel::indexOf(int position, int column) const {
+  if (position < 1 || position > sourceCount()) return {};
+  return indexOfNode(order_[static_cast<std::size_t>(position - 1)], column);
+}
+
+int ListModel::positionOf(const QModelIndex& index) const {
+  const Node* n = nodeOf(index);
+  return n ? n->position : 0;
+}
+
+bool ListModel::collapsed(const QModelIndex& index) const {
+  const Node* n = nodeOf(index);
+  return n && levelOf(n->cells) < 0;
+}
+
+QModelIndex ListModel::nearestShown(int position) const {
+  if (position < 1 || position > sourceCount()) return {};
+  const Node* shown = order_[static_cast<std::size_t>(position - 1)];
+  for (const Node* up = shown->parent; up && up != root_.get(); up = up->parent)
+    if (levelOf(up->cells) < 0) shown = up;
+  return indexOfNode(shown);
+}
+
+std::vector<QModelIndex> ListModel::shownRows() const {
+  std::vector<QModelIndex> out;
+  std::vector<const Node*> stack;
+  for (auto it = root_->children.rbegin(); it != root_->children.rend(); ++it) stack.push_back(it->get());
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    out.push_back(indexOfNode(n));
+    if (levelOf(n->cells) < 0) continue;
+    for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) stack.push_back(it->get());
   }
   return out;
 }
 
-int ListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(visible_.size());
+void ListModel::applyExpansion(QTreeView* view) const {
+  for (const Node* n : order_)
+    if (!n->children.empty()) view->setExpanded(indexOfNode(n), levelOf(n->cells) >= 0);
 }
 
-int ListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(format_.columns.size());
+std::string ListModel::rowText(const QModelIndex& index) const {
+  const Node* n = nodeOf(index);
+  if (!n) return {};
+  std::string out;
+  for (std::size_t c = 0; c < format_.columns.size(); ++c) {
+    if (c) out += '\t';
+    out += ss(cellText(n->cells, format_.columns[c]));
+  }
+  return out;
 }
+
+QModelIndex ListModel::index(int row, int column, const QModelIndex& parent) const {
+  if (column < 0 || column >= columnCount() || row < 0) return {};
+  const Node* p = parent.isValid() ? nodeOf(parent) : root_.get();
+  if (!p || row >= static_cast<int>(p->children.size())) return {};
+  return createIndex(row, column, p->children[static_cast<std::size_t>(row)].get());
+}
+
+QModelIndex ListModel::parent(const QModelIndex& child) const {
+  const Node* n = nodeOf(child);
+  return n ? indexOfNode(n->parent) : QModelIndex();
+}
+
+int ListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.column() > 0) return 0;
+  const Node* p = parent.isValid() ? nodeOf(parent) : root_.get();
+  return p ? static_cast<int>(p->children.size()) : 0;
+}
+
+int ListModel::columnCount(const QModelIndex&) const { return static_cast<int>(format_.columns.size()); }
 
 std::int64_t ListModel::cellNumber(const std::vector<Cell>& row, int cell) const {
   if (cell < 0 || cell >= static_cast<int>(row.size())) return 0;
@@ -115,21 +273,23 @@ QString ListModel::cellText(const std::vector<Cell>& row, const ListColumn& c) c
   return qs(applyPicture(c.picture, std::get<std::string>(cell)));
 }
 
+QString ListModel::keyOf(const std::vector<Cell>& row) const {
+  return format_.columns.empty() ? QString() : cellText(row, format_.columns.front());
+}
+
 QVariant ListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= static_cast<int>(visible_.size()) ||
-      index.column() >= static_cast<int>(format_.columns.size()))
-    return {};
-  const auto& row = rows_[static_cast<std::size_t>(visible_[static_cast<std::size_t>(index.row())])];
+  const Node* n = nodeOf(index);
+  if (!n || index.column() >= static_cast<int>(format_.columns.size())) return {};
   const ListColumn& c = format_.columns[static_cast<std::size_t>(index.column())];
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-      return cellText(row, c);
+      return cellText(n->cells, c);
     case Qt::DecorationRole: {
       if (!c.icon) return {};
-      const std::int64_t n = cellNumber(row, c.iconCell);
-      if (n < 1 || n > static_cast<std::int64_t>(icons_.size())) return {};
-      return icons_[static_cast<std::size_t>(n - 1)];
+      const std::int64_t k = cellNumber(n->cells, c.iconCell);
+      if (k < 1 || k > static_cast<std::int64_t>(icons_.size())) return {};
+      return icons_[static_cast<std::size_t>(k - 1)];
     }
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::AlignVCenter | (c.align == 'R' || c.align == 'D' ? Qt::AlignRight
@@ -137,25 +297,21 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
                                                                                       : Qt::AlignLeft));
     case Qt::CheckStateRole:
       if (!showsMarks() || index.column() != 0) return {};
-      return marked(index.row()) ? Qt::Checked : Qt::Unchecked;
-    case LevelRole: {
-      const std::int64_t level = c.tree ? cellNumber(row, c.levelCell) : 1;
-      return static_cast<int>(std::clamp<std::int64_t>(level < 0 ? -level : level, 1, 1000));
-    }
+      return marked(index) ? Qt::Checked : Qt::Unchecked;
     default:
       return {};
   }
 }
 
 Qt::ItemFlags ListModel::flags(const QModelIndex& index) const {
-  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  Qt::ItemFlags f = QAbstractItemModel::flags(index);
   if (showsMarks() && index.isValid() && index.column() == 0) f |= Qt::ItemIsUserCheckable;
   return f;
 }
 
 bool ListModel::setData(const QModelIndex& index, const QVariant&, int role) {
-  if (role != Qt::CheckStateRole || !showsMarks() || !index.isValid() || index.column() != 0) return false;
-  markToggled_(index.row());
+  if (role != Qt::CheckStateRole || !showsMarks() || !nodeOf(index) || index.column() != 0) return false;
+  markToggled_(positionOf(index));
   // Taken: the key or click has been used (a Space not taken would go on to move the highlight).
   return true;
 }
@@ -167,34 +323,11 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
   return {};
 }
 
-TreeDelegate::TreeDelegate(int treeColumn, int indentPixels, QObject* parent)
-    : QStyledItemDelegate(parent), treeColumn_(treeColumn), indent_(indentPixels) {}
-
-void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                         const QModelIndex& index) const {
-  if (index.column() != treeColumn_) return QStyledItemDelegate::paint(painter, option, index);
-  const int level = index.data(ListModel::LevelRole).toInt();
-  QStyleOptionViewItem shifted(option);
-  // The selection highlight still spans the whole cell; only the content moves in.
-  QStyleOptionViewItem background(option);
-  initStyleOption(&background, index);
-  background.text.clear();
-  background.icon = QIcon();
-  const QWidget* widget = option.widget;
-  QStyle* style = widget ? widget->style() : nullptr;
-  if (style) style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
-  shifted.rect.adjust((level - 1) * indent_, 0, 0, 0);
-  shifted.state &= ~QStyle::State_Selected;
-  if (option.state & QStyle::State_Selected) {
-    shifted.palette.setColor(QPalette::Text, option.palette.color(QPalette::HighlightedText));
-  }
-  QStyledItemDelegate::paint(painter, shifted, index);
-}
-
-QSize TreeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-  QSize s = QStyledItemDelegate::sizeHint(option, index);
-  if (index.column() == treeColumn_) s.rwidth() += (index.data(ListModel::LevelRole).toInt() - 1) * indent_;
-  return s;
+void ListView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
+  // The highlight still spans the whole row, indentation included.
+  if (selectionModel() && selectionModel()->isSelected(index))
+    painter->fillRect(
+        rect, palette().brush(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
 }
 
 }  // namespace ui::detail

@@ -1,10 +1,16 @@
 // The model a list or drop-down list shows: the rows of a ListSource, read again only when the
 // source's version has moved, through the list's format (columns, pictures, icons, tree levels).
+//
+// A list whose format has a tree column is a real tree: each row is the child of the nearest row
+// before it with a smaller level, and a row with a negative level is collapsed. Reading the source
+// again changes only what changed (rows inserted, removed or updated under their parent, matched
+// by their first text among their siblings), so the view keeps its highlight, its scroll position
+// and the folders the user opened. A list without a tree column is the same model, one level deep.
 #pragma once
 
-#include <QAbstractTableModel>
+#include <QAbstractItemModel>
 #include <QIcon>
-#include <QStyledItemDelegate>
+#include <QTreeView>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,30 +20,36 @@
 
 namespace ui::detail {
 
-class ListModel final : public QAbstractTableModel {
+class ListModel final : public QAbstractItemModel {
  public:
-  static constexpr int LevelRole = Qt::UserRole + 1;
-
-  ListModel(const ListFormat& format, double unitX, QObject* parent);
+  ListModel(const ListFormat& format, QObject* parent);
+  ~ListModel() override;
 
   void setSource(std::shared_ptr<ListSource> source);
   void setIcons(std::vector<QIcon> icons);
   // Tick boxes before the first column, showing each row's mark; a user's toggle goes to `toggled`
-  // (with the shown row) and changes nothing here: the mark is the source's.
-  void showMarks(std::function<void(int viewRow)> toggled);
+  // (with the row's position) and changes nothing here: the mark is the source's.
+  void showMarks(std::function<void(int position)> toggled);
   bool showsMarks() const { return static_cast<bool>(markToggled_); }
-  bool marked(int viewRow) const;
-  // Reads the source again when it has changed; true when the rows were replaced.
+  bool marked(const QModelIndex& index) const;
+  // Reads the source again when it has changed; true when anything was read.
   bool refresh();
 
-  // Rows of the source are positions from 1; the view shows the rows that no collapsed node hides.
-  int sourceCount() const { return static_cast<int>(rows_.size()); }
-  int viewRowOf(int position) const;  // -1 when hidden or out of range
-  int positionOf(int viewRow) const;  // 0 when out of range
-  // The nearest shown row at or above a position (a hidden row's collapsed ancestor).
-  int nearestViewRow(int position) const;
-  std::string rowText(int viewRow) const;  // the row's texts, tab-separated (clipboard)
+  // Rows of the source are positions from 1, in the source's order.
+  int sourceCount() const { return static_cast<int>(order_.size()); }
+  QModelIndex indexOf(int position, int column = 0) const;  // invalid when out of range
+  int positionOf(const QModelIndex& index) const;           // 0 when invalid
+  // The row at a position, or, when a collapsed row hides it, the outermost collapsed row above it.
+  QModelIndex nearestShown(int position) const;
+  bool collapsed(const QModelIndex& index) const;
+  // The rows a user sees, top to bottom (collapsed rows hide their descendants).
+  std::vector<QModelIndex> shownRows() const;
+  std::string rowText(const QModelIndex& index) const;  // the row's texts, tab-separated
+  // Opens and closes the view's rows as their levels say.
+  void applyExpansion(QTreeView* view) const;
 
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
@@ -46,29 +58,38 @@ class ListModel final : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
+  struct Node;
+  struct Spec;
+
+  Node* nodeOf(const QModelIndex& index) const;
+  QModelIndex indexOfNode(const Node* node, int column = 0) const;
+  void reconcile(Node& parent, const std::vector<Spec>& specs, const std::vector<int>& wanted);
+  std::unique_ptr<Node> build(Node* parent, const std::vector<Spec>& specs, int spec);
+  void renumber(Node& parent);
+  void reorder();
   QString cellText(const std::vector<Cell>& row, const ListColumn& c) const;
+  QString keyOf(const std::vector<Cell>& row) const;
   std::int64_t cellNumber(const std::vector<Cell>& row, int cell) const;
+  std::int64_t levelOf(const std::vector<Cell>& row) const;
 
   ListFormat format_;
-  double unitX_;
   std::shared_ptr<ListSource> source_;
   std::function<void(int)> markToggled_;
   std::vector<QIcon> icons_;
-  std::vector<std::vector<Cell>> rows_;
-  std::vector<int> visible_;  // source index of each shown row, ascending
+  std::unique_ptr<Node> root_;
+  std::vector<Node*> order_;  // every row in the source's order
   std::uint64_t version_ = 0;
   bool loaded_ = false;
 };
 
-// Draws a tree column's rows indented by their level.
-class TreeDelegate final : public QStyledItemDelegate {
+// A list's view: the tree's branch lines and arrows are left out, since rows open and close by the
+// program's own gestures (a double-click on the remote tree), not by clicking an arrow.
+class ListView final : public QTreeView {
  public:
-  TreeDelegate(int treeColumn, int indentPixels, QObject* parent);
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  using QTreeView::QTreeView;
 
- private:
-  int treeColumn_, indent_;
+ protected:
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 };
 
 }  // namespace ui::detail

@@ -34,7 +34,7 @@ void clipboardAction(const std::string& action, QWidget* focus) {
   } else if (action == "copy") {
     if (auto* v = qobject_cast<QTreeView*>(focus); v && v->currentIndex().isValid()) {
       if (auto* m = dynamic_cast<detail::ListModel*>(v->model()))
-        QApplication::clipboard()->setText(detail::qs(m->rowText(v->currentIndex().row())));
+        QApplication::clipboard()->setText(detail::qs(m->rowText(v->currentIndex())));
     } else if (auto* b = qobject_cast<QComboBox*>(focus)) {
       QApplication::clipboard()->setText(b->currentText());
     }

@@ -17,6 +17,7 @@
 #include "listmodel.h"
 #include "qtext.h"
 #include "registry.h"
+#include "ui/testing.h"
 #include "window_impl.h"
 
 namespace ui {
@@ -50,16 +51,16 @@ bool WindowImpl::click(int control) {
 bool WindowImpl::clickRow(int control, int row, int key) {
   Control* c = find(control);
   if (!c || !c->model || !c->widget->isEnabled()) return false;
-  const int viewRow = c->model->viewRowOf(row);
-  if (viewRow < 0) return false;
+  const QModelIndex index = c->model->indexOf(row);
+  if (!index.isValid() || c->model->nearestShown(row) != index) return false;
   if (c->combo) {
-    c->combo->setCurrentIndex(viewRow);
-    emit c->combo->activated(viewRow);
+    c->combo->setCurrentIndex(index.row());
+    emit c->combo->activated(index.row());
     return true;
   }
   // A click gives the list the keyboard, as the mouse does.
   c->view->setFocus(Qt::MouseFocusReason);
-  c->view->setCurrentIndex(c->model->index(viewRow, 0));
+  c->view->setCurrentIndex(index);
   if (key == key::MouseRight || key == key::MouseLeftDouble || key == key::Enter)
     enqueue(event::Alert, control, key);
   return true;
@@ -68,15 +69,24 @@ bool WindowImpl::clickRow(int control, int row, int key) {
 bool WindowImpl::clickMark(int control, int row) {
   Control* c = find(control);
   if (!c || !c->view || !c->model->showsMarks() || !c->widget->isEnabled()) return false;
-  const int viewRow = c->model->viewRowOf(row);
-  if (viewRow < 0) return false;
+  const QModelIndex index = c->model->indexOf(row);
+  if (!index.isValid()) return false;
   // The press highlights the row; the release on the box toggles it, through the model as the view's
   // delegate does.
-  const QModelIndex index = c->model->index(viewRow, 0);
   c->view->setFocus(Qt::MouseFocusReason);
   c->view->setCurrentIndex(index);
-  c->model->setData(index, c->model->marked(viewRow) ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+  c->model->setData(index, c->model->marked(index) ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
   return true;
+}
+
+QModelIndex WindowImpl::rowIndex(int control, int position) const {
+  const Control* c = find(control);
+  return c && c->model ? c->model->indexOf(position) : QModelIndex();
+}
+
+QAction* WindowImpl::menuAction(int number) const {
+  auto it = menuActions_.find(number);
+  return it == menuActions_.end() ? nullptr : it->second;
 }
 
 std::string WindowImpl::chosenValue(int control) const {
@@ -110,20 +120,20 @@ auto onWindow(WindowRef ref, F f) -> decltype(f(std::declval<WindowImpl&>())) {
 std::vector<std::string> rowsOf(QWidget* widget, bool onlyCurrent) {
   std::vector<std::string> out;
   detail::ListModel* model = nullptr;
-  int current = -1;
+  QModelIndex current;
   if (auto* v = qobject_cast<QTreeView*>(widget)) {
     model = dynamic_cast<detail::ListModel*>(v->model());
-    current = v->currentIndex().isValid() ? v->currentIndex().row() : -1;
+    current = v->currentIndex();
   } else if (auto* b = qobject_cast<QComboBox*>(widget)) {
     model = dynamic_cast<detail::ListModel*>(b->model());
-    current = b->currentIndex();
+    if (model) current = model->index(b->currentIndex(), 0);
   }
   if (!model) return out;
   if (onlyCurrent) {
-    if (current >= 0) out.push_back(model->rowText(current));
+    if (current.isValid()) out.push_back(model->rowText(current));
     return out;
   }
-  for (int r = 0; r < model->rowCount(); ++r) out.push_back(model->rowText(r));
+  for (const QModelIndex& r : model->shownRows()) out.push_back(model->rowText(r));
   return out;
 }
 
@@ -195,8 +205,23 @@ std::vector<bool> shownMarks(WindowRef window, int control) {
     auto* view = qobject_cast<QTreeView*>(w.widget(control));
     auto* model = view ? dynamic_cast<detail::ListModel*>(view->model()) : nullptr;
     if (!model || !model->showsMarks()) return marks;
-    for (int r = 0; r < model->rowCount(); ++r) marks.push_back(model->marked(r));
+    for (const QModelIndex& r : model->shownRows()) marks.push_back(model->marked(r));
     return marks;
+  });
+}
+
+bool withWidgets(WindowRef window, const std::function<void(const Widgets&)>& f) {
+  struct Of final : Widgets {
+    explicit Of(WindowImpl& w) : w(w) {}
+    QWidget* control(int number) const override { return w.widget(number); }
+    QWidget* window() const override { return w.topWidget(); }
+    QModelIndex row(int control, int position) const override { return w.rowIndex(control, position); }
+    QAction* menuEntry(int number) const override { return w.menuAction(number); }
+    WindowImpl& w;
+  };
+  return onWindow(window, [&](WindowImpl& w) {
+    f(Of(w));
+    return true;
   });
 }
 

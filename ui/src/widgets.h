@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPainter>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -90,6 +91,34 @@ class SubWindow final : public QMdiSubWindow {
 
  private:
   std::function<void()> closeBox_;
+};
+
+// A display text: a text longer than the control is cut at its end with an ellipsis, never to
+// nothing, and the whole text is its tooltip.
+class DisplayLabel final : public QLabel {
+ public:
+  explicit DisplayLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+  void show(const QString& text) {
+    setText(text);
+    refreshTip();
+  }
+  bool elided() const { return fontMetrics().horizontalAdvance(text()) > contentsRect().width(); }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QLabel::resizeEvent(e);
+    refreshTip();
+  }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QRect r = contentsRect();
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(r, static_cast<int>(alignment()) | Qt::TextSingleLine,
+               fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+  }
+
+ private:
+  void refreshTip() { setToolTip(elided() ? text() : QString()); }
 };
 
 // A status bar zone: asks for its width in dialog units but yields when the bar is narrower.

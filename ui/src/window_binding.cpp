@@ -11,6 +11,7 @@
 #include "app.h"
 #include "listmodel.h"
 #include "qtext.h"
+#include "widgets.h"
 #include "window_impl.h"
 
 namespace ui {
@@ -47,9 +48,12 @@ bool Window::updatingAll() const { return gui("updatingAll").updatingAll_; }
 void WindowImpl::refreshList(Control& c) {
   const int before = selectedRow(c.def->number);
   ++quiet_;
-  if (c.model->refresh() && before > 0 && c.model->sourceCount() > 0) {
-    // Rows replaced: the highlight stays at its position, as far as the list still reaches.
-    selectRow(c.def->number, std::min(before, c.model->sourceCount()));
+  if (c.model->refresh()) {
+    if (c.view) c.model->applyExpansion(c.view);
+    // A highlighted row that went away leaves the highlight at its position, as far as the list
+    // still reaches; one that stayed keeps it.
+    if (before > 0 && selectedRow(c.def->number) == 0 && c.model->sourceCount() > 0)
+      selectRow(c.def->number, std::min(before, c.model->sourceCount()));
   }
   --quiet_;
 }
@@ -76,7 +80,10 @@ void WindowImpl::redisplayControl(int number, Control& c) {
     case kind::DisplayText:
     case kind::Prompt: {
       const std::string shown = c.def->hasPicture ? detail::applyPicture(c.def->picture, value) : value;
-      static_cast<QLabel*>(c.widget)->setText(qs(shown));
+      if (auto* d = dynamic_cast<detail::DisplayLabel*>(c.widget))
+        d->show(qs(shown));
+      else
+        static_cast<QLabel*>(c.widget)->setText(qs(shown));
       break;
     }
     case kind::CheckBox: {

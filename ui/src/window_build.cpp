@@ -1,6 +1,7 @@
 // Building a window's widgets from its definition: dialog units from the window's font, the menu
 // bar, the status bar and each kind of control, placed at its dialog-unit geometry.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +19,7 @@
 #include <QStatusBar>
 #include <QTreeView>
 #include <cmath>
+#include <vector>
 
 #include "icons.h"
 #include "kernel/ascii.h"
@@ -43,6 +45,23 @@ QFont windowFont(const detail::WindowDef& d) {
   return f;
 }
 
+// A column narrower than its title widens to show it whole, taking the room from the column with the
+// most to spare beyond its own title, so that the columns still span what the definition gave them.
+void fitTitles(QHeaderView* header, std::vector<int>& widths) {
+  const int count = static_cast<int>(widths.size());
+  for (int i = 0; i < count; ++i) {
+    const int need = header->sectionSizeHint(i) - widths[static_cast<std::size_t>(i)];
+    if (need <= 0) continue;
+    widths[static_cast<std::size_t>(i)] += need;
+    int donor = -1, spare = 0;
+    for (int j = 0; j < count; ++j) {
+      const int room = widths[static_cast<std::size_t>(j)] - header->sectionSizeHint(j);
+      if (j != i && room > spare) donor = j, spare = room;
+    }
+    if (donor >= 0) widths[static_cast<std::size_t>(donor)] -= std::min(spare, need);
+  }
+}
+
 }  // namespace
 
 QSize WindowImpl::pixels(Rect r) const { return {toPixelsX(r.width), toPixelsY(r.height)}; }
@@ -59,7 +78,12 @@ void WindowImpl::build() {
   unitX_ = fm.horizontalAdvance(letters) / letters.size() / 4.0;
   unitY_ = fm.height() / 8.0;
   shell_->setWindowTitle(qs(title_));
-  if (!def_->icon.empty()) shell_->setWindowIcon(detail::iconFor(def_->icon, def_->prefix));
+  if (!def_->icon.empty()) {
+    const QIcon icon = detail::iconFor(def_->icon, def_->prefix);
+    shell_->setWindowIcon(icon);
+    // The program's frame lends its icon to the windows that have none of their own.
+    if (isFrame()) QApplication::setWindowIcon(icon);
+  }
   const QSize size = pixels(rect_);
   if (isFrame()) {
     mdi_ = new detail::FrameArea(size);
@@ -143,10 +167,15 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
   const int n = d.number;
   QWidget* w = nullptr;
   switch (d.kind) {
-    case kind::Prompt:
-    case kind::DisplayText: {
+    case kind::Prompt: {
       auto* l = new QLabel(qs(d.text), content_);
       l->setTextFormat(Qt::PlainText);
+      w = l;
+      break;
+    }
+    case kind::DisplayText: {
+      auto* l = new detail::DisplayLabel(content_);
+      l->show(qs(d.text));
       w = l;
       break;
     }
@@ -224,7 +253,7 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
       break;
     case kind::DropList: {
       auto* b = new QComboBox(content_);
-      c.model = new detail::ListModel(d.format, unitX_, b);
+      c.model = new detail::ListModel(d.format, b);
       b->setModel(c.model);
       QObject::connect(b, &QComboBox::activated, this,
                        [this, n] { enqueue(event::Accepted, n, key::MouseLeft); });
@@ -241,6 +270,12 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
     const QSize hint = w->sizeHint();
     c.du.width = static_cast<int>(std::ceil(hint.width() / unitX_));
     c.du.height = static_cast<int>(std::ceil(hint.height() / unitY_));
+    // A display's text comes later, and may be any length: it gets the room up to the window's
+    // right edge, leaving there the margin it has on the left (at most 4 units), and one line.
+    if (d.kind == kind::DisplayText) {
+      c.du.width = std::max(1, rect_.width - d.x - std::min(d.x, 4));
+      c.du.height = static_cast<int>(std::ceil(QFontMetricsF(w->font()).height() / unitY_));
+    }
   }
   auto& stored = controls_[n] = std::move(c);
   if (stored.kind == kind::Image && !stored.image.empty()) setImage(n, stored.image);
@@ -252,7 +287,7 @@ void WindowImpl::buildControl(const detail::ControlDef& d) {
 QWidget* WindowImpl::buildList(Control& c) {
   const detail::ControlDef& d = *c.def;
   const int n = d.number;
-  auto* v = new QTreeView(content_);
+  auto* v = new detail::ListView(content_);
   v->setRootIsDecorated(false);
   v->setItemsExpandable(false);
   v->setUniformRowHeights(true);
@@ -264,16 +299,19 @@ QWidget* WindowImpl::buildList(Control& c) {
   v->header()->setVisible(d.format.hasHeader);
   v->header()->setStretchLastSection(false);
   v->header()->setSectionsMovable(false);
-  c.model = new detail::ListModel(d.format, unitX_, v);
+  c.model = new detail::ListModel(d.format, v);
   v->setModel(c.model);
+  std::vector<int> widths;
   for (std::size_t i = 0; i < d.format.columns.size(); ++i) {
     const auto& col = d.format.columns[i];
-    const int section = static_cast<int>(i);
-    v->header()->setSectionResizeMode(section, col.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
-    v->setColumnWidth(section, toPixelsX(col.width));
+    v->header()->setSectionResizeMode(static_cast<int>(i),
+                                      col.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
+    widths.push_back(toPixelsX(col.width));
   }
-  if (d.format.treeColumn >= 0)
-    v->setItemDelegate(new detail::TreeDelegate(d.format.treeColumn, v->indentation(), v));
+  if (d.format.hasHeader) fitTitles(v->header(), widths);
+  for (std::size_t i = 0; i < widths.size(); ++i) v->setColumnWidth(static_cast<int>(i), widths[i]);
+  // Each level of a tree indents its rows by a little more than an icon's width.
+  if (d.format.treeColumn >= 0) v->setIndentation(toPixelsX(10));
   QObject::connect(v->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this, n] {
     if (!quiet_) enqueue(event::NewSelection, n);
   });

@@ -3,10 +3,12 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QShortcut>
 #include <cerrno>
 #include <cstdlib>
 
 #include "qtext.h"
+#include "widgets.h"
 #include "window_impl.h"
 
 namespace ui {
@@ -36,7 +38,11 @@ bool Window::accept() {
     w.loop_ = nullptr;
     if (w.closed_) return false;
     // The application is quitting: the window closes as if its close box were pressed.
-    if (w.fifo_.empty() && rc != 0) w.fifo_.push_back({event::CloseWindow, 0, -1, false});
+    if (w.fifo_.empty() && rc != 0) {
+      WindowImpl::Pending quit{event::CloseWindow, 0, -1, false};
+      quit.quit = true;
+      w.fifo_.push_back(quit);
+    }
   }
   const WindowImpl::Pending p = w.fifo_.front();
   w.fifo_.pop_front();
@@ -45,13 +51,36 @@ bool Window::accept() {
   if (p.key >= 0) setKeyCode(p.key);
   if (p.posted && p.event == event::GainFocus)
     w.shared_->gainFocusPending.store(false, std::memory_order_release);
-  if (w.event_ == event::CloseWindow) w.closeWindowDelivered_ = true;
+  if (w.event_ == event::CloseWindow) {
+    w.closeWindowDelivered_ = true;
+    w.closeIsQuit_ = p.quit;
+  }
   // The row whose mark was toggled is the highlighted one when the program takes the event, though
   // the user may have moved on since.
   if (p.event == event::MarkToggled && p.row > 0) w.selectRow(p.control, p.row);
   // Accepting a control copies what the user entered into its variable.
   if (w.event_ == event::Accepted && w.control_ > 0) w.update(w.control_);
   return true;
+}
+
+bool Window::closeCanWait() const {
+  const WindowImpl& w = gui("closeCanWait");
+  return w.closeWindowDelivered_ && !w.closeDownDelivered_ && !w.closeIsQuit_ && !w.closed_;
+}
+
+void Window::keepOpen() {
+  WindowImpl& w = gui("keepOpen");
+  if (closeCanWait()) w.closeWindowDelivered_ = false;
+}
+
+void Window::setAlertKey(int key) {
+  WindowImpl& w = gui("setAlertKey");
+  const int qtKey = key == key::Escape ? Qt::Key_Escape : key == key::Enter ? Qt::Key_Return : 0;
+  if (!qtKey || !w.shell_) return;
+  auto* shortcut = new QShortcut(QKeySequence(qtKey), w.shell_);
+  // The window's own controls only: a frame's other children keep their keys.
+  shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+  QObject::connect(shortcut, &QShortcut::activated, &w, [&w, key] { w.enqueue(event::Alert, 0, key); });
 }
 
 int Window::event() const { return gui("event").event_; }

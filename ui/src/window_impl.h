@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QModelIndex>
 #include <QObject>
 #include <QPointer>
 #include <QSize>
@@ -80,6 +81,8 @@ class UIRT_API WindowImpl : public QObject {
   QSize pixels(Rect r) const;  // a size in dialog units, in pixels
   QSize clientPixels() const { return contentPixels(); }
   std::string chosenValue(int control) const;  // an option group's chosen value
+  QModelIndex rowIndex(int control, int position) const;
+  QAction* menuAction(int number) const;
   std::string zoneText(int visibleZone) const;
   double unitX() const { return unitX_; }
   double unitY() const { return unitY_; }
@@ -104,7 +107,8 @@ class UIRT_API WindowImpl : public QObject {
   struct Pending {
     int event = 0, control = 0, key = -1;
     bool posted = false;
-    int row = 0;  // MarkToggled: the list row whose mark was toggled
+    int row = 0;        // MarkToggled: the list row whose mark was toggled
+    bool quit = false;  // CloseWindow: the application is quitting
   };
 
   // window_build.cpp
@@ -163,6 +167,7 @@ class UIRT_API WindowImpl : public QObject {
   QEventLoop* loop_ = nullptr;
   int event_ = 0, control_ = 0;
   bool opened_ = false, closed_ = false, closeWindowDelivered_ = false, closeDownDelivered_ = false;
+  bool closeIsQuit_ = false;
   bool updatingAll_ = false;
   int quiet_ = 0;  // > 0 while the program changes controls: no events for that
   int deferred_ = 0;

@@ -2,6 +2,7 @@
 // frame, a modal dialog over its owner, or a top-level window), closed once for good.
 #include <QApplication>
 #include <QEventLoop>
+#include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScreen>
@@ -99,15 +100,40 @@ void WindowImpl::openInFrame(WindowImpl& frame) {
     enqueue(event::CloseWindow, 0);
   });
   sub->adjustSize();
-  if (def_->hasPosition) sub->move(toPixelsX(def_->x), toPixelsY(def_->y));
-  // A child larger than the frame's client area widens the frame rather than hiding its edges.
-  const QSize need(sub->geometry().right() + 1, sub->geometry().bottom() + 1);
+  // Where the definition says, else where the frame would put it, pulled back so that it starts
+  // inside the client area; then a frame too small for it grows (as far as the screen allows)
+  // rather than hiding its edges behind scroll bars.
+  QPoint at = def_->hasPosition ? QPoint(toPixelsX(def_->x), toPixelsY(def_->y)) : sub->pos();
   const QSize have = frame.mdi_->viewport()->size();
-  if (need.width() > have.width() || need.height() > have.height()) {
-    QWidget* top = frame.shell_;
-    top->resize(top->size() +
-                QSize(std::max(0, need.width() - have.width()), std::max(0, need.height() - have.height())));
+  const QSize size = sub->size();
+  QSize grow(std::max(0, at.x() + size.width() - have.width()),
+             std::max(0, at.y() + size.height() - have.height()));
+  if (!def_->hasPosition) {
+    at = {std::clamp(at.x(), 0, std::max(0, have.width() - size.width())),
+          std::clamp(at.y(), 0, std::max(0, have.height() - size.height()))};
+    grow = {std::max(0, size.width() - have.width()), std::max(0, size.height() - have.height())};
   }
+  if (grow.width() > 0 || grow.height() > 0) {
+    QWidget* top = frame.shell_;
+    QSize wanted = top->size() + grow;
+    if (const QScreen* screen = top->screen()) {
+      const QRect room = screen->availableGeometry();
+      const QSize border = top->frameGeometry().size() - top->size();
+      wanted = wanted.boundedTo(room.size() - border);
+      // A frame that now reaches past the screen's edge moves in.
+      QPoint corner = top->pos();
+      corner.setX(
+          std::max(room.left(), std::min(corner.x(), room.right() + 1 - wanted.width() - border.width())));
+      corner.setY(
+          std::max(room.top(), std::min(corner.y(), room.bottom() + 1 - wanted.height() - border.height())));
+      top->move(corner);
+    }
+    top->resize(wanted);
+    // The frame's new client area is laid out now, not at the next turn of the loop, so that the
+    // child lands in it.
+    if (top->layout()) top->layout()->activate();
+  }
+  sub->move(at);
   sub->show();
   frame.mdi_->setActiveSubWindow(sub);
 }

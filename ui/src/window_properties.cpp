@@ -47,18 +47,18 @@ void WindowImpl::selectRow(int control, int row) {
   Control* c = find(control);
   if (!c || !c->model) return;
   ++quiet_;
-  const int viewRow = row > 0 ? c->model->nearestViewRow(std::min(row, c->model->sourceCount())) : -1;
+  const QModelIndex index =
+      row > 0 ? c->model->nearestShown(std::min(row, c->model->sourceCount())) : QModelIndex();
   if (c->view) {
-    if (viewRow < 0) {
+    if (!index.isValid()) {
       c->view->selectionModel()->clear();
     } else {
-      const QModelIndex index = c->model->index(viewRow, 0);
       c->view->selectionModel()->setCurrentIndex(
           index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       c->view->scrollTo(index);
     }
   } else if (c->combo) {
-    c->combo->setCurrentIndex(viewRow);
+    c->combo->setCurrentIndex(index.isValid() ? index.row() : -1);
   }
   --quiet_;
 }
@@ -68,9 +68,9 @@ int WindowImpl::selectedRow(int control) const {
   if (!c || !c->model) return 0;
   if (c->view) {
     const QModelIndex index = c->view->selectionModel()->currentIndex();
-    return index.isValid() ? c->model->positionOf(index.row()) : 0;
+    return c->model->positionOf(index);
   }
-  if (c->combo) return c->model->positionOf(c->combo->currentIndex());
+  if (c->combo) return c->model->positionOf(c->model->index(c->combo->currentIndex(), 0));
   return 0;
 }
 
@@ -118,9 +118,10 @@ void Window::showMarks(int control) {
   QTreeView* view = c->view;
   detail::ListModel* model = c->model;
   // The row is highlighted, as a click on it does; the program reads the highlighted row.
-  model->showMarks([&w, control, view, model](int viewRow) {
-    if (view->currentIndex().row() != viewRow) view->setCurrentIndex(model->index(viewRow, 0));
-    w.enqueueMark(control, model->positionOf(viewRow));
+  model->showMarks([&w, control, view, model](int position) {
+    const QModelIndex index = model->indexOf(position);
+    if (view->currentIndex().siblingAtColumn(0) != index) view->setCurrentIndex(index);
+    w.enqueueMark(control, position);
   });
 }
 
@@ -161,7 +162,9 @@ void Window::setText(int control, std::string_view text) {
     if (auto it = w.menuActions_.find(control); it != w.menuActions_.end()) it->second->setText(qs(text));
     return;
   }
-  if (auto* l = qobject_cast<QLabel*>(c->widget); l && c->kind != kind::Image)
+  if (auto* d = dynamic_cast<detail::DisplayLabel*>(c->widget))
+    d->show(qs(text));
+  else if (auto* l = qobject_cast<QLabel*>(c->widget); l && c->kind != kind::Image)
     l->setText(qs(text));
   else if (auto* b = qobject_cast<QAbstractButton*>(c->widget))
     b->setText(qs(text));

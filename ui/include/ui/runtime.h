@@ -192,6 +192,13 @@ class UIRT_API Window {
   int event() const;
   int control() const;  // control of the current event, 0 for window events
   void post(int event, int control = 0);
+  // While the program handles CloseWindow: whether it may still keep the window open (not when the
+  // application is quitting), and keeping it open (the loop goes on as before the close).
+  bool closeCanWait() const;
+  void keepOpen();
+  // The key (key::Escape, key::Enter) pressed anywhere in the window, whatever control has the
+  // keyboard, raises Alert for control 0, with keyCode() telling the key. Before open().
+  void setAlertKey(int key);
 
   // -- Bound variables.
   void redisplay(int control = 0);  // variables into controls (0: all)
