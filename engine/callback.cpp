@@ -169,13 +169,24 @@ void finishTransfer(std::int16_t nextState) {
 void failRequest(DWORD error) {
   ErrorText = internetErrorText(error).clip();
   closeCommandConnection();
-  ui::message(ErrorText.get().clip(), "OrinFTP Client Error", ui::IDI_ASTERISK, ui::BUTTON_OK);
+  const ui::WindowRef window = MainWindow.load();
+  if (StopRequested.exchange(false)) {
+    // The user stopped it: nothing failed that a box should tell.
+    ui::setStatus(window, 0, "Transfer stopped");
+  } else {
+    if (OperationState.load() == state::Listing && bActiveSession.load() == 0) {
+      // A Connect that failed leaves no tree: the box tells of no server, and the tree shows none.
+      DirectoryList.free();
+      ui::requestRedisplay(window);
+    }
+    ui::message(ErrorText.get().clip(), "OrinFTP Client Error", ui::IDI_ASTERISK, ui::BUTTON_OK);
+  }
   // The next transfer starts its count afresh, not where the failed one stopped.
   bProgressStarted = 0;
   ProgressSkip = 0;
   ProgressTotal = 0;
   ProgressPercent = 0;
-  ui::requestRedisplay(MainWindow.load());
+  ui::requestRedisplay(window);
   setOperationState(state::Idle);
   commandEnded(false);
 }

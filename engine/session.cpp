@@ -23,6 +23,7 @@ ui::Guarded<ui::ZText<40>> AgentName;
 
 std::atomic<std::int16_t> OperationState{state::Loaded};
 std::atomic<std::uint32_t> hFtp{0};
+std::atomic<bool> StopRequested{false};
 std::atomic<std::uint8_t> bSessionOpen{0};
 ui::Guarded<ui::ZText<260>> RemoteDirectory;
 std::atomic<std::int32_t> TransferSize{0};
@@ -134,6 +135,7 @@ void connect() {
 }
 
 bool issueConnect() {
+  StopRequested = false;
   const std::string server = sessionServer();
   const auto user = UserName.get();
   const auto password = Password.get();
@@ -147,6 +149,21 @@ bool issueConnect() {
     return false;
   }
   return true;
+}
+
+bool stopTransfer() {
+  const std::int16_t s = OperationState.load();
+  if (s < state::GetConnecting || s > state::PutRunning) return false;
+  StopRequested = true;
+  // Closed, not cleared: the failure path that the cancellation takes clears the command's handles.
+  if (const std::uint32_t connection = hConnection.load()) InternetCloseHandle(INET_HANDLE(connection));
+  return true;
+}
+
+void endWithWindow() {
+  const std::int16_t s = OperationState.load();
+  if (s != state::Idle && s != state::Loaded) StopRequested = true;
+  closeSession();
 }
 
 void disconnect() {

@@ -177,7 +177,32 @@ void listRemoteDirectory() {
   ui::restoreCursor();
 }
 
+namespace {
+
+// A folder the user opened, with the records below it, kept while its parent is listed again.
+struct OpenedFolder {
+  DirectoryListRecord folder;
+  std::vector<DirectoryListRecord> below;
+};
+
+// Puts back the opened folders that the new listing still holds as folders; the others went.
+void restoreOpened(const std::vector<OpenedFolder>& opened) {
+  if (opened.empty()) return;
+  DirectoryList.locked([&](auto& tree) {
+    for (const OpenedFolder& o : opened) {
+      DirectoryListRecord found;
+      const std::size_t at = tree.getByKey(o.folder, treeOrder, found);
+      if (at == 0 || found.ATTRIBUTE != kDirectoryAttribute) continue;
+      tree.put(at, o.folder);
+      for (const DirectoryListRecord& r : o.below) tree.addSorted(r, treeOrder);
+    }
+  });
+}
+
+}  // namespace
+
 void refreshRemoteNode() {
+  std::vector<OpenedFolder> opened;
   const std::string directory(RemoteDirectory.get().clip());
   const std::size_t serverLength = sessionServer().size();
   std::string nodePath;
@@ -199,6 +224,18 @@ void refreshRemoteNode() {
       const std::int32_t level = std::abs(node.TREELEVEL);
       std::size_t end = pos + 1;
       while (end <= count && std::abs(tree.at(end)->TREELEVEL) > level) ++end;
+      // The folders below the node that the user has opened are kept with all they hold, to be put
+      // back as they were when the new listing still has them.
+      bool keeping = false;
+      for (std::size_t k = pos + 1; k < end; ++k) {
+        const DirectoryListRecord& r = *tree.at(k);
+        if (std::abs(r.TREELEVEL) == level + 1) {
+          keeping = r.ATTRIBUTE == kDirectoryAttribute && r.WASENUMERATED == 1;
+          if (keeping) opened.push_back({r, {}});
+        } else if (keeping) {
+          opened.back().below.push_back(r);
+        }
+      }
       tree.delRange(pos + 1, end - pos - 1);
       nodePath = node.FULLPATHNAME.view();
       return true;
@@ -212,6 +249,7 @@ void refreshRemoteNode() {
   ListParentPath = nodePath;
   ListDirectory = directory;
   listRemoteDirectory();
+  restoreOpened(opened);
 }
 
 void nodeAction(const DirectoryListRecord& picked) {

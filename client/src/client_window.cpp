@@ -1,5 +1,5 @@
 // CLIENT_AS: the client window's procedure. It opens the window, routes each event to its handler,
-// and when the window closes leaves the session as it is but lets nothing reach the closed window.
+// and when the window closes closes the session, so that nothing goes on unseen.
 #include "client/client_window.h"
 
 #include <vector>
@@ -29,6 +29,12 @@ void bindControls(ClientWindow& cw) {
   });
   bindLocalSide(cw.local);
   w.showMarks(control::FileList);
+  w.setAlertKey(ui::key::Escape);
+}
+
+bool commandInFlight() {
+  const std::int16_t s = engine::OperationState.load();
+  return s != engine::state::Idle && s != engine::state::Loaded;
 }
 
 // The tree and the current remote directory shown again after the engine has changed them.
@@ -78,8 +84,10 @@ void openWindow(ClientWindow& cw) {
   showDriveIcon(cw.local);
   initialFileListing();
   cw.window.redisplay();
-  // Always No session at first, whatever an earlier run of the window left open.
-  engine::bSessionOpen = 0;
+  // Always No session at first. An earlier run closed its session as its window closed; whatever is
+  // still left of one (a command that ended late) is closed too, so the window acts as it shows.
+  engine::closeSession();
+  showRemoteSide(cw.window);
   refreshControlAvailability(cw);
 }
 
@@ -109,6 +117,13 @@ bool windowEvent(ClientWindow& cw, int ev) {
       return true;
     case event::TrustQuestion:
       cw.trust.askWaiting();
+      return true;
+    case ui::event::CloseWindow:
+      // A command in flight would go on unseen: the user says first whether to stop it.
+      if (commandInFlight() && w.closeCanWait() &&
+          ui::message("A command is still running.|Close the window and stop it?", "FTP Client",
+                      ui::IDI_EXCLAMATION, ui::BUTTON_YES | ui::BUTTON_NO, ui::BUTTON_NO) != ui::BUTTON_YES)
+        w.keepOpen();
       return true;
     case ui::event::CloseDown:
       release(cw.resizer);
@@ -142,6 +157,11 @@ void controlEvent(ClientWindow& cw, int ev, int number) {
   }
   if (ev == ui::event::MarkToggled) {
     if (number == control::FileList) toggleHighlightedTag(w);
+    return;
+  }
+  if (ev == ui::event::Alert && number == 0) {
+    // Escape, wherever the keyboard is: the transfer in flight stops.
+    if (ui::keyCode() == ui::key::Escape) engine::stopTransfer();
     return;
   }
   if (ev == ui::event::Alert) {
@@ -256,13 +276,14 @@ extern "C" NIMBO_API void CLIENT_AS(void) {
     if (!windowEvent(cw, ev)) controlEvent(cw, ev, window.control());
   }
 
-  // The session and a command in flight go on; nothing of theirs may reach this window again. A
-  // callback that read the window's reference before this finds it closed, which the runtime makes
-  // harmless.
+  // Nothing of the session may reach this window again; then the session closes, stopping a command
+  // still in flight. A callback that read the window's reference before this finds it closed, which
+  // the runtime makes harmless.
   engine::installWindowHooks({});
   cw.trust.close();
   ::MainWindow = 0;
   ::MainThread = 0;
+  engine::endWithWindow();
   if (cw.opened) window.close();
   leaveProcedure(cw.response);
 }

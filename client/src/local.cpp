@@ -181,7 +181,10 @@ void readLocalFolders(LocalSide& side) {
     row.NAME = upperCase(name);
     side.FolderList.add(row);
   }
-  ui::pressKey(ui::key::Home);
+  // The folder list back at its first row. Not by a Home keystroke: that goes to whatever control
+  // has the keyboard, and after a drive was chosen that is the drive list, which Home sets back to
+  // its first drive.
+  side.window.selectRow(control::FolderList, 1);
 }
 
 void readLocalFiles() {

@@ -119,6 +119,16 @@ void disconnect();
 // "Close Internet Session": connection and session closed, the tree emptied.
 void closeSession();
 
+// The user stops the transfer in flight (a Get or Put, connecting or running): its connection is
+// closed, which cancels it, and it ends with the status text "Transfer stopped" rather than an error
+// box. A download's target stays as it was. False, and nothing done, when no transfer is in flight.
+bool stopTransfer();
+// The client window is going away: whatever command is in flight ends without a box, and the
+// session is closed (Close session).
+void endWithWindow();
+// Set while a command in flight is being stopped by the user; cleared by the next command.
+extern std::atomic<bool> StopRequested;
+
 // The session handle for a listing or for the client: the access type follows the proxy fields; the
 // window's trust question goes with it.
 std::uint32_t openInternet(std::uint32_t flags);

@@ -47,8 +47,9 @@ void insertListing(std::string_view parentPath);
 // Idle.
 void listRemoteDirectory();
 
-// Prunes the directory node of RemoteDirectory and lists it again. With no such node nothing is
-// listed.
+// Prunes the directory node of RemoteDirectory and lists it again. The folders below it that the user
+// had opened come back as they were, with what they held, when the new listing still has them as
+// folders. With no such node nothing is listed.
 void refreshRemoteNode();
 
 // A double-click on the picked node (TreeIndex set by the window): open, close, list the first time,
