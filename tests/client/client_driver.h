@@ -1,6 +1,6 @@
 // Drives CLIENT_AS as a user would. The window procedure runs its own loop on the runtime's thread
-// (the caller of run()), while the script runs on a thread of its own and acts through the runtime's
-// test hooks: clicks, typed text, rows, and the answers queued for message boxes and menus.
+// (the caller of run()), while the script runs on a thread of its own and acts through Qt's own mouse
+// and keyboard events on the widgets; the runtime's hooks only answer message boxes and menus.
 //
 // A hook runs on the window's thread only while the window waits for its next event, so a hook that
 // returns after a click returns after the click has been handled (settle() relies on that).
@@ -18,6 +18,7 @@
 #include "client/client_window.h"
 #include "engine/session.h"
 #include "nimbo.h"
+#include "real_input.h"
 #include "ui/runtime.h"
 
 namespace client::testing {
@@ -41,11 +42,20 @@ class Driver {
     return ok;
   }
 
-  bool click(int control) { return ui::test::click(window_, control); }
-  bool enterText(int control, std::string_view text) { return ui::test::enterText(window_, control, text); }
+  // Qt's own mouse and keyboard events on the widgets (real_input.h).
+  bool click(int control) { return uitest::press(window_, control); }
+  bool enterText(int control, std::string_view text) { return uitest::type(window_, control, text); }
+  // A row picked by the mouse (or clicked, then Enter); on the drive list, chosen in its popup.
   bool clickRow(int control, int row, int key = ui::key::MouseLeft) {
-    return ui::test::clickRow(window_, control, row, key);
+    if (control == client::control::DriveList) return uitest::chooseDrop(window_, control, row);
+    const uitest::Pick how = key == ui::key::MouseRight        ? uitest::Pick::Right
+                             : key == ui::key::MouseLeftDouble ? uitest::Pick::Double
+                             : key == ui::key::Enter           ? uitest::Pick::Enter
+                                                               : uitest::Pick::Click;
+    return uitest::pickRow(window_, control, row, how);
   }
+  bool clickMark(int control, int row) { return uitest::clickMark(window_, control, row); }
+  bool key(Qt::Key k) { return uitest::key(window_, k); }
   std::string shown(int control) { return ui::test::shownText(window_, control); }
   std::vector<std::string> rows(int control) { return ui::test::shownRows(window_, control); }
 

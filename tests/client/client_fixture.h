@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QTreeView>
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -28,6 +30,29 @@ inline std::vector<std::string> texts(const Messages& messages) {
   std::vector<std::string> out;
   for (const auto& m : messages) out.push_back(m.text);
   return out;
+}
+
+// Whether a control's text fits the room the control has at its font.
+inline bool shownWhole(ui::WindowRef window, int control) {
+  bool whole = false;
+  ui::test::withWidgets(window, [&](const ui::test::Widgets& w) {
+    auto* label = qobject_cast<QLabel*>(w.control(control));
+    whole = label && label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width();
+  });
+  return whole;
+}
+
+// Whether the remote tree's view draws a node's row: every folder above it is open in the view.
+inline bool drawn(Driver& d, std::string_view path) {
+  bool shown = false;
+  ui::test::withWidgets(d.window(), [&](const ui::test::Widgets& w) {
+    auto* view = qobject_cast<QTreeView*>(w.control(control::RemoteTree));
+    QModelIndex index = w.row(control::RemoteTree, Driver::treeRow(path));
+    shown = view && index.isValid();
+    for (QModelIndex up = index.parent(); shown && up.isValid(); up = up.parent())
+      shown = view->isExpanded(up);
+  });
+  return shown;
 }
 
 inline bool contains(const std::vector<std::string>& rows, std::string_view row) {
@@ -121,12 +146,17 @@ class ClientWindowBase : public ::testing::Test {
     return shown.empty() ? ui::test::PopupShown{} : shown.back();
   }
 
-  // Types a name into the dialog that the context menu opened and presses its first button.
-  void answerDialog(Driver& d, std::string_view name) {
+  // Types a name into the dialog that the context menu opened and presses its first button. With
+  // `shows`, the dialog's display must show that text, whole.
+  void answerDialog(Driver& d, std::string_view name, std::string_view shows = {}) {
     const ui::WindowRef dialog = d.dialog();
     ASSERT_NE(dialog, 0u);
-    EXPECT_TRUE(ui::test::enterText(dialog, 4, name));
-    EXPECT_TRUE(ui::test::click(dialog, 5));
+    if (!shows.empty()) {
+      EXPECT_EQ(ui::test::shownText(dialog, 2), shows);
+      EXPECT_TRUE(shownWhole(dialog, 2)) << shows;
+    }
+    EXPECT_TRUE(uitest::type(dialog, 4, name));
+    EXPECT_TRUE(uitest::press(dialog, 5));
     ASSERT_TRUE(Driver::waitFor([&] { return d.top() == d.window(); }));
     d.settle();
   }

@@ -1,17 +1,20 @@
 // Pictures of the client window for the documentation, taken under a virtual X server: connected to a
 // pyftpdlib over the bundled demo files with a folder open and a file highlighted, the same enlarged
-// (the resizer scaling the controls), the remote tree's context menu open, and the question a server's
-// certificate signed by itself raises.
+// (the resizer scaling the controls), the remote tree's context menu open, the Rename File and Create
+// Directory dialogs over names beyond ASCII, and the question a server's certificate signed by itself
+// raises.
 //
 //   client_screenshots DIRECTORY      (run by tests/client/screenshots.sh)
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
 #include <QScreen>
+#include <QTest>
 #include <QTreeView>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "certificates.h"
 #include "client_driver.h"
@@ -76,6 +79,11 @@ void closeOver(QWidget* (*shown)(), const fs::path& file = {}) {
   });
 }
 
+void takeDialogPicture(Driver& d, std::string_view row, int item, const QString& title, const fs::path& file);
+
+constexpr std::string_view kLongFile = "Überweisungen März–Juni.pdf";
+constexpr std::string_view kLongFolder = "Jahresabschluß Gemeindehaus Zürich";
+
 void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::path& out) {
   using namespace client;
   d.click(control::StartSession);
@@ -88,8 +96,8 @@ void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::pat
   d.settle();
   Driver::idle();
   d.clickRow(control::RemoteTree, Driver::treeRow("/pub/readme.txt"));
-  ui::test::clickMark(d.window(), control::FileList, Driver::fileRow("letter.odt"));
-  ui::test::clickMark(d.window(), control::FileList, Driver::fileRow("notes.txt"));
+  d.clickMark(control::FileList, Driver::fileRow("letter.odt"));
+  d.clickMark(control::FileList, Driver::fileRow("notes.txt"));
   d.clickRow(control::FileList, Driver::fileRow("budget 2024.xlsx"));
   d.settle();
   saveWindow(out / "client-connected.png");
@@ -109,7 +117,63 @@ void takePictures(Driver& d, const testsupport::FtpServer& server, const fs::pat
   d.clickRow(control::RemoteTree, Driver::treeRow("/pub/readme.txt"), ui::key::MouseRight);
   closeOver(QApplication::activePopupWidget, out / "client-context-menu.png");
   d.settle();
+
+  // The two dialogs, each showing a long name with letters beyond ASCII whole.
+  d.clickRow(control::RemoteTree, Driver::treeRow("/pub/docs"), ui::key::MouseLeftDouble);
+  d.settle();
+  Driver::idle();
+  takeDialogPicture(d, "/pub/docs/" + std::string(kLongFile), 1, "Rename File", out / "client-rename.png");
+  takeDialogPicture(d, "/pub/docs/" + std::string(kLongFolder), 3, "Create Directory",
+                    out / "client-create-directory.png");
   d.click(control::CloseSession);
+}
+
+// The visible top-level window of that title, or nullptr.
+QWidget* windowTitled(const QString& title) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->windowTitle() == title) return w;
+  return nullptr;
+}
+
+// Opens a dialog from the context menu of a row (the menu's item clicked), saves the dialog as the
+// screen shows it, and cancels it.
+void takeDialogPicture(Driver& d, std::string_view row, int item, const QString& title,
+                       const fs::path& file) {
+  using namespace client;
+  d.clickRow(control::RemoteTree, Driver::treeRow(row));
+  onWindowThread([] {
+    QWidget* w = clientWindow();
+    QTreeView* tree = w ? remoteTree(w) : nullptr;
+    if (tree) QCursor::setPos(tree->viewport()->mapToGlobal(tree->visualRect(tree->currentIndex()).center()));
+  });
+  d.clickRow(control::RemoteTree, Driver::treeRow(row), ui::key::MouseRight);
+  QMenu* menu = nullptr;
+  Driver::waitFor([&] {
+    onWindowThread([&] { menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); });
+    return menu != nullptr;
+  });
+  onWindowThread([&] {
+    if (menu && item <= menu->actions().size())
+      QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions()[item - 1]).center());
+  });
+  const ui::WindowRef dialog = d.dialog();
+  QWidget* shown = nullptr;
+  Driver::waitFor([&] {
+    onWindowThread([&] { shown = windowTitled(title); });
+    return shown != nullptr;
+  });
+  std::this_thread::sleep_for(300ms);  // the window manager draws its frame
+  onWindowThread([&] {
+    if (!shown) return;
+    const QRect area = shown->frameGeometry();
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .save(QString::fromStdString(file.string()));
+    std::printf("%s\n", file.c_str());
+  });
+  uitest::press(dialog, 6);  // Cancel
+  Driver::waitFor([&] { return d.top() == d.window(); });
+  d.settle();
 }
 
 void takeTrustPicture(Driver& d, const testsupport::FtpServer& server, const fs::path& out) {
@@ -148,6 +212,8 @@ int main(int argc, char** argv) {
   }
   fs::copy(NIMBO_DEMO_DIR, server->root(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  fs::create_directories(server->root() / "pub" / "docs" / kLongFolder);
+  testsupport::writeFile(server->root() / "pub" / "docs" / kLongFile, std::string(20000, 'x'));
   server->handOver();
 
   // A local folder as a user's might look.

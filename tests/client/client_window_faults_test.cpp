@@ -1,6 +1,11 @@
 // The client window where it must not do what a careless reading would: a server name typed while
-// connected, paths too long for their fields, and a window closed while a download runs.
+// connected, paths too long for their fields, a transfer stopped, a window closed while a download
+// runs, and a Connect that fails.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -16,6 +21,19 @@ namespace fs = std::filesystem;
 using namespace testing;  // the fixture and the driver
 using testsupport::randomBytes;
 using namespace std::chrono_literals;
+
+// A loopback port nobody listens on: the kernel's pick, closed again.
+int unusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
 
 class ClientWindowFaults : public ClientWindowBase {
  protected:
@@ -91,53 +109,77 @@ TEST_F(ClientWindowFaults, ADialogsPathTooLongForItsFieldIsRefusedNotCut) {
   });
 }
 
-TEST_F(ClientWindowFaults, ClosedDuringAHugeDownloadTheWindowIsLeftAloneAndTheNextOneStartsAfresh) {
+// A download stopped by Escape, then one left running as the window is closed: the close asks, No
+// keeps the window, Yes stops the download and closes the session. The local file of the same name
+// is as it was throughout, and the next window is in No session and acts so.
+TEST_F(ClientWindowFaults, EscapeStopsATransferAndClosingAsksThenEndsTheSession) {
   server_->put("huge.bin", "");
   fs::resize_file(server_->pathOf("huge.bin"), std::uintmax_t{1} << 30);
-  ui::WindowRef closed = 0;
-  runClient([&](Driver& d) {
-    closed = d.window();
-    ASSERT_TRUE(connect(d));
+  testsupport::writeFile(local_ / "huge.bin", "the user's own file");
+  auto startDownload = [&](Driver& d) {
     ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/huge.bin")));
     engine::ProgressTotal = 0;  // counted afresh once the download's data flows
     ASSERT_TRUE(d.click(control::Get));
     ASSERT_TRUE(Driver::waitFor([] { return engine::ProgressTotal.load() > 0; }));
+  };
+  ui::WindowRef closed = 0;
+  runClient([&](Driver& d) {
+    closed = d.window();
+    ASSERT_TRUE(connect(d));
+    startDownload(d);
+    ASSERT_TRUE(d.key(Qt::Key_Escape));
+    ASSERT_TRUE(Driver::idle(10s));
+    EXPECT_TRUE(
+        Driver::waitFor([&] { return ui::test::shownStatus(d.window(), 0) == "Transfer stopped"; }, 5s))
+        << ui::test::shownStatus(d.window(), 0);
+    EXPECT_TRUE(ui::test::messagesShown().empty()) << "a stop is no error";
+    EXPECT_EQ(testsupport::readFile(local_ / "huge.bin"), "the user's own file");
+
+    startDownload(d);
+    ui::test::answerMessage(ui::BUTTON_NO);
+    ASSERT_TRUE(d.click(control::Close));
+    d.settle();
+    const auto asked = ui::test::messagesShown();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].text, "A command is still running.|Close the window and stop it?");
+    EXPECT_EQ(asked[0].defaultButton, ui::BUTTON_NO);
+    EXPECT_TRUE(ui::isOpen(d.window())) << "No keeps the window";
+    EXPECT_EQ(engine::OperationState.load(), engine::state::GetRunning);
+    ui::test::answerMessage(ui::BUTTON_YES);
     ASSERT_TRUE(d.click(control::Close));
   });
-
-  // The download runs on with the session; nothing of it reaches the closed window or its lists.
-  EXPECT_EQ(::MainWindow.load(), 0u);
   EXPECT_FALSE(ui::isOpen(closed));
-  EXPECT_EQ(::bActiveSession.load(), 1);
-  EXPECT_NE(::hOpen.load(), 0u);
-  const auto listed = AllFiles.version();
-  // What the engine calls at the end of a command reaches nothing of the window now.
-  engine::refreshControls();
-  engine::readLocalFiles();
-  engine::commandEnded(true);
-  EXPECT_EQ(AllFiles.version(), listed);
+  EXPECT_EQ(::bActiveSession.load(), 0);
+  EXPECT_EQ(::hOpen.load(), 0u);
+  ASSERT_TRUE(Driver::idle(10s));
+  EXPECT_EQ(ui::test::messagesShown().size(), 1u) << "the stop shows no error box";
+  EXPECT_EQ(testsupport::listTree(local_.path()), std::vector<std::string>{"huge.bin"});
+  EXPECT_EQ(testsupport::readFile(local_ / "huge.bin"), "the user's own file");
 
   runClient([&](Driver& d) {
-    // No session, whatever the last window left running.
-    EXPECT_EQ(engine::bSessionOpen.load(), 0);
+    EXPECT_TRUE(treeIs(d, {}));
     EXPECT_FALSE(d.click(control::Connect));
+    ASSERT_TRUE(d.click(control::StartSession));
+    EXPECT_FALSE(d.click(control::Disconnect)) << "not connected, so nothing to disconnect";
     EXPECT_FALSE(d.click(control::Get));
-    EXPECT_FALSE(d.enterText(control::ServerName, "x"));
-    EXPECT_FALSE(contains(d.rows(control::FileList), "huge.bin"));
+    ASSERT_TRUE(connect(d)) << "Connect is there to press";
     ASSERT_TRUE(d.click(control::Close));
   });
-  const auto relisted = AllFiles.version();
-  EXPECT_NE(relisted, listed) << "the new window lists its folder";
+}
 
-  // Ending the session stops the download: the target is absent or whole, never a part.
-  engine::closeSession();
-  ASSERT_TRUE(Driver::idle());
-  EXPECT_EQ(AllFiles.version(), relisted) << "no window is open to list the folder for";
-  const auto left = testsupport::listTree(local_.path());
-  if (!left.empty()) {
-    EXPECT_EQ(left, std::vector<std::string>{"huge.bin"});
-    EXPECT_EQ(fs::file_size(local_ / "huge.bin"), std::uintmax_t{1} << 30);
-  }
+// A Connect that fails leaves no server in the tree: the box tells of none.
+TEST_F(ClientWindowFaults, AFailedConnectLeavesTheTreeEmpty) {
+  const std::string nobody = "127.0.0.1:" + std::to_string(unusedPort());
+  runClient([&](Driver& d) {
+    ASSERT_TRUE(d.click(control::StartSession));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      ASSERT_TRUE(d.enterText(control::ServerName, nobody));
+      ASSERT_TRUE(d.click(control::Connect));
+      ASSERT_TRUE(Driver::waitFor([] { return !ui::test::messagesShown().empty(); }, 10s));
+      EXPECT_TRUE(treeIs(d, {}));
+      EXPECT_EQ(DirectoryList.count(), 0u);
+    }
+  });
 }
 
 }  // namespace

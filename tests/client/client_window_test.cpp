@@ -83,11 +83,12 @@ TEST_P(ClientWindowOnServer, AUsersSessionFromConnectToClose) {
     EXPECT_EQ(folderMenu.greyed, (std::vector<bool>{true, false, false}));
     EXPECT_EQ(texts(ui::test::messagesShown()), std::vector<std::string>{});
 
-    // Rename through its dialog.
+    // Rename through its dialog, which shows the old name whole.
     contextMenu(d, "/readme.txt", 1);
-    answerDialog(d, "renamed.txt");
-    // The root listed again: its folders come back closed.
-    ASSERT_TRUE(treeIs(d, {address, "old", "pub", "renamed.txt"}));
+    answerDialog(d, "renamed.txt", "readme.txt");
+    // The root listed again: the folder the user opened stays open, as the view shows it.
+    ASSERT_TRUE(treeIs(d, {address, "old", "pub", "notes.txt", "upload.bin", "renamed.txt"}));
+    EXPECT_TRUE(drawn(d, "/pub/upload.bin"));
     EXPECT_TRUE(server_->exists("renamed.txt"));
     EXPECT_FALSE(server_->exists("readme.txt"));
     EXPECT_EQ(texts(ui::test::messagesShown()), (std::vector<std::string>{"File was renamed!"}));
@@ -113,10 +114,10 @@ TEST_P(ClientWindowOnServer, AUsersSessionFromConnectToClose) {
 
     ui::test::answerMessage(ui::BUTTON_YES);
     contextMenu(d, "/renamed.txt", 2);
-    ASSERT_TRUE(treeIs(d, {address, "old", "pub"}));
+    ASSERT_TRUE(treeIs(d, {address, "old", "pub", "notes.txt", "upload.bin"}));
     ui::test::answerMessage(ui::BUTTON_YES);
     contextMenu(d, "/old", 2);
-    ASSERT_TRUE(treeIs(d, {address, "pub"}));
+    ASSERT_TRUE(treeIs(d, {address, "pub", "notes.txt", "upload.bin"}));
     EXPECT_FALSE(server_->exists("renamed.txt"));
     EXPECT_FALSE(server_->exists("old"));
     EXPECT_EQ(
@@ -124,19 +125,25 @@ TEST_P(ClientWindowOnServer, AUsersSessionFromConnectToClose) {
         (std::vector<std::string>{"Do you want to delete: |/renamed.txt file.", "File was deleted!",
                                   "Do you want to remove: |/old directory.", "Directory was removed!"}));
 
-    // Create Directory in a folder and in the root.
-    ASSERT_TRUE(open(d, "/pub"));
+    // Create Directory in a folder and in the root, each dialog showing where.
     contextMenu(d, "/pub/notes.txt", 3);  // a file row: its folder
-    answerDialog(d, "inner");
+    answerDialog(d, "inner", "/pub");
     ASSERT_TRUE(treeIs(d, {address, "pub", "inner", "notes.txt", "upload.bin"}));
     EXPECT_TRUE(server_->exists("pub/inner"));
     contextMenu(d, "/", 3);
-    answerDialog(d, "made here");
-    ASSERT_TRUE(treeIs(d, {address, "made here", "pub"}));
+    answerDialog(d, "made here", "/");
+    ASSERT_TRUE(treeIs(d, {address, "made here", "pub", "inner", "notes.txt", "upload.bin"}));
+    // Closed by a double-click, a folder stays closed when its parent is listed again.
+    ASSERT_TRUE(open(d, "/pub"));
+    EXPECT_FALSE(drawn(d, "/pub/notes.txt"));
+    contextMenu(d, "/", 3);
+    answerDialog(d, "more", "/");
+    ASSERT_TRUE(treeIs(d, {address, "made here", "more", "pub"}));
     EXPECT_TRUE(server_->exists("made here"));
 
     EXPECT_EQ(texts(ui::test::messagesShown()),
-              (std::vector<std::string>{"New directory was created!", "New directory was created!"}));
+              (std::vector<std::string>{"New directory was created!", "New directory was created!",
+                                        "New directory was created!"}));
 
     // Disconnect keeps the session; Close Internet Session ends it.
     ASSERT_TRUE(d.click(control::Disconnect));
@@ -230,18 +237,18 @@ TEST_F(ClientWindowOnPyftpdlib, TaggedFilesArePutOneAfterTheOtherIntoOneDirector
     ASSERT_TRUE(connect(d));
 
     // A click on a file's box, or Space on the highlighted file, tags it or clears its tag.
-    ASSERT_TRUE(ui::test::clickMark(d.window(), control::FileList, row("a.txt")));
+    ASSERT_TRUE(d.clickMark(control::FileList, row("a.txt")));
     ASSERT_TRUE(d.clickRow(control::FileList, row("c.txt")));
     ui::pressKey(ui::key::Space);
-    ASSERT_TRUE(ui::test::clickMark(d.window(), control::FileList, row("b.txt")));
-    ASSERT_TRUE(ui::test::clickMark(d.window(), control::FileList, row("b.txt")));
+    ASSERT_TRUE(d.clickMark(control::FileList, row("b.txt")));
+    ASSERT_TRUE(d.clickMark(control::FileList, row("b.txt")));
     d.settle();
     EXPECT_EQ(ui::test::shownMarks(d.window(), control::FileList), (Marks{true, false, true, false}));
     ASSERT_TRUE(d.click(control::ClearLocalTags));
     d.settle();
     EXPECT_EQ(ui::test::shownMarks(d.window(), control::FileList), (Marks{false, false, false, false}));
-    ASSERT_TRUE(ui::test::clickMark(d.window(), control::FileList, row("a.txt")));
-    ASSERT_TRUE(ui::test::clickMark(d.window(), control::FileList, row("c.txt")));
+    ASSERT_TRUE(d.clickMark(control::FileList, row("a.txt")));
+    ASSERT_TRUE(d.clickMark(control::FileList, row("c.txt")));
 
     // Put sends the tagged files, not the highlighted one, all into the folder current when it was
     // pressed, though the user highlights another folder meanwhile.

@@ -15,6 +15,7 @@
 #include "client/local_paths.h"
 #include "client/local_tags.h"
 #include "kernel/paths.h"
+#include "real_input.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -112,9 +113,9 @@ class LocalWindow : public ::testing::Test {
         [&](const DriveListRecord& d) { return d.DRIVE == std::string(1, letter); }, r));
   }
 
+  // The drive list opened with a click, the drive chosen in it with the arrow keys and Enter.
   void chooseDrive(char letter) {
-    window_->selectRow(control::DriveList, driveRow(letter));
-    window_->post(ui::event::Accepted, control::DriveList);
+    ASSERT_TRUE(uitest::chooseDrop(window_->ref(), control::DriveList, driveRow(letter)));
     pump();
   }
 
@@ -141,6 +142,8 @@ TEST_F(LocalWindow, DrivesAndADrivesRootInBothLists) {
 
   chooseDrive('D');
   EXPECT_EQ(localDirectory(), "D:\\");
+  EXPECT_EQ(ui::test::shownText(window_->ref(), control::DriveList), "D")
+      << "the list stays at the drive chosen";
   EXPECT_EQ(window_->image(control::DriveImage), "~SMRAM.ICO");
   // Row 1 is the root as it is; subfolders in upper case and name order, hidden ones too.
   EXPECT_EQ(folderRows(*side_), (std::vector<std::string>{"D:\\", ".CONFIG", "BETA DIR", "ZETA"}));
@@ -150,9 +153,22 @@ TEST_F(LocalWindow, DrivesAndADrivesRootInBothLists) {
   AllFiles.get(2, readme);
   EXPECT_EQ(readme.SIZE, 5);
 
+  // The list keeps the keyboard: Down and Enter there choose the next drive, and its root shows in
+  // both lists; Up goes back.
+  ASSERT_TRUE(uitest::key(window_->ref(), Qt::Key_Down));
+  ASSERT_TRUE(uitest::key(window_->ref(), Qt::Key_Return));
+  pump();
+  EXPECT_EQ(localDirectory(), "E:\\");
+  EXPECT_EQ(ui::test::shownText(window_->ref(), control::DriveList), "E");
+  EXPECT_EQ(folderRows(*side_), std::vector<std::string>{"E:\\"});
+  EXPECT_EQ(fileNames(), std::vector<std::string>{});
+  ASSERT_TRUE(uitest::key(window_->ref(), Qt::Key_Up));
+  pump();
+  EXPECT_EQ(localDirectory(), "D:\\");
+
   // "Clear Tagged" under the file list.
   AllFiles.locked([](auto& q) { q.at(1)->MARKFIELD = 1; });
-  window_->post(ui::event::Accepted, 24);
+  ASSERT_TRUE(uitest::press(window_->ref(), 24));
   pump();
   AllFiles.forEach([](std::size_t, const AllFilesRecord& f) { EXPECT_EQ(f.MARKFIELD, 0); });
 }
@@ -164,9 +180,7 @@ TEST_F(LocalWindow, FolderMovesByEnterAndPreviousLevel) {
   chooseDrive('D');
 
   // Enter on the subfolder's row opens it, as a double-click does.
-  window_->select(control::FolderList);
-  window_->selectRow(control::FolderList, 2);
-  ui::pressKey(ui::key::Enter);
+  ASSERT_TRUE(uitest::pickRow(window_->ref(), control::FolderList, 2, uitest::Pick::Enter));
   pump();
   EXPECT_EQ(localDirectory(), "D:\\SUB\\");
   // A folder without subfolders: its own row alone.
@@ -174,13 +188,11 @@ TEST_F(LocalWindow, FolderMovesByEnterAndPreviousLevel) {
   EXPECT_EQ(fileNames(), (std::vector<std::string>{"inner.txt"}));
 
   // The right mouse button opens nothing.
-  window_->selectRow(control::FolderList, 1);
-  ui::setKeyCode(ui::key::MouseRight);
-  goToFolder(*side_);
+  ASSERT_TRUE(uitest::pickRow(window_->ref(), control::FolderList, 1, uitest::Pick::Right));
+  pump();
   EXPECT_EQ(localDirectory(), "D:\\SUB\\");
-  ui::setKeyCode(ui::key::MouseLeft);
 
-  window_->post(ui::event::Accepted, control::PreviousLevel);
+  ASSERT_TRUE(uitest::press(window_->ref(), control::PreviousLevel));
   pump();
   EXPECT_EQ(localDirectory(), "D:\\");
   EXPECT_EQ(fileNames(), (std::vector<std::string>{"top.txt"}));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the client window's pictures under a virtual X server: docs/client-connected.png,
-# docs/client-enlarged.png, docs/client-context-menu.png and docs/client-trust-question.png.
+# docs/client-enlarged.png, docs/client-context-menu.png, docs/client-rename.png,
+# docs/client-create-directory.png and docs/client-trust-question.png.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build="${BUILD:-$top/build}"

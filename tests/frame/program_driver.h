@@ -14,6 +14,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "real_input.h"
 #include "tarnwick/program.h"
 #include "ui/runtime.h"
 

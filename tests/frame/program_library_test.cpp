@@ -1,5 +1,8 @@
 // The program with the real library, against a real server that holds what the demo server holds: the
 // client window holds the frame while it is open; the parameters window's batches move the files.
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScrollBar>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,14 +52,14 @@ class ProgramWithLibrary : public ::testing::Test {
   // Chooses "Start Auto Upload/Download", lets `change` alter the defaults, presses Start, waits for the
   // batch window to come and go, and closes the parameters window. False when a step failed.
   static bool runBatch(User& user, ui::WindowRef frame, const std::function<void(ui::WindowRef)>& change) {
-    if (!ui::test::chooseMenu(frame, kStartAutoUploadDownload)) return false;
+    if (!uitest::chooseMenu(frame, kStartAutoUploadDownload)) return false;
     const ui::WindowRef params = user.nextWindow(frame);
     if (!params) return false;
     change(params);
-    if (!ui::test::click(params, kStart)) return false;
+    if (!uitest::press(params, kStart)) return false;
     const ui::WindowRef batch = user.nextWindow(params);
     if (!batch || !user.backTo(params, 60s)) return false;
-    return ui::test::click(params, kCancel) && user.backTo(frame);
+    return uitest::press(params, kCancel) && user.backTo(frame);
   }
 
   ts::TempDir config_{"program-config"};
@@ -69,22 +72,33 @@ TEST_F(ProgramWithLibrary, TheClientWindowHoldsTheFrameUntilItCloses) {
   const int code = runProgram([&](User& user) {
     const ui::WindowRef frame = frameOf(user);
     ASSERT_NE(frame, 0u);
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kStartAsyncClient));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kStartAsyncClient));
     const ui::WindowRef client = user.nextWindow(frame);
     ASSERT_NE(client, 0u);
+    // The client opens wholly inside the frame's client area, nothing of it behind scroll bars.
+    ui::test::withWidgets(client, [](const ui::test::Widgets& w) {
+      auto* sub = qobject_cast<QMdiSubWindow*>(w.window());
+      ASSERT_NE(sub, nullptr);
+      QMdiArea* area = sub->mdiArea();
+      EXPECT_TRUE(area->viewport()->rect().contains(sub->geometry()))
+          << "the client at " << sub->x() << "," << sub->y() << " size " << sub->width() << "x"
+          << sub->height() << " in " << area->viewport()->width() << "x" << area->viewport()->height();
+      EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+      EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+    });
     // The frame's own entries wait for the client; its standard ones do not.
-    EXPECT_FALSE(ui::test::chooseMenu(frame, kStartAsyncClient));
-    EXPECT_FALSE(ui::test::chooseMenu(frame, kStartAutoUploadDownload));
-    EXPECT_TRUE(ui::test::chooseMenu(frame, kTile));
+    EXPECT_FALSE(uitest::chooseMenu(frame, kStartAsyncClient));
+    EXPECT_FALSE(uitest::chooseMenu(frame, kStartAutoUploadDownload));
+    EXPECT_TRUE(uitest::chooseMenu(frame, kTile));
     ASSERT_TRUE(ui::test::closeBox(client));
     ASSERT_TRUE(user.backTo(frame));
     // The frame takes the next choice.
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kStartAutoUploadDownload));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kStartAutoUploadDownload));
     const ui::WindowRef params = user.nextWindow(frame);
     ASSERT_NE(params, 0u);
-    ASSERT_TRUE(ui::test::click(params, kCancel));
+    ASSERT_TRUE(uitest::press(params, kCancel));
     ASSERT_TRUE(user.backTo(frame));
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kExit));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kExit));
   });
   EXPECT_EQ(code, 0);
 }
@@ -110,8 +124,8 @@ TEST_F(ProgramWithLibrary, UploadWithoutPassiveSendsTheFilesOverActiveConnection
   fs::current_path(here_.path());
   runProgram([&](User& user) {
     ASSERT_TRUE(runBatch(user, frameOf(user), [](ui::WindowRef params) {
-      ui::test::click(params, kUpload);
-      ui::test::click(params, kPassive);
+      uitest::press(params, kUpload);
+      uitest::press(params, kPassive);
     }));
   });
   EXPECT_EQ(server_->read("incoming/FTPClient.txt"), "up\n");

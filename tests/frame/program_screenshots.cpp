@@ -104,13 +104,13 @@ int main(int argc, char** argv) {
         if (qobject_cast<QMenu*>(w)) w->hide();
     });
 
-    if (!step(ui::test::chooseMenu(frame, kStartAutoUploadDownload), "choosing the batch")) return;
+    if (!step(uitest::chooseMenu(frame, kStartAutoUploadDownload), "choosing the batch")) return;
     const ui::WindowRef params = user.nextWindow(frame);
     if (!step(params != 0, "opening the parameters")) return;
     std::this_thread::sleep_for(300ms);
     step(shoot(user, out + "/parameters-defaults.png"), "the parameters' picture");
 
-    if (!step(ui::test::click(params, kStart), "pressing Start")) return;
+    if (!step(uitest::press(params, kStart), "pressing Start")) return;
     const ui::WindowRef batch = user.nextWindow(params);
     if (!step(batch != 0, "opening the batch")) return;
     const bool midway = waitFor([&] {

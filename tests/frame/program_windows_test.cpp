@@ -62,7 +62,7 @@ class ProgramWindows : public ::testing::Test {
 
 // Opens the parameters window from the frame; 0 when it did not come.
 ui::WindowRef openParameters(User& user, ui::WindowRef frame) {
-  if (!ui::test::chooseMenu(frame, kStartAutoUploadDownload)) return 0;
+  if (!uitest::chooseMenu(frame, kStartAutoUploadDownload)) return 0;
   return user.nextWindow(frame);
 }
 
@@ -82,24 +82,24 @@ TEST_F(ProgramWindows, ParametersShowTheirDefaultsAtEveryOpeningAndPassThemAtFul
       shown.push_back(texts);
       // The first time, the user changes everything and starts a batch; the second, only starts one.
       if (opening == 1) {
-        ASSERT_TRUE(ui::test::click(params, kUpload));
-        ASSERT_TRUE(ui::test::click(params, kPassive));
-        ASSERT_TRUE(ui::test::enterText(params, kServer, "ftp.example.org"));
-        ASSERT_TRUE(ui::test::enterText(params, kUser, "ann"));
-        ASSERT_TRUE(ui::test::enterText(params, kPassword, "secret"));
-        ASSERT_TRUE(ui::test::enterText(params, kRemote, "/pub"));
-        ASSERT_TRUE(ui::test::enterText(params, kLocal, "C:\\TEMP"));
+        ASSERT_TRUE(uitest::press(params, kUpload));
+        ASSERT_TRUE(uitest::press(params, kPassive));
+        ASSERT_TRUE(uitest::type(params, kServer, "ftp.example.org"));
+        ASSERT_TRUE(uitest::type(params, kUser, "ann"));
+        ASSERT_TRUE(uitest::type(params, kPassword, "secret"));
+        ASSERT_TRUE(uitest::type(params, kRemote, "/pub"));
+        ASSERT_TRUE(uitest::type(params, kLocal, "C:\\TEMP"));
         // The entry takes 255 characters of a longer list; the variable is passed at 512.
-        ASSERT_TRUE(ui::test::enterText(params, kFileList, std::string(300, 'x')));
+        ASSERT_TRUE(uitest::type(params, kFileList, std::string(300, 'x')));
       }
-      ASSERT_TRUE(ui::test::click(params, kStart));
+      ASSERT_TRUE(uitest::press(params, kStart));
       ASSERT_TRUE(waitFor([&] {
         std::lock_guard lock(callsMutex);
         return batchCalls.size() == static_cast<std::size_t>(opening);
       }));
       // The window stays open after the batch; Cancel closes it.
       EXPECT_EQ(user.front(), params);
-      ASSERT_TRUE(ui::test::click(params, kCancel));
+      ASSERT_TRUE(uitest::press(params, kCancel));
       ASSERT_TRUE(user.backTo(frame));
     }
   });
@@ -144,8 +144,8 @@ TEST_F(ProgramWindows, ACurrentDirectoryTooLongForTheFieldIsNamedRelativeToItsel
     ASSERT_NE(params, 0u);
     local = ui::test::shownText(params, kLocal);
     hint = ui::test::shownStatus(frame, 0);
-    ASSERT_TRUE(ui::test::click(params, kStart));
-    ASSERT_TRUE(ui::test::click(params, kCancel));
+    ASSERT_TRUE(uitest::press(params, kStart));
+    ASSERT_TRUE(uitest::press(params, kCancel));
     ASSERT_TRUE(user.backTo(frame));
     hintAfter = ui::test::shownStatus(frame, 0);
   });
@@ -176,7 +176,7 @@ TEST_F(ProgramWindows, ProcedureNamesFollowTheWindowInFront) {
     const ui::WindowRef params = openParameters(user, frame);
     ASSERT_NE(params, 0u);
     seen.push_back(raise(user));
-    ASSERT_TRUE(ui::test::click(params, kCancel));
+    ASSERT_TRUE(uitest::press(params, kCancel));
     ASSERT_TRUE(user.backTo(frame));
     seen.push_back(raise(user));
   });
@@ -211,14 +211,14 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
               0);
     // Copy the server, paste it over the remote directory; cut the file list.
     ASSERT_TRUE(focusEntryShowing("192.0.2.7:2121"));
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kCopy));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kCopy));
     EXPECT_EQ(user.onGui([] { return QApplication::clipboard()->text(); }), "192.0.2.7:2121");
     ASSERT_TRUE(focusEntryShowing("/incoming"));
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kPaste));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kPaste));
     EXPECT_EQ(ui::test::shownText(params, kRemote), "192.0.2.7:2121");
     ASSERT_TRUE(focusEntryShowing(QString::fromLatin1(tarnwick::kDefaultFileList.data(),
                                                       static_cast<int>(tarnwick::kDefaultFileList.size()))));
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kCut));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kCut));
     EXPECT_EQ(ui::test::shownText(params, kFileList), "");
 
     // Tile gives the one child window the whole area; cascade puts it back to a corner.
@@ -230,10 +230,10 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
         return std::make_pair(QRect(), QRect());
       });
     };
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kTile));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kTile));
     auto [tiled, area] = childGeometry();
     EXPECT_EQ(tiled, area);
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kCascade));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kCascade));
     auto [cascaded, sameArea] = childGeometry();
     EXPECT_EQ(cascaded.topLeft(), QPoint(0, 0));
     EXPECT_NE(cascaded, sameArea);
@@ -250,15 +250,15 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
     });
     EXPECT_TRUE(listed.contains("&1 Upload/Download Parameters")) << listed.join("|").toStdString();
 
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kPrintSetup));
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kHelpContents));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kPrintSetup));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kHelpContents));
     EXPECT_EQ(ui::test::standardDialogsShown(), (std::vector<std::string>{"printsetup", "helpcontents"}));
     const auto messages = ui::test::messagesShown();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "No help file is installed for this program.");
-    ASSERT_TRUE(ui::test::click(params, kCancel));
+    ASSERT_TRUE(uitest::press(params, kCancel));
     ASSERT_TRUE(user.backTo(frame));
-    ASSERT_TRUE(ui::test::chooseMenu(frame, kExit));
+    ASSERT_TRUE(uitest::chooseMenu(frame, kExit));
   });
 }
 
