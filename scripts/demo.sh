@@ -15,6 +15,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   exit 1
 fi
 
+# Another program on the demo's port would be the one the program talks to: say so and stop.
+if (exec 3<>/dev/tcp/127.0.0.1/2121) 2>/dev/null; then
+  echo "Port 2121 on 127.0.0.1 is already taken by another program, so the demo server cannot start." >&2
+  echo "Stop that program (see: ss -ltnp 'sport = :2121') and run scripts/demo.sh again." >&2
+  exit 1
+fi
+
 root=$(mktemp -d)
 log=$(mktemp)
 certs=$(mktemp -d)  # beside the served folder, never inside it: it holds the private key
@@ -55,10 +62,18 @@ else
   /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p 2121 -w -d "$root" -r 30000-30100 >"$log" 2>&1 &
   server=$!
 fi
+up=0
 for _ in $(seq 50); do
-  (exec 3<>/dev/tcp/127.0.0.1/2121) 2>/dev/null && break
+  if ! kill -0 "$server" 2>/dev/null; then break; fi
+  if (exec 3<>/dev/tcp/127.0.0.1/2121) 2>/dev/null; then up=1; break; fi
   sleep 0.1
 done
+# Only our own server, still running, counts as started (another program may have taken the port).
+if [ "$up" != 1 ] || ! kill -0 "$server" 2>/dev/null; then
+  echo "The demo FTP server did not start on 127.0.0.1:2121:" >&2
+  cat "$log" >&2
+  exit 1
+fi
 if [ "$tls" = 1 ]; then
   echo "Demo FTP server on ftpes://127.0.0.1:2121 (anonymous, explicit TLS), serving $root"
   echo "Its certificate is its own (the client window asks whether to trust it):"
