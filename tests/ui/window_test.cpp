@@ -18,8 +18,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <atomic>
@@ -67,7 +69,7 @@ constexpr const char* kDefinitions = R"({
     { "name": "SMALL", "title": "Small", "size": [100, 50],
       "statusbar": { "widths": [50, 50] },
       "controls": [ { "number": 1, "kind": "button", "text": "OK", "at": [10, 10, 40, 14] } ] },
-    { "name": "FRAME", "kind": "frame", "title": "TEST FRAME", "size": [370, 261],
+    { "name": "FRAME", "kind": "frame", "title": "TEST FRAME", "size": [370, 261], "icon": "Net04.ico",
       "menus": [
         { "text": "&File", "number": -1, "items": [
           { "text": "P&rint Setup...", "number": -2, "hint": "Setup Printer", "standard": "printsetup" },
@@ -895,6 +897,9 @@ TEST_F(Windows, FrameCarriesOutStandardEntriesAndHoldsLaterWindowsAsChildren) {
   EXPECT_TRUE(ui::test::chooseMenu(f, -11));  // tile
   EXPECT_TRUE(ui::test::chooseMenu(f, -12));  // cascade
   EXPECT_TRUE(ui::test::chooseMenu(f, -13));  // arrange icons
+  // A window without an icon of its own shows the program's, which its frame lends it.
+  EXPECT_EQ(other.impl().topWidget()->windowIcon().cacheKey(),
+            frame.impl().topWidget()->windowIcon().cacheKey());
 
   // Clipboard on the focused entry.
   child.select(4);
@@ -958,6 +963,26 @@ TEST_F(Windows, DialogIsATopLevelModalWindowOverItsOwner) {
   EXPECT_EQ(d.impl().topWidget()->windowModality(), Qt::ApplicationModal);
   d.close();
   w.close();
+}
+
+// A box with a short text is still as wide as its caption and the title bar's buttons, so a window
+// manager does not cut the caption; what the box shows is the real one, answered by its button.
+TEST_F(Windows, AMessageBoxIsAsWideAsItsCaption) {
+  ui::test::headlessDialogs(false);
+  int width = 0, captionWidth = 0;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    QFont bold = box->font();
+    bold.setBold(true);
+    width = box->width();
+    captionWidth = QFontMetrics(bold).horizontalAdvance(box->windowTitle());
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  });
+  EXPECT_EQ(ui::message("Done!", "A caption far longer than the text of its box"), ui::BUTTON_OK);
+  ui::test::headlessDialogs(true);
+  EXPECT_GT(captionWidth, 0);
+  EXPECT_GE(width, captionWidth + 3 * QFontMetrics(QApplication::font()).height());
 }
 
 TEST_F(Windows, DefinitionsAndIconsComeFromTheDeliverablesResources) {
