@@ -65,6 +65,7 @@ void closeOver(QWidget* (*shown)(), const fs::path& file = {}) {
     onWindowThread([&] { over = shown(); });
     return over != nullptr;
   });
+  std::this_thread::sleep_for(300ms);  // the window manager places it and draws its frame
   onWindowThread([&] {
     QWidget* w = clientWindow();
     if (!w || !over || over != shown()) return;
