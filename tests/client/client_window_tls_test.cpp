@@ -271,7 +271,9 @@ TEST_P(ClientWindowOverTls, AQuestionLeftWaitingWhenTheWindowClosesIsRefused) {
   connecting.join();
   EXPECT_TRUE(refused) << "the question was left waiting";
   EXPECT_EQ(connection, nullptr);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INTERNET_INVALID_CA));
+  // The closing window refuses the question and closes the session: the connect ends on whichever
+  // it meets first.
+  EXPECT_TRUE(error == ERROR_INTERNET_INVALID_CA || error == ERROR_INTERNET_OPERATION_CANCELLED) << error;
   EXPECT_EQ(texts(ui::test::messagesShown()), std::vector<std::string>{}) << "no box for a closed window";
   EXPECT_FALSE(std::filesystem::exists(other / "trusted"));
 }

@@ -16,6 +16,7 @@
 #include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTreeView>
+#include <functional>
 #include <string_view>
 
 #include "ui/testing.h"
@@ -30,9 +31,22 @@ namespace detail {
 inline bool usable(const QWidget* w) { return w && w->isVisible() && w->isEnabled(); }
 
 // The part of a row the view shows: its first column, cut to the viewport.
-inline QRect shownRect(QAbstractItemView* view, const QModelIndex& index) {
+inline QRect shownRect(QTreeView* view, const QModelIndex& index) {
+  // A row under a closed folder is not there to click (scrolling to it would open the folder).
+  for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
+    if (!view->isExpanded(up)) return {};
   view->scrollTo(index);
   return view->visualRect(index).intersected(view->viewport()->rect());
+}
+
+// A list's view and the shown part of a row of it, when both are there to be clicked.
+inline bool listRow(const ui::test::Widgets& w, int control, int position, QTreeView*& view,
+                    QModelIndex& index, QRect& shown) {
+  view = qobject_cast<QTreeView*>(w.control(control));
+  index = w.row(control, position);
+  if (!usable(view) || !index.isValid()) return false;
+  shown = shownRect(view, index);
+  return !shown.isEmpty();
 }
 
 inline bool onWidgets(ui::WindowRef window, const std::function<bool(const ui::test::Widgets&)>& f) {
@@ -84,11 +98,10 @@ inline bool key(ui::WindowRef window, Qt::Key k, Qt::KeyboardModifiers modifiers
 // the right button, double-clicked, or clicked and Enter pressed.
 inline bool pickRow(ui::WindowRef window, int control, int position, Pick how = Pick::Click) {
   return detail::onWidgets(window, [&](const ui::test::Widgets& w) {
-    auto* view = qobject_cast<QTreeView*>(w.control(control));
-    const QModelIndex index = w.row(control, position);
-    if (!detail::usable(view) || !index.isValid()) return false;
-    const QRect r = detail::shownRect(view, index);
-    if (r.isEmpty()) return false;
+    QTreeView* view = nullptr;
+    QModelIndex index;
+    QRect r;
+    if (!detail::listRow(w, control, position, view, index, r)) return false;
     QWidget* port = view->viewport();
     switch (how) {
       case Pick::Click:
@@ -116,11 +129,10 @@ inline bool pickRow(ui::WindowRef window, int control, int position, Pick how = 
 // A click on the tick box of a list's row.
 inline bool clickMark(ui::WindowRef window, int control, int position) {
   return detail::onWidgets(window, [&](const ui::test::Widgets& w) {
-    auto* view = qobject_cast<QTreeView*>(w.control(control));
-    const QModelIndex index = w.row(control, position);
-    if (!detail::usable(view) || !index.isValid()) return false;
-    const QRect r = detail::shownRect(view, index);
-    if (r.isEmpty()) return false;
+    QTreeView* view = nullptr;
+    QModelIndex index;
+    QRect r;
+    if (!detail::listRow(w, control, position, view, index, r)) return false;
     QStyleOptionViewItem option;
     option.initFrom(view);
     option.rect = view->visualRect(index);

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <thread>
 
@@ -192,9 +193,9 @@ TEST_F(Windows, ABoxsTopLineRunsThroughItsTitleAboveTheRowInside) {
   w.close();
 }
 
-// The deliverables' own windows: a list's column is never narrower than its title.
-TEST_F(Windows, TheDeliverablesListHeadersShowTheirWholeTitles) {
-  int columns = 0;
+// Every window definition the deliverables carry, registered, each given to f with its module.
+void forEachDeliverableWindow(
+    const std::function<void(const QJsonObject& module, const QJsonValue& window)>& f) {
   for (const auto& file : std::filesystem::recursive_directory_iterator(NIMBO_RESOURCES)) {
     if (file.path().extension() != ".json" || file.path().parent_path().filename() != "windows") continue;
     QFile in(QString::fromStdString(file.path().string()));
@@ -202,25 +203,32 @@ TEST_F(Windows, TheDeliverablesListHeadersShowTheirWholeTitles) {
     const QByteArray text = in.readAll();
     const QJsonObject module = QJsonDocument::fromJson(text).object();
     ui::addWindowDefinitions(text.toStdString());
-    for (const QJsonValue window : module["windows"].toArray()) {
-      std::vector<int> lists;
-      for (const QJsonValue control : window["controls"].toArray())
-        if (control["kind"].toString() == "list") lists.push_back(control["number"].toInt());
-      if (lists.empty()) continue;
-      ui::Window w(module["module"].toString().toStdString(), window["name"].toString().toStdString());
-      for (int n : lists) {
-        auto* view = qobject_cast<QTreeView*>(w.impl().widget(n));
-        ASSERT_NE(view, nullptr);
-        QHeaderView* header = view->header();
-        if (header->isHidden()) continue;
-        for (int i = 0; i < header->count(); ++i, ++columns) {
-          const QString title = view->model()->headerData(i, Qt::Horizontal).toString();
-          EXPECT_GE(header->sectionSize(i), header->sectionSizeHint(i))
-              << file.path().filename() << ", list " << n << ": \"" << title.toStdString() << "\" is cut";
-        }
+    for (const QJsonValue window : module["windows"].toArray()) f(module, window);
+  }
+}
+
+// The deliverables' own windows: a list's column is never narrower than its title.
+TEST_F(Windows, TheDeliverablesListHeadersShowTheirWholeTitles) {
+  int columns = 0;
+  forEachDeliverableWindow([&](const QJsonObject& module, const QJsonValue& window) {
+    std::vector<int> lists;
+    for (const QJsonValue control : window["controls"].toArray())
+      if (control["kind"].toString() == "list") lists.push_back(control["number"].toInt());
+    if (lists.empty()) return;
+    ui::Window w(module["module"].toString().toStdString(), window["name"].toString().toStdString());
+    for (int n : lists) {
+      auto* view = qobject_cast<QTreeView*>(w.impl().widget(n));
+      ASSERT_NE(view, nullptr);
+      QHeaderView* header = view->header();
+      if (header->isHidden()) continue;
+      for (int i = 0; i < header->count(); ++i, ++columns) {
+        const QString title = view->model()->headerData(i, Qt::Horizontal).toString();
+        EXPECT_GE(header->sectionSize(i), header->sectionSizeHint(i))
+            << window["name"].toString().toStdString() << ", list " << n << ": \"" << title.toStdString()
+            << "\" is cut";
       }
     }
-  }
+  });
   EXPECT_GE(columns, 5);
 }
 
@@ -270,27 +278,19 @@ TEST_F(Windows, TheDeliverablesWindowsShowEveryTextWhole) {
       "/pub/" + std::string(40, 'x') + "/Übergrößenträger-日本語-" + std::string(200, 'y');
   int checked = 0;
   std::vector<std::string> problems;
-  for (const auto& file : std::filesystem::recursive_directory_iterator(NIMBO_RESOURCES)) {
-    if (file.path().extension() != ".json" || file.path().parent_path().filename() != "windows") continue;
-    QFile in(QString::fromStdString(file.path().string()));
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << file.path();
-    const QByteArray text = in.readAll();
-    const QJsonObject module = QJsonDocument::fromJson(text).object();
-    ui::addWindowDefinitions(text.toStdString());
-    for (const QJsonValue window : module["windows"].toArray()) {
-      const std::string name = window["name"].toString().toStdString();
-      ui::Window w(module["module"].toString().toStdString(), name);
-      for (int n = w.firstControl(); n <= w.lastControl() && n > 0; ++n) {
-        const int kind = w.controlKind(n);
-        if (kind == ui::kind::DisplayText) w.setText(n, longText);
-        QWidget* widget = w.impl().widget(n);
-        if (!widget) continue;
-        ++checked;
-        if (const std::string why = textProblem(widget, kind); !why.empty())
-          problems.push_back(name + ", control " + std::to_string(n) + ": " + why);
-      }
+  forEachDeliverableWindow([&](const QJsonObject& module, const QJsonValue& window) {
+    const std::string name = window["name"].toString().toStdString();
+    ui::Window w(module["module"].toString().toStdString(), name);
+    for (int n = w.firstControl(); n <= w.lastControl() && n > 0; ++n) {
+      const int kind = w.controlKind(n);
+      if (kind == ui::kind::DisplayText) w.setText(n, longText);
+      QWidget* widget = w.impl().widget(n);
+      if (!widget) continue;
+      ++checked;
+      if (const std::string why = textProblem(widget, kind); !why.empty())
+        problems.push_back(name + ", control " + std::to_string(n) + ": " + why);
     }
-  }
+  });
   EXPECT_GE(checked, 50);
   EXPECT_EQ(problems, std::vector<std::string>{});
 }
