@@ -2,8 +2,6 @@
 // program's pull loop, which runs the toolkit's loop (nested if need be) while the queue is empty.
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QRadioButton>
 #include <QShortcut>
 #include <cerrno>
@@ -72,12 +70,7 @@ bool Window::closeCanWait() const {
 
 void Window::keepOpen() {
   WindowImpl& w = gui("keepOpen");
-  if (!closeCanWait()) return;
-  w.closeWindowDelivered_ = false;
-  // A frame's child asked about its close (a box came between) is its frame's active child again,
-  // so that the next click on its title bar is taken as a click, not as the child's activation.
-  if (w.sub_)
-    if (QMdiArea* area = w.sub_->mdiArea()) area->setActiveSubWindow(w.sub_);
+  if (closeCanWait()) w.closeWindowDelivered_ = false;
 }
 
 void Window::setAlertKey(int key) {
