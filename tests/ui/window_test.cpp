@@ -17,8 +17,10 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -897,6 +899,10 @@ TEST_F(Windows, FrameCarriesOutStandardEntriesAndHoldsLaterWindowsAsChildren) {
   EXPECT_TRUE(ui::test::chooseMenu(f, -11));  // tile
   EXPECT_TRUE(ui::test::chooseMenu(f, -12));  // cascade
   EXPECT_TRUE(ui::test::chooseMenu(f, -13));  // arrange icons
+  // The frame ends at its status bar: nothing of its own lies below it.
+  auto* shell = qobject_cast<QMainWindow*>(frame.impl().topWidget());
+  ASSERT_NE(shell, nullptr);
+  EXPECT_EQ(shell->statusBar()->geometry().bottom(), shell->rect().bottom());
   // A window without an icon of its own shows the program's, which its frame lends it.
   EXPECT_EQ(other.impl().topWidget()->windowIcon().cacheKey(),
             frame.impl().topWidget()->windowIcon().cacheKey());
