@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <unordered_map>
 
 #include "qtext.h"
@@ -12,6 +13,7 @@ namespace ui::detail {
 
 struct ListModel::Node {
   std::vector<Cell> cells;
+  std::string key;
   Node* parent = nullptr;
   int row = 0;       // among its parent's children
   int position = 0;  // in the source, from 1
@@ -21,7 +23,7 @@ struct ListModel::Node {
 // A row of the source as it is read, with the rows that belong under it.
 struct ListModel::Spec {
   std::vector<Cell> cells;
-  QString key;
+  std::string key;
   std::vector<int> children;
 };
 
@@ -92,29 +94,38 @@ bool ListModel::refresh() {
 // The children of `parent` become those `wanted` names: a child whose key comes again keeps its
 // place and its own children are reconciled; the others are removed, the new ones inserted, each
 // run of them at once.
-void ListModel::reconcile(Node& parent, const std::vector<Spec>& specs, const std::vector<int>& wanted) {
+void ListModel::reconcile(Node& parent, std::vector<Spec>& specs, const std::vector<int>& wanted) {
   const QModelIndex parentIndex = &parent == root_.get() ? QModelIndex() : indexOfNode(&parent);
-  std::unordered_map<QString, int> ahead;  // keys of the wanted rows not reached yet
-  for (int s : wanted) ++ahead[specs[static_cast<std::size_t>(s)].key];
+  std::unordered_map<std::string_view, int> ahead;  // keys of the wanted rows not reached yet
+  bool counted = false;                             // counted at the first row out of step, not before
   auto& kids = parent.children;
   std::size_t i = 0, j = 0;
-  auto keyAt = [&](std::size_t k) { return keyOf(kids[k]->cells); };
+  auto keyAt = [&](std::size_t k) -> const std::string& { return kids[k]->key; };
   while (j < wanted.size()) {
-    const Spec& spec = specs[static_cast<std::size_t>(wanted[j])];
+    Spec& spec = specs[static_cast<std::size_t>(wanted[j])];
     if (i < kids.size() && keyAt(i) == spec.key) {
       Node& n = *kids[i];
       if (n.cells != spec.cells) {
-        n.cells = spec.cells;
+        n.cells = std::move(spec.cells);
         emit dataChanged(indexOfNode(&n, 0), indexOfNode(&n, columnCount() - 1));
       }
       reconcile(n, specs, spec.children);
-      --ahead[spec.key];
+      if (counted) --ahead[spec.key];
       ++i, ++j;
       continue;
     }
+    if (!counted) {
+      ahead.reserve(wanted.size() - j);
+      for (std::size_t k = j; k < wanted.size(); ++k) ++ahead[specs[static_cast<std::size_t>(wanted[k])].key];
+      counted = true;
+    }
     // Children that no wanted row names any more go, as one run.
     std::size_t end = i;
-    while (end < kids.size() && ahead[keyAt(end)] == 0) ++end;
+    auto wantedLater = [&](std::size_t k) {
+      const auto it = ahead.find(keyAt(k));
+      return it != ahead.end() && it->second > 0;
+    };
+    while (end < kids.size() && !wantedLater(end)) ++end;
     if (end > i) {
       beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(end) - 1);
       kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i),
@@ -132,8 +143,8 @@ void ListModel::reconcile(Node& parent, const std::vector<Spec>& specs, const st
     beginInsertRows(parentIndex, static_cast<int>(i), static_cast<int>(i + (last - j)) - 1);
     std::vector<std::unique_ptr<Node>> fresh;
     for (std::size_t k = j; k < last; ++k) {
-      fresh.push_back(build(&parent, specs, wanted[k]));
       --ahead[specs[static_cast<std::size_t>(wanted[k])].key];
+      fresh.push_back(build(&parent, specs, wanted[k]));
     }
     kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(i), std::make_move_iterator(fresh.begin()),
                 std::make_move_iterator(fresh.end()));
@@ -149,10 +160,12 @@ void ListModel::reconcile(Node& parent, const std::vector<Spec>& specs, const st
   }
 }
 
-std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, const std::vector<Spec>& specs, int spec) {
+std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, std::vector<Spec>& specs, int spec) {
   auto n = std::make_unique<Node>();
   n->parent = parent;
-  n->cells = specs[static_cast<std::size_t>(spec)].cells;
+  // Each row of the source is taken once: its cells move into the node (its key stays, counted).
+  n->cells = std::move(specs[static_cast<std::size_t>(spec)].cells);
+  n->key = specs[static_cast<std::size_t>(spec)].key;
   for (int child : specs[static_cast<std::size_t>(spec)].children)
     n->children.push_back(build(n.get(), specs, child));
   renumber(*n);
@@ -273,8 +286,12 @@ QString ListModel::cellText(const std::vector<Cell>& row, const ListColumn& c) c
   return qs(applyPicture(c.picture, std::get<std::string>(cell)));
 }
 
-QString ListModel::keyOf(const std::vector<Cell>& row) const {
-  return format_.columns.empty() ? QString() : cellText(row, format_.columns.front());
+std::string ListModel::keyOf(const std::vector<Cell>& row) const {
+  const int cell = format_.columns.empty() ? -1 : format_.columns.front().textCell;
+  if (cell < 0 || cell >= static_cast<int>(row.size())) return {};
+  if (const auto* n = std::get_if<std::int64_t>(&row[static_cast<std::size_t>(cell)]))
+    return std::to_string(*n);
+  return std::get<std::string>(row[static_cast<std::size_t>(cell)]);
 }
 
 QVariant ListModel::data(const QModelIndex& index, int role) const {

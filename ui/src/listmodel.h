@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "listformat.h"
@@ -63,12 +64,12 @@ class ListModel final : public QAbstractItemModel {
 
   Node* nodeOf(const QModelIndex& index) const;
   QModelIndex indexOfNode(const Node* node, int column = 0) const;
-  void reconcile(Node& parent, const std::vector<Spec>& specs, const std::vector<int>& wanted);
-  std::unique_ptr<Node> build(Node* parent, const std::vector<Spec>& specs, int spec);
+  void reconcile(Node& parent, std::vector<Spec>& specs, const std::vector<int>& wanted);
+  std::unique_ptr<Node> build(Node* parent, std::vector<Spec>& specs, int spec);
   void renumber(Node& parent);
   void reorder();
   QString cellText(const std::vector<Cell>& row, const ListColumn& c) const;
-  QString keyOf(const std::vector<Cell>& row) const;
+  std::string keyOf(const std::vector<Cell>& row) const;  // the row's first text, as the source gives it
   std::int64_t cellNumber(const std::vector<Cell>& row, int cell) const;
   std::int64_t levelOf(const std::vector<Cell>& row) const;
 
