@@ -73,6 +73,33 @@ std::string relativePathOf(std::string_view fullPath) {
   return std::string(relativeIn(ui::clip(fullPath), sessionServer().size()));
 }
 
+namespace {
+
+// A folder the user opened, with the records below it, kept while its parent is listed again.
+struct OpenedFolder {
+  DirectoryListRecord folder;
+  std::vector<DirectoryListRecord> below;
+};
+
+// The opened folders of the node being listed again on this thread, put back by the listing's
+// insertion, in the same step, so that nobody sees the tree without them.
+thread_local std::vector<OpenedFolder> reopenAfterListing;
+
+// Puts back the opened folders that the new listing holds as folders; the others went.
+template <typename Tree>
+void restoreOpened(Tree& tree, std::vector<OpenedFolder>& opened) {
+  for (const OpenedFolder& o : opened) {
+    DirectoryListRecord found;
+    const std::size_t at = tree.getByKey(o.folder, treeOrder, found);
+    if (at == 0 || found.ATTRIBUTE != kDirectoryAttribute) continue;
+    tree.put(at, o.folder);
+    for (const DirectoryListRecord& r : o.below) tree.addSorted(r, treeOrder);
+  }
+  opened.clear();
+}
+
+}  // namespace
+
 void insertListing(std::string_view parentPath) {
   const std::string parent(ui::clip(parentPath));
   const std::string server = serverName();
@@ -115,6 +142,7 @@ void insertListing(std::string_view parentPath) {
       node.WASENUMERATED = 0;
       tree.addSorted(node, treeOrder);
     }
+    restoreOpened(tree, reopenAfterListing);
   });
 }
 
@@ -177,30 +205,6 @@ void listRemoteDirectory() {
   ui::restoreCursor();
 }
 
-namespace {
-
-// A folder the user opened, with the records below it, kept while its parent is listed again.
-struct OpenedFolder {
-  DirectoryListRecord folder;
-  std::vector<DirectoryListRecord> below;
-};
-
-// Puts back the opened folders that the new listing still holds as folders; the others went.
-void restoreOpened(const std::vector<OpenedFolder>& opened) {
-  if (opened.empty()) return;
-  DirectoryList.locked([&](auto& tree) {
-    for (const OpenedFolder& o : opened) {
-      DirectoryListRecord found;
-      const std::size_t at = tree.getByKey(o.folder, treeOrder, found);
-      if (at == 0 || found.ATTRIBUTE != kDirectoryAttribute) continue;
-      tree.put(at, o.folder);
-      for (const DirectoryListRecord& r : o.below) tree.addSorted(r, treeOrder);
-    }
-  });
-}
-
-}  // namespace
-
 void refreshRemoteNode() {
   std::vector<OpenedFolder> opened;
   const std::string directory(RemoteDirectory.get().clip());
@@ -248,8 +252,9 @@ void refreshRemoteNode() {
   }
   ListParentPath = nodePath;
   ListDirectory = directory;
+  reopenAfterListing = std::move(opened);
   listRemoteDirectory();
-  restoreOpened(opened);
+  reopenAfterListing.clear();  // a listing that inserted nothing (its node gone) puts nothing back
 }
 
 void nodeAction(const DirectoryListRecord& picked) {
