@@ -1,11 +1,14 @@
 #include "ftp.h"
 
+#include <openssl/crypto.h>
 #include <sys/socket.h>
 
+#include "keeping.h"
 #include "logon.h"
 #include "resolver.h"
 #include "secure_logon.h"
 #include "tls_transport.h"
+#include "trust_store.h"
 
 namespace inet {
 namespace {
@@ -14,8 +17,26 @@ const Notifier kSilent;
 
 }  // namespace
 
-Ftp::Ftp(ConnectParams params) : params_(std::move(params)), notifier_(&kSilent) {
+Ftp::Ftp(ConnectParams params)
+    : params_(std::move(params)), key_(linkKey(params_)), server_(serverKey(params_)), notifier_(&kSilent) {
   dataPath_.passive = params_.passive;
+}
+
+void Ftp::forgetPassword() {
+  OPENSSL_cleanse(params_.password.data(), params_.password.size());
+  params_.password.clear();
+}
+
+bool Ftp::stillSound(std::string& why) {
+  if (!control_ || data_) {
+    why = "it was not idle";
+    return false;
+  }
+  return control_->quiet(why);
+}
+
+bool Ftp::trustedWithoutAsking() const {
+  return !tls_ || tls_->verified() || TrustStore::current().trusts(tls_->host(), tls_->accepted());
 }
 
 Ftp::~Ftp() = default;
@@ -77,9 +98,15 @@ Outcome Ftp::open(uint32_t connectionId) {
     user += "@" + target;
     if (params_.port != 21) user += ":" + std::to_string(params_.port);
   }
-  if (params_.tls != TlsMode::None) return logOnSecurely(user);
-  Logon logon(user, params_.password, features_);
-  return run(logon);
+  Outcome o = Outcome::success();
+  if (params_.tls != TlsMode::None) {
+    o = logOnSecurely(user);
+  } else {
+    Logon logon(user, params_.password, features_);
+    o = run(logon);
+  }
+  if (o.ok()) logonReply_ = lastReply();
+  return o;
 }
 
 Outcome Ftp::logOnSecurely(const std::string& user) {
@@ -121,6 +148,7 @@ Outcome Ftp::run(Operation& op) {
     switch (step.kind) {
       case Step::Kind::Send: {
         Outcome sent = control_->send(step.command);
+        if (sent.ok() && step.then) sent = control_->send(*step.then, true);
         if (!sent.ok()) {
           if (sent.error == ERROR_INTERNET_CONNECTION_ABORTED) sent.error = op.closedError();
           step = Step::done(std::move(sent));
@@ -129,6 +157,10 @@ Outcome Ftp::run(Operation& op) {
         step = receiveFor(op);
         break;
       }
+      case Step::Kind::Known:
+        control_->announce(step.command, step.answer);
+        step = op.onReply(step.answer);
+        break;
       case Step::Kind::AwaitReply:
         step = receiveFor(op);
         break;

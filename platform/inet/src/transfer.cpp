@@ -13,7 +13,13 @@ DataTransfer::DataTransfer(DataPath& path, char type, Command command, DataSink*
 
 Step DataTransfer::start() {
   state_ = State::Type;
-  return Step::send({"TYPE", std::string(1, type_), false});
+  Command type{"TYPE", std::string(1, type_), false};
+  // The TYPE in force is not sent again; a listing in facts goes as if TYPE L 8 were in force whatever
+  // TYPE says (RFC 3659, 7.2). The exchange is still announced: callers count a request's first
+  // notifications (the client's progress passes over three before the data).
+  if (path_.typeReply.code != 0 && (path_.type == type_ || command_.verb == "MLSD"))
+    return Step::known(std::move(type), path_.typeReply);
+  return Step::send(std::move(type));
 }
 
 Step DataTransfer::openData() {
@@ -35,7 +41,12 @@ Step DataTransfer::sendCommand() {
 Step DataTransfer::onReply(const Reply& r) {
   switch (state_) {
     case State::Type:
-      if (!r.completion()) return Step::done(Outcome::refused(r));
+      if (!r.completion()) {
+        path_.type = 0;
+        return Step::done(Outcome::refused(r));
+      }
+      path_.type = type_;
+      path_.typeReply = r;
       return openData();
     case State::Epsv:
       if (r.code == 229) {
