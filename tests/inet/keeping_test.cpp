@@ -73,7 +73,8 @@ TEST_F(Keeping, AKeptConnectionIsTakenAgainAndItsCallersSeeTheSameCalls) {
   std::vector<DWORD> connectNotes;
   for (size_t i = from; i < client.recorder.notes().size(); ++i)
     connectNotes.push_back(client.recorder.notes()[i].status);
-  EXPECT_EQ(connectNotes, (std::vector<DWORD>{INTERNET_STATUS_HANDLE_CREATED, INTERNET_STATUS_REQUEST_COMPLETE}));
+  EXPECT_EQ(connectNotes,
+            (std::vector<DWORD>{INTERNET_STATUS_HANDLE_CREATED, INTERNET_STATUS_REQUEST_COMPLETE}));
   // A download still announces three exchanges before its data, though TYPE I is in force.
   const size_t getFrom = client.recorder.notes().size();
   const std::string target = winPath(local / "again");
@@ -159,7 +160,8 @@ TEST_F(Keeping, AConnectionThatEndedInAnErrorIsNeverKept) {
   HINTERNET conn = client.connect(server.address(), "ann", "pw");
   ASSERT_NE(conn, nullptr);
   const std::string target = winPath(local / "slow");
-  FtpGetFileA(conn, "/slow.bin", target.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY, client.recorder.context());
+  FtpGetFileA(conn, "/slow.bin", target.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY,
+              client.recorder.context());
   ASSERT_TRUE(server.waitFor("RETR", 2));
   InternetCloseHandle(conn);
   ASSERT_TRUE(client.recorder.waitForClosing(conn));

@@ -25,7 +25,8 @@ void fillFindData(const RemoteEntry& entry, WIN32_FIND_DATAA& data) {
 }
 
 Connection::Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectParams params)
-    : Handle(HandleKind::Connection, context, std::move(root)), ftp_(std::make_unique<Ftp>(std::move(params))) {}
+    : Handle(HandleKind::Connection, context, std::move(root)),
+      ftp_(std::make_unique<Ftp>(std::move(params))) {}
 
 void Connection::takeKept() {
   std::optional<Link> kept = KeptConnections::instance().take(ftp_->key(), id());
@@ -40,7 +41,8 @@ Outcome Connection::logOn(bool proxyRefuses) {
   if (reused_) return Outcome{ERROR_SUCCESS, ftp_->logonReply()};
   Outcome o = ftp_->open(id());
   if (!o.ok() && o.reply && o.reply->code == 421 && KeptConnections::instance().closeOne(ftp_->server())) {
-    ftp_->trace().note("the server refused one more connection: an idle kept one went, the logon is tried again");
+    ftp_->trace().note(
+        "the server refused one more connection: an idle kept one went, the logon is tried again");
     ftp_->drop();
     o = ftp_->open(id());
   }

@@ -24,6 +24,7 @@ class ControlChannel {
   const Transport& transport() const { return *transport_; }
   bool healthy() const { return healthy_; }
   const Trace& trace() const { return trace_; }
+  void setTrace(Trace trace) { trace_ = std::move(trace); }
   const Reply& lastReply() const { return last_; }
 
   // Sends one command after settling owed replies. An argument holding CR, LF or NUL is refused with

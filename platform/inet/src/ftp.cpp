@@ -49,7 +49,14 @@ void Ftp::bind(const Notifier* notifier, const Canceller* cancel) {
 
 Reply Ftp::lastReply() const { return control_ ? control_->lastReply() : Reply{}; }
 
+void Ftp::refreshTrace() {
+  if (trace_.on() || !control_) return;
+  trace_ = Trace::forConnection(traceId_);
+  control_->setTrace(trace_);
+}
+
 Outcome Ftp::open(uint32_t connectionId) {
+  traceId_ = connectionId;
   trace_ = Trace::forConnection(connectionId);
   const bool viaGateway = params_.gateway.has_value();
   const std::string& host = viaGateway ? params_.gateway->host : params_.host;

@@ -84,6 +84,8 @@ class Ftp {
   // Its certificate (when secured) would be accepted now without asking anyone: verified, or in the
   // trust file for this host. A session that asks nobody never gets one that only a question let in.
   bool trustedWithoutAsking() const;
+  // A connection kept from before NIMBO_FTP_TRACE was set is traced from when it is taken again.
+  void refreshTrace();
 
   // Every data connection from now on goes through `wrap` once open (TLS after PROT P); an empty
   // one leaves them plain.
@@ -122,6 +124,7 @@ class Ftp {
   ConnectParams params_;
   std::string key_;
   std::string server_;
+  uint32_t traceId_ = 0;
   Reply logonReply_;
   Trace trace_;
   std::unique_ptr<ControlChannel> control_;

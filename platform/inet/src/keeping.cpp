@@ -41,7 +41,8 @@ std::string hashed(const std::string& secret) {
   unsigned int length = 0;
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&
-            EVP_DigestUpdate(ctx, salt(), 16) == 1 && EVP_DigestUpdate(ctx, secret.data(), secret.size()) == 1 &&
+            EVP_DigestUpdate(ctx, salt(), 16) == 1 &&
+            EVP_DigestUpdate(ctx, secret.data(), secret.size()) == 1 &&
             EVP_DigestFinal_ex(ctx, digest, &length) == 1;
   EVP_MD_CTX_free(ctx);
   if (!ok) return {};
@@ -183,6 +184,7 @@ std::optional<Link> KeptConnections::take(const std::string& key, uint32_t handl
     }
     if (!found) return std::nullopt;
     std::string why;
+    found->ftp->refreshTrace();
     if (found->ftp->stillSound(why)) {
       found->ftp->trace().note("taken again, for handle #" + std::to_string(handleId));
       return found;

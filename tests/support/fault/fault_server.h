@@ -1,6 +1,7 @@
 // A scripted FTP server for what a real one cannot do on cue: replies overridden per command, delays,
-// silence, dropped connections (at once, or once idle for a while), byte-by-byte sending, slow or cut data, hostile listings; with a
-// certificate, FTP over TLS and its faults (a stalled handshake, a data connection cut without a TLS close).
+// silence, dropped connections (at once, or once idle for a while), byte-by-byte sending, slow or cut data,
+// hostile listings; with a certificate, FTP over TLS and its faults (a stalled handshake, a data connection
+// cut without a TLS close).
 //
 // It serves an in-memory tree on an ephemeral loopback port (127.0.0.1, or ::1), one thread per
 // connection, and records every command it gets. Without faults it is a plain, correct server: USER,

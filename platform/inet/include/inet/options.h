@@ -26,9 +26,9 @@ Timeouts currentTimeouts();
 // when the setter has not been used.
 struct Keeping {
   bool on = true;
-  std::chrono::milliseconds idle{30000};     // an idle one goes, with QUIT, after this
+  std::chrono::milliseconds idle{30000};    // an idle one goes, with QUIT, after this
   std::chrono::milliseconds orphaned{250};  // or this long after the last session closed
-  int perServer = 2;                         // at most this many idle ones for one server
+  int perServer = 2;                        // at most this many idle ones for one server
 };
 void setKeeping(const Keeping& keeping);
 void resetKeeping();
