@@ -171,10 +171,16 @@ Outcome Ftp::run(Operation& op) {
       case Step::Kind::AwaitReply:
         step = receiveFor(op);
         break;
-      case Step::Kind::OpenPassive:
+      case Step::Kind::OpenPassive: {
         data_.emplace(*control_, op, params_.timeouts, cancel_, &dataWrap_);
-        step = op.onDataReady(data_->connect(step.port), Endpoint{});
+        Outcome connected = data_->connect(step.port);
+        if (!connected.ok() && op.sentAhead()) {
+          control_->abandon();
+          trace_.note("the data connection failed after its command went out: the session ends");
+        }
+        step = op.onDataReady(std::move(connected), Endpoint{});
         break;
+      }
       case Step::Kind::Listen: {
         data_.emplace(*control_, op, params_.timeouts, cancel_, &dataWrap_);
         Endpoint listening;

@@ -43,6 +43,7 @@ struct DataPath {
   bool passive = false;
   bool ipv6 = false;
   bool extendedRefused = false;  // EPSV or EPRT was refused once: go straight to PASV or PORT
+  bool epsvAnswers = false;      // EPSV has named a port: the command may follow it without waiting
   char type = 0;                 // the TYPE in force ('A' or 'I'), 0 while unknown
   Reply typeReply;               // the server's answer when it was set
 };

@@ -87,6 +87,9 @@ class Operation {
     return Step::done(std::move(outcome));
   }
   virtual Step onDataDone(Outcome outcome) { return Step::done(std::move(outcome)); }
+  // The command that needs the data connection went out already, behind EPSV: a data connection
+  // that cannot be made then leaves a reply owed that may be long in coming.
+  virtual bool sentAhead() const { return false; }
   virtual DataSink* sink() { return nullptr; }
   virtual DataSource* source() { return nullptr; }
   // The error when the server answers 421 (it is shutting the session down) during this operation.

@@ -27,6 +27,12 @@ Step DataTransfer::openData() {
   // PASV cannot name an IPv6 port; EPSV can name either.
   if (path_.ipv6 || !path_.extendedRefused) {
     state_ = State::Epsv;
+    // Once EPSV has answered on this connection, the command goes right behind it: the server waits
+    // for the data connection it announces, and a round trip is saved.
+    if (path_.epsvAnswers) {
+      sentAhead_ = true;
+      return Step::sendBoth({"EPSV", "", false}, command_);
+    }
     return Step::send({"EPSV", "", false});
   }
   state_ = State::Pasv;
@@ -50,8 +56,14 @@ Step DataTransfer::onReply(const Reply& r) {
       return openData();
     case State::Epsv:
       if (r.code == 229) {
-        if (auto port = parseEpsvPort(r.text)) return Step::openPassive(*port);
+        if (auto port = parseEpsvPort(r.text)) {
+          path_.epsvAnswers = true;
+          return Step::openPassive(*port);
+        }
       }
+      // The command went with it and will be answered as if no data port were open: this dialogue
+      // is not worth going on with.
+      if (sentAhead_) return Step::done(Outcome::failure(ERROR_FTP_DROPPED, r));
       if (r.completion()) return outOfStep(r);
       path_.extendedRefused = true;
       if (path_.ipv6) return Step::done(Outcome::failure(ERROR_FTP_NO_PASSIVE_MODE, r));
@@ -96,6 +108,10 @@ Step DataTransfer::outOfStep(const Reply& r) {
 
 Step DataTransfer::onDataReady(Outcome outcome, const Endpoint& listening) {
   if (!outcome.ok()) return Step::done(std::move(outcome));
+  if (path_.passive && sentAhead_) {
+    state_ = State::Command;
+    return Step::awaitReply();
+  }
   if (path_.passive) return sendCommand();
   listening_ = listening;
   if (!path_.ipv6 && path_.extendedRefused) {
