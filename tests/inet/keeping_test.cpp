@@ -215,6 +215,30 @@ TEST_F(Keeping, AServerAtItsLimitOfConnectionsGetsAnIdleOneBack) {
                                              "OPTS"}));
 }
 
+TEST_F(Keeping, ACommandSentBehindEpsvEndsTheSessionWhenEpsvFailsAfterAll) {
+  FaultServer server;
+  server.putFile("/f.bin", "x");
+  server.add(Fault::on("EPSV", 2).replying("500 Not now."));
+  HINTERNET conn = client.connect(server.address(), "ann", "pw");
+  ASSERT_NE(conn, nullptr);
+  const std::string target = winPath(local / "target");
+  auto get = [&] {
+    return client.await([&] {
+      return FtpGetFileA(conn, "/f.bin", target.c_str(), FALSE, 0, FTP_TRANSFER_TYPE_BINARY,
+                         client.recorder.context());
+    });
+  };
+  EXPECT_EQ(get().error, 0u);
+  EXPECT_EQ(get().error, static_cast<DWORD>(ERROR_FTP_DROPPED));
+  EXPECT_EQ(get().error, static_cast<DWORD>(ERROR_FTP_DROPPED));  // nothing more goes over it
+  InternetCloseHandle(conn);
+  ASSERT_TRUE(client.recorder.waitForClosing(conn));
+  EXPECT_EQ(inet::keptConnections(), 0);
+  const auto verbs = server.verbs();
+  EXPECT_EQ(std::vector<std::string>(verbs.begin() + 4, verbs.end()),
+            (std::vector<std::string>{"TYPE", "EPSV", "RETR", "EPSV", "RETR"}));
+}
+
 TEST_F(Keeping, AnEnvironmentVariableTurnsItOff) {
   ::setenv("NIMBO_FTP_KEEP", "0", 1);
   FaultServer server;
