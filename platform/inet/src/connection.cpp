@@ -189,13 +189,12 @@ void Connection::finalize() {
   }
   for (auto& f : finds) endHandle(f);
   Notifier notifier(shared_from_this(), context);
-  if (!ftp_) {
-  } else if (keepable()) {
+  if (ftp_ && keepable()) {
     // The handle's connection closes as far as its caller can tell; the session waits for the next.
     notifier.status(INTERNET_STATUS_CLOSING_CONNECTION);
     KeptConnections::instance().keep({std::move(ftp_), std::move(worker_)});
     notifier.status(INTERNET_STATUS_CONNECTION_CLOSED);
-  } else {
+  } else if (ftp_) {
     ftp_->bind(&notifier, nullptr);
     ftp_->close();
     ftp_->bind(nullptr, nullptr);
