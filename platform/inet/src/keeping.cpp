@@ -16,15 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::mutex& settingsMutex() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-std::optional<Keeping>& chosen() {
-  static auto* k = new std::optional<Keeping>;
-  return *k;
-}
-
 // Drawn once per process: the same password gives another hash in every run.
 const unsigned char* salt() {
   static unsigned char bytes[16];
@@ -56,26 +47,6 @@ std::string hashed(const std::string& secret) {
 }
 
 }  // namespace
-
-void setKeeping(const Keeping& keeping) {
-  std::lock_guard lock(settingsMutex());
-  chosen() = keeping;
-}
-
-void resetKeeping() {
-  std::lock_guard lock(settingsMutex());
-  chosen().reset();
-}
-
-Keeping currentKeeping() {
-  {
-    std::lock_guard lock(settingsMutex());
-    if (chosen()) return *chosen();
-  }
-  Keeping k;
-  if (const char* env = std::getenv("NIMBO_FTP_KEEP")) k.on = !(env[0] == '0' && env[1] == '\0');
-  return k;
-}
 
 void closeKeptConnections() { KeptConnections::instance().closeAll(); }
 
