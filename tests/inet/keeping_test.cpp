@@ -105,6 +105,7 @@ TEST_F(Keeping, ADifferentLogonModeOrServerNeverGetsAnothersConnection) {
   tls.tlsCertificate = ts::testCertificates().server.string();
   inet::setExtraAuthorities(ts::testCertificates().authority);
   FaultServer server(tls), other;
+  server.putFile("/f.bin", "secured");
   const std::string address = server.address();
   inet::Keeping many;
   many.perServer = 8;
@@ -113,15 +114,18 @@ TEST_F(Keeping, ADifferentLogonModeOrServerNeverGetsAnothersConnection) {
   ASSERT_TRUE(session(address, "bob", "pw"));
   ASSERT_TRUE(session(address, "ann", "other"));
   ASSERT_TRUE(session(address, "ann", "pw", 0));
-  ASSERT_TRUE(session("ftpes://" + address, "ann", "pw"));
+  ASSERT_TRUE(session("ftpes://" + address, "ann", "pw", INTERNET_FLAG_PASSIVE, "/f.bin"));
   EXPECT_EQ(server.connections(), 5);
   ASSERT_TRUE(session(other.address(), "ann", "pw"));
   EXPECT_EQ(other.connections(), 1);
   // Each of them is taken by its own kind again.
   ASSERT_TRUE(session(address, "bob", "pw"));
-  ASSERT_TRUE(session("ftpes://" + address, "ann", "pw"));
+  // The kept TLS connection's next data connection resumes a TLS session of its own.
+  ASSERT_TRUE(session("ftpes://" + address, "ann", "pw", INTERNET_FLAG_PASSIVE, "/f.bin"));
+  EXPECT_EQ(ts::readFile(local / "target"), "secured");
   EXPECT_EQ(server.connections(), 5);
   EXPECT_EQ(count(server.verbs(), "USER"), 5);
+  EXPECT_EQ(count(server.verbs(), "PBSZ"), 1);
   // Beyond the bound for one server the oldest idle ones go; other servers keep theirs.
   inet::resetKeeping();
   ASSERT_TRUE(session(address, "carol", "pw"));
