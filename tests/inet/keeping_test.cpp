@@ -71,8 +71,8 @@ TEST_F(Keeping, AKeptConnectionIsTakenAgainAndItsCallersSeeTheSameCalls) {
   HINTERNET conn = client.connect(server.address(), "ann", "pw");
   ASSERT_NE(conn, nullptr);
   std::vector<DWORD> connectNotes;
-  for (size_t i = from; i < client.recorder.notes().size(); ++i)
-    connectNotes.push_back(client.recorder.notes()[i].status);
+  const std::vector<Note> notes = client.recorder.notes();
+  for (size_t i = from; i < notes.size(); ++i) connectNotes.push_back(notes[i].status);
   EXPECT_EQ(connectNotes,
             (std::vector<DWORD>{INTERNET_STATUS_HANDLE_CREATED, INTERNET_STATUS_REQUEST_COMPLETE}));
   // A download still announces three exchanges before its data, though TYPE I is in force.
@@ -85,8 +85,9 @@ TEST_F(Keeping, AKeptConnectionIsTakenAgainAndItsCallersSeeTheSameCalls) {
   ASSERT_EQ(get.error, 0u);
   EXPECT_EQ(ts::readFile(local / "again"), ts::randomBytes(3000));
   int repliesBeforeData = 0;
-  for (size_t i = getFrom; i < client.recorder.notes().size(); ++i) {
-    const Note& n = client.recorder.notes()[i];
+  const std::vector<Note> getNotes = client.recorder.notes();
+  for (size_t i = getFrom; i < getNotes.size(); ++i) {
+    const Note& n = getNotes[i];
     if (n.status == INTERNET_STATUS_RESPONSE_RECEIVED && n.count == 3000) break;
     if (n.status == INTERNET_STATUS_RESPONSE_RECEIVED) ++repliesBeforeData;
   }
