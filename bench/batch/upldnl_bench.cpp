@@ -1,6 +1,8 @@
 // A batch of small files moved by UPLDNL_AS against one curl process moving the same files, each over a
 // fresh connection, from the same anonymous vsftpd on loopback, interleaved round by round. curl gets a
-// distinct password in every URL, so it cannot reuse a connection: both log on once per file.
+// distinct password in every URL, so it cannot reuse a connection and logs on once per file; UPLDNL_AS
+// connects once per file too, and the FTP layer takes its kept logged-on connection again
+// (NIMBO_FTP_KEEP=0 makes it log on once per file as well).
 //
 // Usage: batch_upldnl_bench [rounds] [files] [vsftpd|pyftpdlib]
 //        (default 5 rounds of 255 files of 4 KiB from vsftpd, which needs root)

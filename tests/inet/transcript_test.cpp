@@ -34,7 +34,10 @@ class Transcript : public testing::Test {
   void SetUp() override {
     inet::setTimeouts({std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(5)});
   }
-  void TearDown() override { inet::resetTimeouts(); }
+  void TearDown() override {
+    inet::resetTimeouts();
+    inet::resetKeeping();
+  }
 };
 
 TEST_F(Transcript, ConnectAnnouncesTheHandleThenNameConnectionAndLogon) {
@@ -207,7 +210,11 @@ TEST_F(Transcript, FileCommandsUseTheConnectionContext) {
   EXPECT_EQ(statuses(client.recorder.notes(), conn, from), expected);
 }
 
+// With keeping on the close says the same, but the goodbye waits (keeping_test.cpp).
 TEST_F(Transcript, ClosingSaysGoodbyeThenClosesTheHandleLast) {
+  inet::Keeping off;
+  off.on = false;
+  inet::setKeeping(off);
   FaultServer server;
   Client client;
   HINTERNET conn = client.connect(server.address(), "ann", "secret");

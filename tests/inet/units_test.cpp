@@ -447,14 +447,17 @@ TEST(Sizes, OneRuleForListingsFactsAndSizeReplies) {
     EXPECT_EQ(e.size, size);
     ASSERT_EQ(parseFactsLine(std::string("type=file;size=") + text + "; f", e), LineKind::Entry);
     EXPECT_EQ(e.size, size);
-    // A lookup without MLST: TYPE I, then SIZE.
+    // A lookup without MLST: TYPE I, then SIZE; once TYPE I is in force, SIZE alone.
     Features features;
+    DataPath data;
     RemoteEntry found;
-    Lookup lookup("/f", features, found);
+    Lookup lookup("/f", features, data, found);
     EXPECT_EQ(lookup.start().command.verb, "TYPE");
     EXPECT_EQ(lookup.onReply({200, "200 Type set to I.", 0}).command.verb, "SIZE");
     EXPECT_EQ(lookup.onReply({213, std::string("213 ") + text, 0}).kind, Step::Kind::Done);
     EXPECT_EQ(found.size, size);
+    Lookup again("/f", features, data, found);
+    EXPECT_EQ(again.start().command.verb, "SIZE");
   }
   for (const char* bad : {"", "12a", "-1", "+1", " 1", "0x10"}) EXPECT_FALSE(parseSize(bad)) << bad;
 }

@@ -10,6 +10,7 @@
 #include "find.h"
 #include "inet/options.h"
 #include "inet/wininet.h"
+#include "keeping.h"
 #include "notifier.h"
 #include "session.h"
 #include "tls_mode.h"
@@ -119,6 +120,7 @@ HINTERNET InternetOpenA(LPCSTR /*agent*/, DWORD accessType, LPCSTR proxy, LPCSTR
       return fail<HINTERNET>(ERROR_INTERNET_OUT_OF_HANDLES);
     }
   }
+  KeptConnections::instance().sessionOpened();
   SetLastError(ERROR_SUCCESS);
   return session->value();
 }
@@ -179,16 +181,12 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR serverName, INTERNET_PORT
     if (!table.insertLocked(conn)) return fail<HINTERNET>(ERROR_INTERNET_OUT_OF_HANDLES);
   }
   (void)conn->reserve(true, conn);  // a new connection is always idle
+  if (!proxyRefuses) conn->takeKept();
   // Announced at once, so that another thread can close a slow connect.
   Notifier(conn, context).created();
-  const uint32_t id = conn->id();
-  Connection::Result r = conn->start({conn, context,
-                                      [id, proxyRefuses](Ftp& ftp) {
-                                        if (proxyRefuses)
-                                          return Outcome::failure(ERROR_INTERNET_NOT_PROXY_REQUEST);
-                                        return ftp.open(id);
-                                      },
-                                      true});
+  Connection* self = conn.get();  // the request holds the handle while it runs
+  Connection::Result r =
+      conn->start({conn, context, [self, proxyRefuses](Ftp&) { return self->logOn(proxyRefuses); }, true});
   if (r.error == ERROR_IO_PENDING) {
     SetLastError(ERROR_IO_PENDING);
     return conn->value();  // usable once REQUEST_COMPLETE has come, closable at once

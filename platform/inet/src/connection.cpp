@@ -25,7 +25,30 @@ void fillFindData(const RemoteEntry& entry, WIN32_FIND_DATAA& data) {
 }
 
 Connection::Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectParams params)
-    : Handle(HandleKind::Connection, context, std::move(root)), ftp_(std::move(params)) {}
+    : Handle(HandleKind::Connection, context, std::move(root)),
+      ftp_(std::make_unique<Ftp>(std::move(params))) {}
+
+void Connection::takeKept() {
+  std::optional<Link> kept = KeptConnections::instance().take(ftp_->key(), id());
+  if (!kept) return;
+  ftp_ = std::move(kept->ftp);
+  worker_ = std::move(kept->worker);
+  reused_ = true;
+}
+
+Outcome Connection::logOn(bool proxyRefuses) {
+  if (proxyRefuses) return Outcome::failure(ERROR_INTERNET_NOT_PROXY_REQUEST);
+  if (reused_) return Outcome{ERROR_SUCCESS, ftp_->logonReply()};
+  Outcome o = ftp_->open(id());
+  if (!o.ok() && o.reply && o.reply->code == 421 && KeptConnections::instance().closeOne(ftp_->server())) {
+    ftp_->trace().note(
+        "the server refused one more connection: an idle kept one went, the logon is tried again");
+    ftp_->drop();
+    o = ftp_->open(id());
+  }
+  ftp_->forgetPassword();
+  return o;
+}
 
 bool Connection::hasOpenFindLocked() const {
   for (const auto& child : children)
@@ -61,7 +84,7 @@ Connection::Result Connection::start(Request r) {
   std::shared_ptr<Connection> me = self();
   auto job = [me, r]() mutable { (void)me->execute(r, true); };
   auto start = [me, r, job]() mutable {
-    if (!me->worker_.post(job)) {
+    if (!me->worker_->post(job)) {
       Notifier notifier(r.target, r.context);
       me->finish(r, Outcome::failure(ERROR_INTERNET_ASYNC_THREAD_FAILED), true, notifier);
     }
@@ -77,9 +100,9 @@ Connection::Result Connection::start(Request r) {
 
 Connection::Result Connection::execute(Request& r, bool async) {
   Notifier notifier(r.target, r.context);
-  ftp_.bind(&notifier, &cancel_);
-  Outcome o = r.body(ftp_);
-  ftp_.bind(nullptr, nullptr);
+  ftp_->bind(&notifier, &cancel_);
+  Outcome o = r.body(*ftp_);
+  ftp_->bind(nullptr, nullptr);
   if (cancel_.cancelled()) o = Outcome::failure(ERROR_INTERNET_OPERATION_CANCELLED);
   return finish(r, std::move(o), async, notifier);
 }
@@ -87,7 +110,10 @@ Connection::Result Connection::execute(Request& r, bool async) {
 Connection::Result Connection::finish(Request& r, Outcome o, bool async, const Notifier& notifier) {
   Result result;
   result.error = o.error;
-  const Reply reply = o.reply ? *o.reply : ftp_.lastReply();
+  const Reply reply = o.reply ? *o.reply : ftp_->lastReply();
+  // Kept at the close only after a clean end: the server's last word a success (an empty listing
+  // included), nothing owed, no fault.
+  const bool clean = (o.ok() || o.error == ERROR_NO_MORE_FILES) && ftp_->lastReply().completion();
   result.response.code = static_cast<DWORD>(reply.code);
   result.response.text = reply.text;
   const bool isFind = r.target->kind == HandleKind::Find;
@@ -98,10 +124,11 @@ Connection::Result Connection::finish(Request& r, Outcome o, bool async, const N
   {
     std::lock_guard lock(HandleTable::instance().mutex());
     finalizeNow = requests_.finish(o.ok());
+    clean_ = clean;
     if (r.opens && !o.ok()) {
       // A handle that failed to connect stays until it is closed (callers retry without closing):
       // it keeps no socket and no descriptor meanwhile.
-      ftp_.drop();
+      ftp_->drop();
       cancel_.release();
     }
     // A find that failed or was closed meanwhile ends here: nobody else will close it.
@@ -133,8 +160,9 @@ bool Connection::close() {
   for (auto& f : finds) endHandle(f);
   if (closing.finalize) {
     // The goodbye to the server may take a moment: an asynchronous session does not wait for it.
+    // Keeping a session says nothing to the server, so it is done at once.
     std::shared_ptr<Connection> me = self();
-    if (!session().async || !worker_.post([me] { me->finalize(); })) finalize();
+    if (!session().async || keepable() || !worker_->post([me] { me->finalize(); })) finalize();
   }
   return closing.cancel;
 }
@@ -161,10 +189,27 @@ void Connection::finalize() {
   }
   for (auto& f : finds) endHandle(f);
   Notifier notifier(shared_from_this(), context);
-  ftp_.bind(&notifier, nullptr);
-  ftp_.close();
-  ftp_.bind(nullptr, nullptr);
+  if (ftp_ && keepable()) {
+    // The handle's connection closes as far as its caller can tell; the session waits for the next.
+    notifier.status(INTERNET_STATUS_CLOSING_CONNECTION);
+    KeptConnections::instance().keep({std::move(ftp_), std::move(worker_)});
+    notifier.status(INTERNET_STATUS_CONNECTION_CLOSED);
+  } else if (ftp_) {
+    ftp_->bind(&notifier, nullptr);
+    ftp_->close();
+    ftp_->bind(nullptr, nullptr);
+    worker_->stop();
+  }
   endHandle(shared_from_this());
+}
+
+bool Connection::keepable() const {
+  bool clean;
+  {
+    std::lock_guard lock(HandleTable::instance().mutex());
+    clean = clean_;
+  }
+  return clean && ftp_ && ftp_->settled() && KeptConnections::instance().enabled();
 }
 
 }  // namespace inet

@@ -3,6 +3,9 @@
 // A request completes by notification when its session is asynchronous and its handle calls back
 // (a context and a callback): it then runs on the connection's worker and the call returns
 // ERROR_IO_PENDING. Otherwise it runs on the calling thread. Either way the same code runs.
+//
+// The handle's FTP session is either logged on afresh by its connect or a kept one taken again
+// (keeping.h); at the close, a session whose last request ended cleanly is kept rather than ended.
 #pragma once
 
 #include <functional>
@@ -13,6 +16,7 @@
 #include "cancel.h"
 #include "ftp.h"
 #include "handles.h"
+#include "keeping.h"
 #include "last_response.h"
 #include "listing_parser.h"
 #include "worker.h"
@@ -61,18 +65,29 @@ class Connection final : public Handle {
   bool closeFind(const std::shared_ptr<Handle>& find);
   // A find handle of this connection is still open: FTP allows one listing at a time.
   bool hasOpenFindLocked() const;
+  // Before the connect starts: takes a kept session with this handle's logon, when one is idle and
+  // sound. The connect then logs on to nothing and reports the kept session's logon.
+  void takeKept();
+  // The connect's work: the kept session's logon, or a fresh one (tried once more when the server
+  // refuses it for too many connections while we keep idle ones there).
+  Outcome logOn(bool proxyRefuses);
 
  private:
   Result execute(Request& request, bool async);
   Result finish(Request& request, Outcome outcome, bool async, const Notifier& notifier);
   void finalize();
+  bool keepable() const;
   std::shared_ptr<Connection> self() { return std::static_pointer_cast<Connection>(shared_from_this()); }
 
   ConnectionLife requests_;  // guarded by HandleTable::mutex()
 
   Canceller cancel_;
-  Worker worker_;
-  Ftp ftp_;  // used only by the thread serving the request in flight
+  // Used only by the thread serving the request in flight, and by the close once none runs; both go
+  // to the kept connections when the session is kept.
+  std::shared_ptr<Worker> worker_ = std::make_shared<Worker>();
+  std::unique_ptr<Ftp> ftp_;
+  bool reused_ = false;
+  bool clean_ = false;  // the last request ended well (guarded by HandleTable::mutex())
 };
 
 }  // namespace inet

@@ -85,18 +85,19 @@ Outcome ControlChannel::unasked() {
   return Outcome::failure(ERROR_FTP_DROPPED, reply);
 }
 
-Outcome ControlChannel::send(const Command& command) {
+Outcome ControlChannel::send(const Command& command, bool pipelined) {
   if (!healthy_) return Outcome::failure(ERROR_FTP_DROPPED);
   if (command.argument.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
       command.verb.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
     trace_.note("refused to send " + command.verb + ": its argument holds a line end or NUL");
     return Outcome::failure(ERROR_INVALID_PARAMETER);
   }
-  while (outstanding_ > 0) {
+  while (outstanding_ > 0 && !pipelined) {
     Reply owed;
     if (Outcome o = next(owed, Clock::now() + timeouts_.reply); !o.ok()) return o;
   }
-  if (Outcome o = unasked(); !o.ok()) return o;
+  if (!pipelined)
+    if (Outcome o = unasked(); !o.ok()) return o;
   std::string line = command.verb;
   if (!command.argument.empty()) line.append(" ").append(command.argument);
   line.append("\r\n");
@@ -131,6 +132,38 @@ Io::Status ControlChannel::takeAvailable() {
     reader_.feed(chunk, io.bytes);
   }
   return Io::Status::Again;
+}
+
+bool ControlChannel::quiet(std::string& why) {
+  if (!settled()) {
+    why = "it was not idle";
+    return false;
+  }
+  const Io::Status status = takeAvailable();
+  if (status == Io::Status::Again && !reader_.holdsBytes()) return true;
+  healthy_ = false;
+  Reply said;
+  if (reader_.peek() && reader_.next(said) == ReplyReader::State::Ready) {
+    trace_.reply(said);
+    why = "the server said " + std::to_string(said.code) + " meanwhile";
+  } else if (status == Io::Status::End) {
+    why = "the server closed it";
+  } else if (status == Io::Status::Again) {
+    why = "the server sent something unasked";
+  } else {
+    why = "the connection failed";
+  }
+  return false;
+}
+
+void ControlChannel::announce(const Command& command, const Reply& known) {
+  std::string line = command.verb;
+  if (!command.argument.empty()) line.append(" ").append(command.argument);
+  notifier_->status(INTERNET_STATUS_SENDING_REQUEST);
+  trace_.note(line + ": in force already, not sent");
+  notifier_->count(INTERNET_STATUS_REQUEST_SENT, static_cast<DWORD>(line.size() + 2));
+  notifier_->status(INTERNET_STATUS_RECEIVING_RESPONSE);
+  notifier_->count(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(known.wireBytes));
 }
 
 bool ControlChannel::absorb() {

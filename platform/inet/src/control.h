@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "inet/options.h"
 #include "notifier.h"
@@ -23,11 +24,13 @@ class ControlChannel {
   const Transport& transport() const { return *transport_; }
   bool healthy() const { return healthy_; }
   const Trace& trace() const { return trace_; }
+  void setTrace(Trace trace) { trace_ = std::move(trace); }
   const Reply& lastReply() const { return last_; }
 
   // Sends one command after settling owed replies. An argument holding CR, LF or NUL is refused with
   // ERROR_INVALID_PARAMETER and nothing is sent: it would smuggle in a command of its own.
-  Outcome send(const Command& command);
+  // `pipelined`: sent behind a command whose reply is still to come (both are owed).
+  Outcome send(const Command& command, bool pipelined = false);
   // The next reply. Errors: ERROR_INTERNET_CONNECTION_ABORTED (the server closed), _RESET, _TIMEOUT,
   // _OPERATION_CANCELLED, ERROR_FTP_DROPPED (a reply that is not FTP).
   Outcome receive(Reply& out);
@@ -37,6 +40,16 @@ class ControlChannel {
   bool absorb();
   // A whole reply that absorb() has buffered, not yet received.
   const Reply* buffered() { return reader_.peek(); }
+
+  // Idle and sound: no reply owed, nothing unread, no fault seen. A connection in this state may be
+  // kept for the next request.
+  bool settled() const { return healthy_ && outstanding_ == 0 && !reader_.holdsBytes(); }
+  // For a kept connection about to be used again: still settled, and the server has said nothing
+  // meanwhile (a 421, its end of the connection, a reset). False with why when it has.
+  bool quiet(std::string& why);
+  // The notifications and trace of an exchange whose answer is known already (a TYPE in force), so
+  // that callers who count a request's first notifications count the same whether it is sent or not.
+  void announce(const Command& command, const Reply& known);
 
   // The server said 421: it is closing; nothing more goes over this connection.
   void abandon() { healthy_ = false; }

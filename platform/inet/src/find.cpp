@@ -96,8 +96,8 @@ Outcome ListingSink::finish() {
   return o;
 }
 
-Lookup::Lookup(std::string path, Features& features, RemoteEntry& out)
-    : path_(std::move(path)), features_(features), out_(out) {}
+Lookup::Lookup(std::string path, Features& features, DataPath& data, RemoteEntry& out)
+    : path_(std::move(path)), features_(features), data_(data), out_(out) {}
 
 Step Lookup::start() {
   out_ = RemoteEntry{};
@@ -106,8 +106,17 @@ Step Lookup::start() {
     state_ = State::Mlst;
     return Step::send({"MLST", path_, false});
   }
-  state_ = State::Type;
-  return Step::send({"TYPE", "I", false});  // some servers give no SIZE in ASCII mode
+  return askSize();
+}
+
+Step Lookup::askSize() {
+  if (data_.type != 'I' && !typeAsked_) {
+    state_ = State::Type;
+    return Step::send({"TYPE", "I", false});  // some servers give no SIZE in ASCII mode
+  }
+  state_ = State::Size;
+  if (features_.mdtm) return Step::sendBoth({"SIZE", path_, false}, {"MDTM", path_, false});
+  return Step::send({"SIZE", path_, false});
 }
 
 Step Lookup::notFound(const Reply& reply) { return Step::done(Outcome::failure(ERROR_NO_MORE_FILES, reply)); }
@@ -117,8 +126,7 @@ Step Lookup::onReply(const Reply& r) {
     case State::Mlst: {
       if (r.code == 500 || r.code == 502) {  // FEAT promised more than the server does
         features_.mlst = false;
-        state_ = State::Type;
-        return Step::send({"TYPE", "I", false});
+        return askSize();
       }
       if (!r.completion()) return notFound(r);
       // "250-Listing path", " facts; name", "250 End": the entry is the line that starts with a blank.
@@ -134,15 +142,28 @@ Step Lookup::onReply(const Reply& r) {
       return Step::done(Outcome::success());
     }
     case State::Type:
-      state_ = State::Size;
-      return Step::send({"SIZE", path_, false});
+      typeAsked_ = true;
+      if (r.completion()) {
+        data_.type = 'I';
+        data_.typeReply = r;
+      } else {
+        data_.type = 0;  // refused: SIZE may still answer
+      }
+      return askSize();
     case State::Size:
       if (r.code == 213) {
         out_.size = parseSize(std::string_view(r.text).substr(r.text.size() > 4 ? 4 : r.text.size()));
         if (!features_.mdtm) return Step::done(Outcome::success());
         state_ = State::Mdtm;
-        return Step::send({"MDTM", path_, false});
+        return Step::awaitReply();  // MDTM went with SIZE
       }
+      if (features_.mdtm) {
+        state_ = State::MdtmOfNoFile;
+        return Step::awaitReply();
+      }
+      state_ = State::Pwd;
+      return Step::send({"PWD", "", false});
+    case State::MdtmOfNoFile:
       state_ = State::Pwd;
       return Step::send({"PWD", "", false});
     case State::Mdtm:
@@ -183,7 +204,7 @@ Outcome find(Ftp& ftp, const SearchPlan& plan, std::vector<RemoteEntry>& out) {
   out.clear();
   if (plan.kind == SearchPlan::Kind::LookUp) {
     RemoteEntry entry;
-    Lookup lookup(plan.path, ftp.features(), entry);
+    Lookup lookup(plan.path, ftp.features(), ftp.dataPath(), entry);
     if (Outcome o = ftp.run(lookup); !o.ok()) return o;
     if (!entry.directory && entry.size) ftp.rememberSize(plan.path, *entry.size);
     out.push_back(std::move(entry));

@@ -53,19 +53,24 @@ class ListingSink final : public DataSink {
 
 class Lookup final : public Operation {
  public:
-  Lookup(std::string path, Features& features, RemoteEntry& out);
+  // One command where the server has MLST; otherwise SIZE with MDTM right behind it (one round trip),
+  // after a TYPE I only when another type is in force.
+  Lookup(std::string path, Features& features, DataPath& data, RemoteEntry& out);
   Step start() override;
   Step onReply(const Reply& reply) override;
 
  private:
-  enum class State { Mlst, Type, Size, Mdtm, Pwd, Cwd, Back };
+  enum class State { Mlst, Type, Size, Mdtm, MdtmOfNoFile, Pwd, Cwd, Back };
   Step notFound(const Reply& reply);
+  Step askSize();
 
   std::string path_;
   Features& features_;
+  DataPath& data_;
   RemoteEntry& out_;
   std::string home_;
   State state_ = State::Mlst;
+  bool typeAsked_ = false;
 };
 
 }  // namespace inet

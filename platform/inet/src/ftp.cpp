@@ -1,11 +1,14 @@
 #include "ftp.h"
 
+#include <openssl/crypto.h>
 #include <sys/socket.h>
 
+#include "keeping.h"
 #include "logon.h"
 #include "resolver.h"
 #include "secure_logon.h"
 #include "tls_transport.h"
+#include "trust_store.h"
 
 namespace inet {
 namespace {
@@ -14,8 +17,26 @@ const Notifier kSilent;
 
 }  // namespace
 
-Ftp::Ftp(ConnectParams params) : params_(std::move(params)), notifier_(&kSilent) {
+Ftp::Ftp(ConnectParams params)
+    : params_(std::move(params)), key_(linkKey(params_)), server_(serverKey(params_)), notifier_(&kSilent) {
   dataPath_.passive = params_.passive;
+}
+
+void Ftp::forgetPassword() {
+  OPENSSL_cleanse(params_.password.data(), params_.password.size());
+  params_.password.clear();
+}
+
+bool Ftp::stillSound(std::string& why) {
+  if (!control_ || data_) {
+    why = "it was not idle";
+    return false;
+  }
+  return control_->quiet(why);
+}
+
+bool Ftp::trustedWithoutAsking() const {
+  return !tls_ || tls_->verified() || TrustStore::current().trusts(tls_->host(), tls_->accepted());
 }
 
 Ftp::~Ftp() = default;
@@ -28,7 +49,14 @@ void Ftp::bind(const Notifier* notifier, const Canceller* cancel) {
 
 Reply Ftp::lastReply() const { return control_ ? control_->lastReply() : Reply{}; }
 
+void Ftp::refreshTrace() {
+  if (trace_.on() || !control_) return;
+  trace_ = Trace::forConnection(traceId_);
+  control_->setTrace(trace_);
+}
+
 Outcome Ftp::open(uint32_t connectionId) {
+  traceId_ = connectionId;
   trace_ = Trace::forConnection(connectionId);
   const bool viaGateway = params_.gateway.has_value();
   const std::string& host = viaGateway ? params_.gateway->host : params_.host;
@@ -77,9 +105,15 @@ Outcome Ftp::open(uint32_t connectionId) {
     user += "@" + target;
     if (params_.port != 21) user += ":" + std::to_string(params_.port);
   }
-  if (params_.tls != TlsMode::None) return logOnSecurely(user);
-  Logon logon(user, params_.password, features_);
-  return run(logon);
+  Outcome o = Outcome::success();
+  if (params_.tls != TlsMode::None) {
+    o = logOnSecurely(user);
+  } else {
+    Logon logon(user, params_.password, features_);
+    o = run(logon);
+  }
+  if (o.ok()) logonReply_ = lastReply();
+  return o;
 }
 
 Outcome Ftp::logOnSecurely(const std::string& user) {
@@ -121,6 +155,7 @@ Outcome Ftp::run(Operation& op) {
     switch (step.kind) {
       case Step::Kind::Send: {
         Outcome sent = control_->send(step.command);
+        if (sent.ok() && step.then) sent = control_->send(*step.then, true);
         if (!sent.ok()) {
           if (sent.error == ERROR_INTERNET_CONNECTION_ABORTED) sent.error = op.closedError();
           step = Step::done(std::move(sent));
@@ -129,13 +164,23 @@ Outcome Ftp::run(Operation& op) {
         step = receiveFor(op);
         break;
       }
+      case Step::Kind::Known:
+        control_->announce(step.command, step.answer);
+        step = op.onReply(step.answer);
+        break;
       case Step::Kind::AwaitReply:
         step = receiveFor(op);
         break;
-      case Step::Kind::OpenPassive:
+      case Step::Kind::OpenPassive: {
         data_.emplace(*control_, op, params_.timeouts, cancel_, &dataWrap_);
-        step = op.onDataReady(data_->connect(step.port), Endpoint{});
+        Outcome connected = data_->connect(step.port);
+        if (!connected.ok() && op.sentAhead()) {
+          control_->abandon();
+          trace_.note("the data connection failed after its command went out: the session ends");
+        }
+        step = op.onDataReady(std::move(connected), Endpoint{});
         break;
+      }
       case Step::Kind::Listen: {
         data_.emplace(*control_, op, params_.timeouts, cancel_, &dataWrap_);
         Endpoint listening;

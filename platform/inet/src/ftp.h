@@ -43,6 +43,9 @@ struct DataPath {
   bool passive = false;
   bool ipv6 = false;
   bool extendedRefused = false;  // EPSV or EPRT was refused once: go straight to PASV or PORT
+  bool epsvAnswers = false;      // EPSV has named a port: the command may follow it without waiting
+  char type = 0;                 // the TYPE in force ('A' or 'I'), 0 while unknown
+  Reply typeReply;               // the server's answer when it was set
 };
 
 class Ftp {
@@ -55,6 +58,8 @@ class Ftp {
 
   explicit Ftp(ConnectParams params);
   ~Ftp();
+  Ftp(const Ftp&) = delete;
+  Ftp& operator=(const Ftp&) = delete;
 
   void bind(const Notifier* notifier, const Canceller* cancel);
   // Resolves, connects and logs on, with the connection notifications. The id names the connection
@@ -65,6 +70,23 @@ class Ftp {
   void close();
   // Closes the sockets at once, without a word: for a session that failed to start.
   void drop();
+  // Forgets the password once no logon will need it again: only its salted hash stays, in key().
+  void forgetPassword();
+
+  // What the connection may be taken again for, and the server it goes to (keeping.h).
+  const std::string& key() const { return key_; }
+  const std::string& server() const { return server_; }
+  // The last reply of the logon, which a connect that takes this connection again reports.
+  const Reply& logonReply() const { return logonReply_; }
+  // Logged on, idle, nothing owed, no fault: it may be kept.
+  bool settled() const { return control_ && !data_ && control_->settled(); }
+  // Still settled, and the server has not closed it or said anything meanwhile.
+  bool stillSound(std::string& why);
+  // Its certificate (when secured) would be accepted now without asking anyone: verified, or in the
+  // trust file for this host. A session that asks nobody never gets one that only a question let in.
+  bool trustedWithoutAsking() const;
+  // A connection kept from before NIMBO_FTP_TRACE was set is traced from when it is taken again.
+  void refreshTrace();
 
   // Every data connection from now on goes through `wrap` once open (TLS after PROT P); an empty
   // one leaves them plain.
@@ -101,6 +123,10 @@ class Ftp {
   Outcome logOnSecurely(const std::string& user);
 
   ConnectParams params_;
+  std::string key_;
+  std::string server_;
+  uint32_t traceId_ = 0;
+  Reply logonReply_;
   Trace trace_;
   std::unique_ptr<ControlChannel> control_;
   Features features_;

@@ -2,6 +2,8 @@
 // operation never touches a socket; it tells the driver (Ftp::run) what to do next and hears back.
 #pragma once
 
+#include <optional>
+
 #include "outcome.h"
 #include "socket.h"
 
@@ -26,7 +28,8 @@ class DataSource {
 
 struct Step {
   enum class Kind {
-    Send,         // send `command`, then hand its reply to onReply
+    Send,         // send `command` (and `then` right behind it), then hand the first reply to onReply
+    Known,        // announce `command` without sending it and hand `answer`, known already, to onReply
     AwaitReply,   // hand the next reply to onReply (after a preliminary one)
     OpenPassive,  // connect a data connection to the server at `port`, then onDataReady
     Listen,       // listen for the server's data connection, then onDataReady with the address
@@ -37,13 +40,41 @@ struct Step {
   Command command;
   uint16_t port = 0;
   Outcome outcome;
+  std::optional<Command> then;  // sent without waiting for the first reply; its reply comes next
+  Reply answer;
 
-  static Step send(Command c) { return {Kind::Send, std::move(c), 0, {}}; }
-  static Step awaitReply() { return {Kind::AwaitReply, {}, 0, {}}; }
-  static Step openPassive(uint16_t port) { return {Kind::OpenPassive, {}, port, {}}; }
-  static Step listen() { return {Kind::Listen, {}, 0, {}}; }
-  static Step transfer() { return {Kind::Transfer, {}, 0, {}}; }
-  static Step done(Outcome o) { return {Kind::Done, {}, 0, std::move(o)}; }
+  static Step send(Command c) { return make(Kind::Send, std::move(c)); }
+  static Step sendBoth(Command first, Command second) {
+    Step s = make(Kind::Send, std::move(first));
+    s.then = std::move(second);
+    return s;
+  }
+  static Step known(Command c, Reply answer) {
+    Step s = make(Kind::Known, std::move(c));
+    s.answer = std::move(answer);
+    return s;
+  }
+  static Step awaitReply() { return make(Kind::AwaitReply); }
+  static Step openPassive(uint16_t port) {
+    Step s = make(Kind::OpenPassive);
+    s.port = port;
+    return s;
+  }
+  static Step listen() { return make(Kind::Listen); }
+  static Step transfer() { return make(Kind::Transfer); }
+  static Step done(Outcome o) {
+    Step s = make(Kind::Done);
+    s.outcome = std::move(o);
+    return s;
+  }
+
+ private:
+  static Step make(Kind kind, Command c = {}) {
+    Step s;
+    s.kind = kind;
+    s.command = std::move(c);
+    return s;
+  }
 };
 
 class Operation {
@@ -56,6 +87,9 @@ class Operation {
     return Step::done(std::move(outcome));
   }
   virtual Step onDataDone(Outcome outcome) { return Step::done(std::move(outcome)); }
+  // The command that needs the data connection went out already, behind EPSV: a data connection
+  // that cannot be made then leaves a reply owed that may be long in coming.
+  virtual bool sentAhead() const { return false; }
   virtual DataSink* sink() { return nullptr; }
   virtual DataSource* source() { return nullptr; }
   // The error when the server answers 421 (it is shutting the session down) during this operation.

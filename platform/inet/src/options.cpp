@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 namespace inet {
 namespace {
@@ -11,28 +12,31 @@ std::mutex& settingsMutex() {
   static auto* m = new std::mutex;
   return *m;
 }
-std::optional<Timeouts>& chosen() {
-  static auto* t = new std::optional<Timeouts>;
-  return *t;
+
+// What a setter chose, until its reset; nothing means the environment or the defaults decide.
+template <typename T>
+std::optional<T>& chosen() {
+  static auto* value = new std::optional<T>;
+  return *value;
+}
+template <typename T>
+void choose(std::optional<T> value) {
+  std::lock_guard lock(settingsMutex());
+  chosen<T>() = std::move(value);
+}
+template <typename T>
+std::optional<T> choice() {
+  std::lock_guard lock(settingsMutex());
+  return chosen<T>();
 }
 
 }  // namespace
 
-void setTimeouts(const Timeouts& timeouts) {
-  std::lock_guard lock(settingsMutex());
-  chosen() = timeouts;
-}
-
-void resetTimeouts() {
-  std::lock_guard lock(settingsMutex());
-  chosen().reset();
-}
+void setTimeouts(const Timeouts& timeouts) { choose<Timeouts>(timeouts); }
+void resetTimeouts() { choose<Timeouts>(std::nullopt); }
 
 Timeouts currentTimeouts() {
-  {
-    std::lock_guard lock(settingsMutex());
-    if (chosen()) return *chosen();
-  }
+  if (auto c = choice<Timeouts>()) return *c;
   Timeouts t;
   if (const char* env = std::getenv("NIMBO_FTP_TIMEOUT_MS")) {
     char* end = nullptr;
@@ -40,6 +44,16 @@ Timeouts currentTimeouts() {
     if (end != env && *end == '\0' && ms > 0) t.connect = t.reply = t.data = std::chrono::milliseconds(ms);
   }
   return t;
+}
+
+void setKeeping(const Keeping& keeping) { choose<Keeping>(keeping); }
+void resetKeeping() { choose<Keeping>(std::nullopt); }
+
+Keeping currentKeeping() {
+  if (auto c = choice<Keeping>()) return *c;
+  Keeping k;
+  if (const char* env = std::getenv("NIMBO_FTP_KEEP")) k.on = std::string_view(env) != "0";
+  return k;
 }
 
 }  // namespace inet

@@ -279,7 +279,7 @@ Outcome TlsStream::acceptPeer(const TrustQuestion* question, const Canceller* ca
   }
   CertificateFacts facts = certificateFacts(peer);
   if (verdict_.trusted()) {
-    context_->setAccepted(facts.fingerprint);
+    context_->setAccepted(facts.fingerprint, true);
     return Outcome::success();
   }
   facts.host = context_->host();

@@ -37,8 +37,13 @@ class TlsContext {
   uint16_t port() const { return port_; }
 
   // The certificate the control connection accepted: every data connection must show the same one.
-  void setAccepted(std::string fingerprint) { accepted_ = std::move(fingerprint); }
+  // `verified`: by the authorities, not by the trust file or the user.
+  void setAccepted(std::string fingerprint, bool verified = false) {
+    accepted_ = std::move(fingerprint);
+    verified_ = verified;
+  }
   const std::string& accepted() const { return accepted_; }
+  bool verified() const { return verified_; }
 
   // A session for a data connection to resume: the newest unused one the server gave, or, when none is
   // left, the last one used; null before the first. The caller owns the reference it gets.
@@ -52,6 +57,7 @@ class TlsContext {
   std::string host_;
   uint16_t port_;
   std::string accepted_;
+  bool verified_ = false;
   // A TLS 1.3 session resumes once: each connection brings new ones (the control connection after its
   // handshake, each data connection after its own), kept newest last, a few at most.
   std::mutex mutex_;

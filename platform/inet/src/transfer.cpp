@@ -13,7 +13,13 @@ DataTransfer::DataTransfer(DataPath& path, char type, Command command, DataSink*
 
 Step DataTransfer::start() {
   state_ = State::Type;
-  return Step::send({"TYPE", std::string(1, type_), false});
+  Command type{"TYPE", std::string(1, type_), false};
+  // The TYPE in force is not sent again; a listing in facts goes as if TYPE L 8 were in force whatever
+  // TYPE says (RFC 3659, 7.2). The exchange is still announced: callers count a request's first
+  // notifications (the client's progress passes over three before the data).
+  if (path_.typeReply.code != 0 && (path_.type == type_ || command_.verb == "MLSD"))
+    return Step::known(std::move(type), path_.typeReply);
+  return Step::send(std::move(type));
 }
 
 Step DataTransfer::openData() {
@@ -21,6 +27,12 @@ Step DataTransfer::openData() {
   // PASV cannot name an IPv6 port; EPSV can name either.
   if (path_.ipv6 || !path_.extendedRefused) {
     state_ = State::Epsv;
+    // Once EPSV has answered on this connection, the command goes right behind it: the server waits
+    // for the data connection it announces, and a round trip is saved.
+    if (path_.epsvAnswers) {
+      sentAhead_ = true;
+      return Step::sendBoth({"EPSV", "", false}, command_);
+    }
     return Step::send({"EPSV", "", false});
   }
   state_ = State::Pasv;
@@ -35,12 +47,23 @@ Step DataTransfer::sendCommand() {
 Step DataTransfer::onReply(const Reply& r) {
   switch (state_) {
     case State::Type:
-      if (!r.completion()) return Step::done(Outcome::refused(r));
+      if (!r.completion()) {
+        path_.type = 0;
+        return Step::done(Outcome::refused(r));
+      }
+      path_.type = type_;
+      path_.typeReply = r;
       return openData();
     case State::Epsv:
       if (r.code == 229) {
-        if (auto port = parseEpsvPort(r.text)) return Step::openPassive(*port);
+        if (auto port = parseEpsvPort(r.text)) {
+          path_.epsvAnswers = true;
+          return Step::openPassive(*port);
+        }
       }
+      // The command went with it and will be answered as if no data port were open: this dialogue
+      // is not worth going on with.
+      if (sentAhead_) return Step::done(Outcome::failure(ERROR_FTP_DROPPED, r));
       if (r.completion()) return outOfStep(r);
       path_.extendedRefused = true;
       if (path_.ipv6) return Step::done(Outcome::failure(ERROR_FTP_NO_PASSIVE_MODE, r));
@@ -85,6 +108,10 @@ Step DataTransfer::outOfStep(const Reply& r) {
 
 Step DataTransfer::onDataReady(Outcome outcome, const Endpoint& listening) {
   if (!outcome.ok()) return Step::done(std::move(outcome));
+  if (path_.passive && sentAhead_) {
+    state_ = State::Command;
+    return Step::awaitReply();
+  }
   if (path_.passive) return sendCommand();
   listening_ = listening;
   if (!path_.ipv6 && path_.extendedRefused) {

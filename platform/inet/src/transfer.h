@@ -24,6 +24,7 @@ class DataTransfer : public Operation {
   Step onDataDone(Outcome outcome) override;
   // The size the server gave in its preliminary reply ("150 ... (1234 bytes)"), when it gave one.
   std::optional<uint64_t> announcedSize() const { return announced_; }
+  bool sentAhead() const override { return sentAhead_; }
   DataSink* sink() override { return sink_; }
   DataSource* source() override { return source_; }
 
@@ -40,6 +41,7 @@ class DataTransfer : public Operation {
   DataSource* source_;
   Endpoint listening_;
   State state_ = State::Type;
+  bool sentAhead_ = false;
   std::optional<uint64_t> announced_;
 };
 

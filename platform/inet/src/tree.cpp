@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "connection.h"
+#include "keeping.h"
 #include "notifier.h"
 #include "session.h"
 
@@ -28,6 +29,7 @@ bool closeRoot(const std::shared_ptr<Handle>& root) {
   }
   bool inFlight = false;
   for (auto& c : connections) inFlight |= std::static_pointer_cast<Connection>(c)->close();
+  KeptConnections::instance().sessionClosed();
   if (endNow) endRoot(root);
   return inFlight;
 }

@@ -1,7 +1,9 @@
-// Runs a connection's jobs one after the other on a thread of the connection's own. The thread exists
-// only while there is work, so idle connections (the client keeps many) cost no thread.
+// Runs a connection's jobs one after the other on a thread of the connection's own. The thread starts
+// with the first job and lives as long as the connection: a kept connection takes its worker along to
+// the handle that takes it again, so a batch of many files runs on one thread, not one per request.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -11,16 +13,25 @@ namespace inet {
 
 class Worker {
  public:
-  // False when no thread could be started; the job is then dropped.
+  Worker() = default;
+  ~Worker() { stop(); }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // False when no thread could be started, or the worker was stopped; the job is then dropped.
   bool post(std::function<void()> job);
+  // The thread ends once the jobs posted before have run. Never waits: it may be called from a job.
+  void stop();
 
  private:
   struct Queue {
     std::mutex mutex;
+    std::condition_variable changed;
     std::deque<std::function<void()>> jobs;
-    bool running = false;
+    bool started = false;
+    bool stopping = false;
   };
-  static void drain(const std::shared_ptr<Queue>& queue);
+  static void serve(const std::shared_ptr<Queue>& queue);
 
   std::shared_ptr<Queue> queue_ = std::make_shared<Queue>();
 };

@@ -654,6 +654,12 @@ void FaultServer::Session::run() {
       if (f->close && !transfer) break;
     }
     alive = handle(verb, arg, f ? &*f : nullptr);
+    // A server that ends sessions left idle: the client hears of it only when it next looks.
+    if (alive && f && f->idleLimit && buffer_.empty() &&
+        !waitReady(fd_, POLLIN, s_.stop_, static_cast<int>(f->idleLimit->count()))) {
+      if (!f->idleGoodbye.empty()) reply(f->idleGoodbye);
+      break;
+    }
   }
   closeData();
   closeLink(control_, true, s_.stop_);

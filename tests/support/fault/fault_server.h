@@ -1,6 +1,7 @@
 // A scripted FTP server for what a real one cannot do on cue: replies overridden per command, delays,
-// silence, dropped connections, byte-by-byte sending, slow or cut data, hostile listings; with a
-// certificate, FTP over TLS and its faults (a stalled handshake, a data connection cut without a TLS close).
+// silence, dropped connections (at once, or once idle for a while), byte-by-byte sending, slow or cut data,
+// hostile listings; with a certificate, FTP over TLS and its faults (a stalled handshake, a data connection
+// cut without a TLS close).
 //
 // It serves an in-memory tree on an ephemeral loopback port (127.0.0.1, or ::1), one thread per
 // connection, and records every command it gets. Without faults it is a plain, correct server: USER,
@@ -52,6 +53,10 @@ struct Fault {
   // (AUTH is answered 234 first); transfers end their data connection without a TLS close.
   bool stallHandshake = false;
   bool noTlsClose = false;
+  // Once this command is answered: when no command follows within `idleLimit`, the server sends
+  // `idleGoodbye` ("421 ..."; none for a silent close) and closes the control connection.
+  std::optional<Millis> idleLimit;
+  std::string idleGoodbye;
 
   // Built in one expression: Fault::on("RETR").chunks(1000, Millis(5)).
   static Fault on(std::string verb, int occurrence = 0) {
@@ -77,6 +82,11 @@ struct Fault {
   Fault& announces(std::string host) { return pasvHost = std::move(host), *this; }
   Fault& stallsHandshake() { return stallHandshake = true, *this; }
   Fault& withoutTlsClose() { return noTlsClose = true, *this; }
+  Fault& dropsWhenIdle(Millis limit, std::string goodbye = "") {
+    idleLimit = limit;
+    idleGoodbye = std::move(goodbye);
+    return *this;
+  }
 };
 
 struct Options {

@@ -21,8 +21,26 @@ void resetTimeouts();
 // What a connection made now would use.
 Timeouts currentTimeouts();
 
-// Threads the layer runs at this moment (connection workers, notification delivery, name lookups).
-// Every one of them ends by itself once its handles are closed.
+// Logged-in control connections kept between a handle's close and the next connect with the same
+// logon, so that a command costs no new logon. The environment variable NIMBO_FTP_KEEP=0 turns it off
+// when the setter has not been used.
+struct Keeping {
+  bool on = true;
+  std::chrono::milliseconds idle{30000};    // an idle one goes, with QUIT, after this
+  std::chrono::milliseconds orphaned{250};  // or this long after the last session closed
+  int perServer = 2;                        // at most this many idle ones for one server
+};
+void setKeeping(const Keeping& keeping);
+void resetKeeping();
+Keeping currentKeeping();
+// Says goodbye (QUIT) to every idle kept connection now; the process's end does it too.
+void closeKeptConnections();
+// How many wait idle now.
+int keptConnections();
+
+// Threads the layer runs at this moment (connection workers, notification delivery, name lookups, the
+// timer of the kept connections). Every one of them ends by itself once its handles are closed and the
+// kept connections have gone.
 int activeThreads();
 // Waits until at most `count` such threads run; false when `limit` passed first.
 bool waitForThreads(int count, std::chrono::milliseconds limit);
