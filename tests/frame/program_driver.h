@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
+#include <QObject>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 
@@ -48,9 +52,32 @@ inline bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds
   return true;
 }
 
+namespace handover {
+
+// One call handed to the GUI thread.
+struct Call : QEvent {
+  explicit Call(std::function<void()> run) : QEvent(QEvent::User), run(std::move(run)) {}
+  std::function<void()> run;
+};
+
+// Runs the calls posted to it, on the thread it lives on.
+struct Runner : QObject {
+  bool event(QEvent* e) override {
+    if (e->type() != QEvent::User) return QObject::event(e);
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(e);
+#endif
+    static_cast<Call*>(e)->run();
+    return true;
+  }
+};
+
+}  // namespace handover
+
 class User {
  public:
-  explicit User(ui::ThreadNo gui) : gui_(gui) {}
+  // Made on the GUI thread, which its hand-overs then run on.
+  explicit User(ui::ThreadNo gui) : gui_(gui), runner_(std::make_unique<handover::Runner>()) {}
 
   // The window the program shows in front (the innermost one open), or 0.
   ui::WindowRef front() const { return ui::windowOf(gui_); }
@@ -94,32 +121,30 @@ class User {
   }
 
  private:
-  // Qt's blocking call orders the two threads, but ThreadSanitizer cannot see inside Qt: say so.
+  // Runs f on the GUI thread and waits for it. The call travels as an event built before it is
+  // posted, so everything the driver wrote (the event included) is released before Qt's queue takes
+  // it; ThreadSanitizer cannot see inside Qt, so the hand-over says so itself.
   template <typename F>
   void handOver(F f) const {
-    static int edge;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    auto* call = new handover::Call([&] {
+      f();
+      std::lock_guard lock(m);
+      done = true;
+      cv.notify_all();
+    });
 #if defined(__SANITIZE_THREAD__)
-    __tsan_release(&edge);
+    __tsan_release(call);
 #endif
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [&] {
-#if defined(__SANITIZE_THREAD__)
-          __tsan_acquire(&edge);
-#endif
-          f();
-#if defined(__SANITIZE_THREAD__)
-          __tsan_release(&edge);
-#endif
-        },
-        Qt::BlockingQueuedConnection);
-#if defined(__SANITIZE_THREAD__)
-    __tsan_acquire(&edge);
-#endif
-    (void)edge;
+    QCoreApplication::postEvent(runner_.get(), call);
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return done; });
   }
 
   ui::ThreadNo gui_;
+  std::unique_ptr<handover::Runner> runner_;
 };
 
 // Runs the program with the script as its user; the program's exit code.
