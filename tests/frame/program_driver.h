@@ -63,10 +63,10 @@ struct Call : QEvent {
 // Runs the calls posted to it, on the thread it lives on.
 struct Runner : QObject {
   bool event(QEvent* e) override {
-    if (e->type() != QEvent::User) return QObject::event(e);
 #if defined(__SANITIZE_THREAD__)
     __tsan_acquire(e);
 #endif
+    if (e->type() != QEvent::User) return QObject::event(e);
     static_cast<Call*>(e)->run();
     return true;
   }

@@ -35,10 +35,11 @@ const QEvent::Type kRuntimeEvent = static_cast<QEvent::Type>(QEvent::registerEve
 class Receiver final : public QObject {
  public:
   bool event(QEvent* e) override {
-    if (e->type() != kRuntimeEvent) return QObject::event(e);
+    // Acquired before the event is read at all: its type too was written by the posting thread.
 #if defined(__SANITIZE_THREAD__)
     __tsan_acquire(e);
 #endif
+    if (e->type() != kRuntimeEvent) return QObject::event(e);
     static_cast<RuntimeEvent*>(e)->deliver();
     return true;
   }
