@@ -195,6 +195,14 @@ void writeEntry(State& s, std::uint32_t position, const Ending& e) {
   s.bytes += e.bytes;
 }
 
+// The local directory as a host path, ending in its separator as the remote one does.
+std::string localDirectory() {
+  const std::string windows(BatchLocalDirectory.view());
+  std::string directory = kernel::hostPath(windows).value_or(windows);
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  return directory;
+}
+
 void startFile(State& s) {
   s.fileStart.reset();
   s.fileBytes = 0;
@@ -413,9 +421,7 @@ void end() {
       R"({"type":"summary","direction":)", s.download ? R"("download")" : R"("upload")", R"(,"server":)",
       jsonString(ServerName.get().view()), R"(,"user":)", jsonString(BatchUserName.view()),
       R"(,"remote_directory":)", jsonString(BatchRemoteDirectory.view()), R"(,"local_directory":)",
-      jsonString(
-          kernel::hostPath(BatchLocalDirectory.view()).value_or(std::string(BatchLocalDirectory.view()))),
-      R"(,"files":)", number(s.written.size() - 1));
+      jsonString(localDirectory()), R"(,"files":)", number(s.written.size() - 1));
   for (int i = 0; i < 6; ++i) line += ui::cat(",\"", kOutcomeNames[i], "\":", number(s.counts[i]));
   line +=
       ui::cat(R"(,"bytes":)", number(s.bytes), R"(,"seconds":)", seconds(Clock::now() - s.batchStart), "}");
