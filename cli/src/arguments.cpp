@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace cli {
 namespace {
@@ -203,6 +204,18 @@ std::optional<std::pair<std::size_t, std::size_t>> passwordSpan(std::string_view
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || colon > at) return std::nullopt;
   return std::pair{authority->first + colon + 1, at - colon - 1};
+}
+
+void wipePasswords(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument == "--password" && i + 1 < argc) {
+      ++i;
+      std::memset(argv[i], '*', std::strlen(argv[i]));
+    } else if (const auto span = passwordSpan(argument)) {
+      std::memset(argv[i] + span->first, '*', span->second);
+    }
+  }
 }
 
 }  // namespace cli

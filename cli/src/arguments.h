@@ -63,6 +63,11 @@ std::variant<std::vector<std::string>, std::string> splitNames(std::string_view 
 // length, so that it can be wiped from the process's memory (and from its listing in `ps`) at once.
 std::optional<std::pair<std::size_t, std::size_t>> passwordSpan(std::string_view argument);
 
+// Overwrites, in the process's own argument memory, every password an argument carries (a URL's, a
+// --password option's, or the argument after a bare --password), so that it is gone from the process
+// listing at once, before it is refused.
+void wipePasswords(int argc, char** argv);
+
 // What the batch keeps of its texts (longer ones it would cut, and a cut password or name would fail
 // in ways no one could tell from the outcome).
 inline constexpr std::size_t kServerLimit = 39;

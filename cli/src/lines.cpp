@@ -75,7 +75,8 @@ std::string describe(const FileLine& f) {
   // A multi-line reply: its last line says what happened.
   std::string reply = f.reply;
   if (const std::size_t end = reply.rfind('\n'); end != std::string::npos) reply = reply.substr(end + 1);
-  if (!reply.empty() && f.replyCode >= 400)
+  // The reply is the cause of a server's refusal; after a local failure it is only the last one heard.
+  if (!reply.empty() && f.replyCode >= 400 && f.error >= 12000)
     line += printable(reply);
   else if (!f.errorText.empty())
     line += printable(f.errorText);
@@ -93,12 +94,8 @@ std::string describe(const SummaryLine& s) {
                                                           {s.permanent, "failed-permanent"},
                                                           {s.local, "local-error"},
                                                           {s.stopped, "stopped"}};
-  const char* separator = ", ";
-  for (const auto& [n, name] : others) {
-    if (n == 0) continue;
-    line += separator + std::to_string(n) + " " + name;
-    separator = ", ";
-  }
+  for (const auto& [n, name] : others)
+    if (n != 0) line += ", " + std::to_string(n) + " " + name;
   return line + "; " + grouped(s.bytes) + " bytes in " + secondsText(s.seconds);
 }
 

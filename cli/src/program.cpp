@@ -333,18 +333,6 @@ struct ReportFile {
 
 }  // namespace
 
-void wipePasswords(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument(argv[i]);
-    if (argument == "--password" && i + 1 < argc) {
-      ++i;
-      std::memset(argv[i], '*', std::strlen(argv[i]));
-    } else if (const auto span = passwordSpan(argument)) {
-      std::memset(argv[i] + span->first, '*', span->second);
-    }
-  }
-}
-
 int runProgram(int argc, char** argv) {
   // The batch's window needs no display: this program shows none.
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);

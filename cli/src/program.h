@@ -7,9 +7,4 @@ namespace cli {
 
 int runProgram(int argc, char** argv);
 
-// Overwrites, in the process's own argument memory, every password an argument carries (a URL's, a
-// --password option's, or the argument after a bare --password), so that it is gone from the process
-// listing at once, before it is refused.
-void wipePasswords(int argc, char** argv);
-
 }  // namespace cli
