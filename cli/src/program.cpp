@@ -336,6 +336,9 @@ struct ReportFile {
 int runProgram(int argc, char** argv) {
   // The batch's window needs no display: this program shows none.
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // A reader that goes away (`nimbo-batch ... | head -1`) must not end the batch half way, leaving
+  // its report without the rest.
+  ::signal(SIGPIPE, SIG_IGN);
   wipePasswords(argc, argv);
 
   const auto parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
