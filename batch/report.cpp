@@ -95,9 +95,13 @@ std::size_t sequenceLength(std::string_view s) {
 
 std::string number(std::uint64_t n) { return std::to_string(n); }
 
+// Seconds with three decimals, written without the locale's help: the toolkit takes the user's
+// locale at start, and a decimal comma would not be JSON.
 std::string seconds(Clock::duration d) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
   char text[32];
-  std::snprintf(text, sizeof text, "%.3f", std::chrono::duration<double>(d).count());
+  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
   return text;
 }
 
@@ -123,7 +127,7 @@ Reply lastReply(std::string_view password) {
   InternetGetLastResponseInfoA(&code, buffer, &room);
   buffer[sizeof buffer - 1] = '\0';
   reply.code = code;
-  reply.text = masked(withoutLineEnds(cutText(buffer, kReplyLimit)), password);
+  reply.text = std::string(cutText(masked(withoutLineEnds(buffer), password), kReplyLimit));
   return reply;
 }
 

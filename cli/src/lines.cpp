@@ -25,9 +25,11 @@ std::string grouped(std::uint64_t n) {
   return out;
 }
 
+// Not through the locale, which the toolkit takes at start: the lines read the same everywhere.
 std::string secondsText(double s) {
+  const long long hundredths = s > 0 ? static_cast<long long>(s * 100 + 0.5) : 0;
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.2f s", s);
+  std::snprintf(buffer, sizeof buffer, "%lld.%02lld s", hundredths / 100, hundredths % 100);
   return buffer;
 }
 
