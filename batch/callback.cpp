@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "batch/context.h"
+#include "batch/report.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
 #include "engine/callback.h"
@@ -84,6 +85,14 @@ void moveOn(int16_t connectState) {
   }
 }
 
+// The connect has failed as often in a row as the batch may try: the files not yet moved are given
+// up, and the window closes as after the last file.
+void giveUp() {
+  showStatus(0, ui::cat("Gave up connecting to ", ServerName.get().view()));
+  finishBatch();
+  ui::postToThread(MainThread.load(), ui::event::CloseWindow);
+}
+
 bool certificateRefused(DWORD error) {
   return error == ERROR_INTERNET_INVALID_CA || error == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
          error == ERROR_INTERNET_SEC_CERT_DATE_INVALID || error == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
@@ -98,6 +107,10 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
       // does not get in (a user may trust the server in the client window meanwhile).
       if (certificateRefused(result.dwError)) showStatus(0, engine::internetErrorText(result.dwError).clip());
       retireConnection();
+      if (!report::connectAttemptsLeft()) {
+        giveUp();
+        return false;
+      }
       TheRun.after(TheRun.nextPause(), [] { RUNINTERNETCONNECT(); });
     } else {
       retireThenConnect();
@@ -133,6 +146,7 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
 }
 
 void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
+  report::notified(handle, status, info, length, kind);
   if (auto text = notificationText(status)) BatchStatusText = *text;
   switch (status) {
     case INTERNET_STATUS_REQUEST_SENT:
@@ -245,6 +259,7 @@ void finishBatch() {
 }
 
 void issueConnect() {
+  report::connecting();
   const ui::ZText<40> server = ServerName.get();
   TheRun.issued(Run::Request::Connect);
   SetLastError(ERROR_SUCCESS);

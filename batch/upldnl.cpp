@@ -10,6 +10,7 @@
 
 #include "batch/callback.h"
 #include "batch/context.h"
+#include "batch/report.h"
 #include "batch/run.h"
 #include "batch/status.h"
 #include "batch/transferlist.h"
@@ -79,6 +80,7 @@ void startBatch(ui::Window& window, std::string_view fileList, bool download) {
   MainThread = ui::currentThread();
   openTrace();
   buildTransferList(fileList);
+  report::begin(download);
 
   TheRun.begin();
   SetLastError(ERROR_SUCCESS);
@@ -118,6 +120,7 @@ void endBatch(ui::Window& window) {
   closeHandleIn(hConnection);
   closeHandleIn(hOpen);
   hBatchFtp = 0;
+  report::end();
   TransferList.free();
   closeTrace();
   window.close();

@@ -1,10 +1,10 @@
-# Installation and the Debian package: the program, the library and the window runtime it stands on
-# (with SONAME versions), the public header and the headers it includes, a pkg-config file, a desktop
-# entry with its icon, and the README. Kept apart from the rest of the build so that both change
-# without touching each other.
+# Installation and the Debian package: the program, nimbo-batch with its manual page, the library and
+# the window runtime it stands on (with SONAME versions), the public header and the headers it
+# includes, a pkg-config file, a desktop entry with its icon, and the README. Kept apart from the
+# rest of the build so that both change without touching each other.
 include(GNUInstallDirs)
 
-if(NOT TARGET nimbo OR NOT TARGET tarnwick)
+if(NOT TARGET nimbo OR NOT TARGET tarnwick OR NOT TARGET nimbo-batch)
   return()
 endif()
 
@@ -13,10 +13,11 @@ set_target_properties(nimbo uirt PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION
 
 # Relative run paths: an installed tree works wherever it is put, a temporary prefix included.
 file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-set_target_properties(tarnwick PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+set_target_properties(tarnwick nimbo-batch PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 set_target_properties(nimbo uirt PROPERTIES INSTALL_RPATH "$ORIGIN")
 
-install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tarnwick nimbo-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_BINARY_DIR}/cli/nimbo-batch.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(TARGETS nimbo uirt LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # nimbo.h includes the runtime's text, queue and guarded-value headers; they go beside it.
@@ -42,7 +43,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nimbo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "FTP client: the program tarnwick and the library libnimbo")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "FTP client: the program tarnwick, the batch command nimbo-batch and the library libnimbo")
 set(CPACK_PACKAGE_CONTACT "nimbo developers <nimbo@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,6 +1,6 @@
 // The installed tree, as a user of a temporary prefix gets it: a C program built with pkg-config
-// against it runs a batch with the library, the installed program starts and ends cleanly, and
-// without its library the program does not start and the loader says why.
+// against it runs a batch with the library, so does nimbo-batch, the installed program starts and
+// ends cleanly, and without its library the program does not start and the loader says why.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -50,6 +50,19 @@ TEST(ProgramInstall, TheInstalledTreeServesACProgramAndStartsTheProgram) {
       << server->log();
   EXPECT_EQ(ts::readFile(work / "local" / "Quillmere.zip"), ts::randomBytes(20000, 4));
   EXPECT_EQ(server->read("back/Quillmere.zip"), ts::randomBytes(20000, 4));
+
+  // nimbo-batch beside the program, with its manual page, runs a batch without a display.
+  const std::string batch = (prefix / INSTALL_BINDIR / "nimbo-batch").string();
+  EXPECT_TRUE(fs::exists(prefix / INSTALL_MANDIR / "man1" / "nimbo-batch.1.gz"));
+  fs::create_directories(work / "fetched");
+  ASSERT_EQ(shell("env -u QT_QPA_PLATFORM NETRC=/dev/null NIMBO_PASSWORD='" + server->password() + "' '" +
+                      batch + "' ftp://" + server->user() + "@" + server->address() + "/incoming '" +
+                      (work / "fetched").string() + "' 'FTPClient.txt, Quillmere.zip'",
+                  log),
+            0)
+      << ts::readFile(log).value_or("");
+  EXPECT_EQ(ts::readFile(work / "fetched" / "Quillmere.zip"), ts::randomBytes(20000, 4));
+  EXPECT_NE(ts::readFile(log).value_or("").find("2 of 2 files moved"), std::string::npos);
 
   const std::string tarnwick = (prefix / INSTALL_BINDIR / "tarnwick").string();
   const std::string output = (work / "tarnwick.txt").string();
