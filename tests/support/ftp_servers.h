@@ -37,7 +37,7 @@
 //   "type=OS.unix=symlink" with the link's own size, answers MLST of one with its target's type but its
 //   own size, leaves dangling links out of MLSD, and refuses SIZE in ASCII mode.
 // - pure-ftpd offers MLSD/MLST always, lists and looks up links as "type=OS.unix=slink:" with the link's
-//   own size (dangling ones too), and waits about 4 s before it refuses a wrong password. It serves
+//   own size (dangling ones too), and waits 4 to 5 s before it refuses a wrong password. It serves
 //   anonymous users from the system's ftp account only, so anonymous = true is not offered (skipped).
 //   It hides dot-files by default; here it shows them.
 // All speak EPSV/PASV, EPRT/PORT, UTF8, REST, SIZE, MDTM; SIZE follows links on all.

@@ -174,19 +174,17 @@ TEST_P(EveryServer, TestUserReadsWritesAndChangesFilesPutByTheTest) {
             (std::vector<std::string>{"sub dir/", "sub dir/up load.bin", "top.txt"}));
 }
 
-// pure-ftpd waits about 4 s before every refusal, and no option changes that: logon tests use the others.
 TEST_P(EveryServer, RefusesAWrongPasswordAtOnce) {
+  // No option changes that wait, so logon tests use the other servers.
+  if (GetParam() == "pure-ftpd") GTEST_SKIP() << "pure-ftpd waits 4 to 5 s before every refusal";
   auto server = start();
   REQUIRE_FTP_SERVER(server);
   Control c(false, server->port());
   EXPECT_EQ(c.command("USER " + server->user()).first, 331);
   const auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(c.command("PASS wrong").first, 530);
-  const auto took = std::chrono::steady_clock::now() - before;
-  if (GetParam() == "pure-ftpd")
-    EXPECT_GT(took, std::chrono::seconds(2)) << "the delay the fixture's notes warn of";
-  else
-    EXPECT_LT(took, std::chrono::seconds(1)) << "logon tests must not crawl";
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1))
+      << "logon tests must not crawl";
 }
 
 TEST_P(EveryServer, AnonymousReadsAllAndWritesOnlyIntoIncoming) {
