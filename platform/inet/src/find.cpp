@@ -244,6 +244,10 @@ Outcome resolveLinks(Ftp& ftp, const std::string& directory, std::vector<RemoteE
     Lookup probe(pathIn(directory, e.name), ftp.features(), ftp.dataPath(), ftp.place(), target,
                  Lookup::Mode::Target);
     Outcome o = ftp.run(probe);
+    if (o.error == ERROR_INVALID_PARAMETER) {  // a name no command may carry (a CR in it): as listed
+      ftp.trace().note("link " + e.name + ": not asked about, its name cannot go in a command");
+      continue;
+    }
     if (!o.ok() && o.error != ERROR_NO_MORE_FILES) return o;
     e.directory = o.ok() && target.directory;
     e.size = o.ok() ? target.size : std::nullopt;
