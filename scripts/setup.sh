@@ -38,6 +38,10 @@ for server in proftpd-core pure-ftpd; do
     "${sudo_cmd[@]}" apt-get update -qq
     version=$(apt-cache policy "$server" | awk '/Candidate:/ {print $2}')
   fi
+  if [ -z "$version" ] || [ "$version" = "(none)" ]; then
+    echo "No package $server in the package lists: the tests on it will fail." >&2
+    exit 1
+  fi
   if [ "$(cat "$servers_dir/$server/VERSION" 2>/dev/null)" = "$version" ]; then continue; fi
   echo "Unpacking $server $version into $servers_dir/$server"
   work=$(mktemp -d)
