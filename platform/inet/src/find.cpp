@@ -245,13 +245,14 @@ Outcome resolveLinks(Ftp& ftp, const std::string& directory, std::vector<RemoteE
                  Lookup::Mode::Target);
     Outcome o = ftp.run(probe);
     if (o.error == ERROR_INVALID_PARAMETER) {  // a name no command may carry (a CR in it): as listed
-      ftp.trace().note("link " + e.name + ": not asked about, its name cannot go in a command");
+      ftp.trace().note("link \"" + shown(e.name, ListingSink::kMaxTracedBytes) +
+                       "\": not asked about, its name cannot go in a command");
       continue;
     }
     if (!o.ok() && o.error != ERROR_NO_MORE_FILES) return o;
     e.directory = o.ok() && target.directory;
     e.size = o.ok() ? target.size : std::nullopt;
-    ftp.trace().note("link " + e.name + ": " +
+    ftp.trace().note("link \"" + shown(e.name, ListingSink::kMaxTracedBytes) + "\": " +
                      (!o.ok()       ? std::string("leads nowhere")
                       : e.directory ? std::string("a directory")
                       : e.size      ? "a file of " + std::to_string(*e.size) + " bytes"
