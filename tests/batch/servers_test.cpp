@@ -164,6 +164,29 @@ INSTANTIATE_TEST_SUITE_P(Servers, BatchServers,
                                   (std::get<1>(info.param) ? "_passive" : "_active");
                          });
 
+// The server check finds a link to a file as that file, with its size, and a link to nothing as not
+// there, whichever way the server shows links; the download of the one brings the file's bytes.
+class BatchLinks : public testing::TestWithParam<std::string> {};
+
+TEST_P(BatchLinks, TheCheckSeesALinksFileAndNothingBehindADanglingOne) {
+  auto server = ts::startServer(GetParam());
+  REQUIRE_FTP_SERVER(server);
+  server->put("store/Quillmere.zip", kZip);
+  server->link("incoming/linked.zip", "../store/Quillmere.zip");
+  server->link("incoming/gone.txt", "nowhere");
+  ts::TempDir local;
+  const Trace got = run({server->address(), server->user(), server->password(), "/incoming",
+                         local.path().string(), "linked.zip,gone.txt", 1, kDownload});
+  EXPECT_EQ(got.checks, (Strings{"/incoming/linked.zip 1 100000", "/incoming/gone.txt 0 0"}))
+      << server->log();
+  EXPECT_EQ(ts::readFile(local / "linked.zip"), kZip);
+  EXPECT_EQ(ts::listTree(local.path()), Strings{"linked.zip"});
+  EXPECT_EQ(got.count(0, "Download complete"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, BatchLinks, testing::ValuesIn(ts::serverKinds()),
+                         [](const auto& info) { return ts::testNameOf(info.param); });
+
 TEST(Batches, MoreThan255FilesAreAllTransferred) {
   auto server = ts::startPyftpdlib();  // vsftpd spends 0.1 s on each login: 300 would take half a minute
   REQUIRE_FTP_SERVER(server);

@@ -84,7 +84,7 @@ class ClientWindowBase : public ::testing::Test {
   }
 
   void startServer(const std::string& kind, bool passive) {
-    server_ = kind == "vsftpd" ? testsupport::startVsftpd() : testsupport::startPyftpdlib();
+    server_ = testsupport::startServer(kind);
     if (server_.skipped()) GTEST_SKIP() << server_.error();
     ASSERT_TRUE(server_.ok()) << server_.error();
     engine::bPassive = passive ? 1 : 0;

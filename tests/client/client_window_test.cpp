@@ -1,4 +1,5 @@
-// The client window against real servers (pyftpdlib and vsftpd on loopback, passive and active),
+// The client window against real servers (pyftpdlib and vsftpd on loopback, passive and active; proftpd
+// and pure-ftpd passive),
 // driven as a user drives it: session buttons, typed fields, the remote tree's rows, its context menu
 // and dialogs, Get and Put, with message boxes and menus answered by the runtime's test hooks.
 #include "client/client_window.h"
@@ -363,10 +364,67 @@ TEST_F(ClientWindowOnPyftpdlib, EachRefusalSaysWhyAndStartsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClientWindowOnServer,
                          ::testing::Values(Mode{"pyftpdlib", true}, Mode{"pyftpdlib", false},
-                                           Mode{"vsftpd", true}, Mode{"vsftpd", false}),
+                                           Mode{"vsftpd", true}, Mode{"vsftpd", false}, Mode{"proftpd", true},
+                                           Mode{"pure-ftpd", true}),
                          [](const auto& info) {
-                           return info.param.server + (info.param.passive ? "_passive" : "_active");
+                           return testsupport::testNameOf(info.param.server) +
+                                  (info.param.passive ? "_passive" : "_active");
                          });
+
+// Links on the server, as each server lists them: a link to a folder opens on a double-click and lists
+// what is inside, a link to a file shows the file's size and downloads it, a link to nothing (where the
+// server lists one) is a file without a size.
+class ClientWindowLinks : public ClientWindowBase, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    ClientWindowBase::SetUp();
+    startServer(GetParam(), true);
+  }
+};
+
+TEST_P(ClientWindowLinks, AFolderLinkOpensAndAFileLinkIsItsFile) {
+  server_->put("data/inner.txt", randomBytes(3000, 4));
+  server_->put("target.bin", randomBytes(9000, 5));
+  server_->link("folder", "data");
+  server_->link("file", "target.bin");
+  server_->link("gone", "nowhere");
+  server_->link("data/up", "..");
+  const std::string address = server_->address();
+  // proftpd and pyftpdlib leave a link to nothing out of their listings.
+  const bool goneListed = GetParam() == "vsftpd" || GetParam() == "pure-ftpd";
+  auto withGone = [&](std::vector<std::string> names) {
+    if (goneListed) names.insert(std::find(names.begin(), names.end(), "target.bin"), "gone");
+    return names;
+  };
+
+  runClient([&](Driver& d) {
+    ASSERT_TRUE(connect(d)) << server_->log();
+    ASSERT_TRUE(treeIs(d, withGone({address, "data", "file", "folder", "target.bin"})));
+    const auto rows = d.rows(control::RemoteTree);
+    EXPECT_TRUE(contains(rows, "file\t8 KB"));
+    EXPECT_TRUE(contains(rows, "folder\t"));
+    if (goneListed) {
+      EXPECT_TRUE(contains(rows, "gone\t"));
+    }
+
+    ASSERT_TRUE(open(d, "/folder"));
+    ASSERT_TRUE(treeIs(d, withGone({address, "data", "file", "folder", "inner.txt", "up", "target.bin"})));
+    EXPECT_TRUE(contains(d.rows(control::RemoteTree), "inner.txt\t2 KB"));
+    EXPECT_EQ(d.shown(control::RemotePath), "/folder");
+    // A link back up is a folder too, opened one level at a time.
+    ASSERT_TRUE(open(d, "/folder/up"));
+    EXPECT_TRUE(Driver::waitFor([&] { return drawn(d, "/folder/up/target.bin"); }));
+
+    ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/file")));
+    ASSERT_TRUE(d.click(control::Get));
+    ASSERT_TRUE(Driver::waitFor([&] { return contains(d.rows(control::FileList), "file"); }));
+    EXPECT_EQ(testsupport::readFile(local_ / "file"), randomBytes(9000, 5));
+    EXPECT_EQ(texts(ui::test::messagesShown()), std::vector<std::string>{});
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ClientWindowLinks, ::testing::ValuesIn(testsupport::serverKinds()),
+                         [](const auto& info) { return testsupport::testNameOf(info.param); });
 
 }  // namespace
 }  // namespace client

@@ -297,6 +297,8 @@ TEST_F(Faults, HostileListingLinesAreSkipped) {
     raw += std::string("-rw-r--r-- 1 ftp ftp 10 Jan  2  2020 ") + name + "\r\n";
   raw += std::string("-rw-r--r-- 1 ftp ftp 10 Jan  2  2020 nul") + '\0' + "name\r\n";
   raw += "garbage line that is no listing\r\n" + std::string(200000, 'z') + "\r\n\r\n\n";
+  // A link whose name no command may carry is left as listed, and the listing stands.
+  raw += "lrwxrwxrwx 1 ftp ftp 4 Jan  2  2020 cr\rlink -> good\r\n";
   raw += "drwxr-xr-x 2 ftp ftp 4096 Feb 29 12:00 sub dir\n";  // a bare LF, the last line
   server.setListing("/", raw);
   Client client;
@@ -305,8 +307,9 @@ TEST_F(Faults, HostileListingLinesAreSkipped) {
   DWORD error = 0;
   auto entries = list(client, conn, "*.*", &error);
   ASSERT_EQ(error, 0u);
-  ASSERT_EQ(entries.size(), 2u);
+  ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries["good"].nFileSizeLow, 10u);
+  EXPECT_EQ(entries["cr\rlink"].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(entries["sub dir"].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 
   // Nor can such a name reach a local path through a download.
@@ -316,7 +319,8 @@ TEST_F(Faults, HostileListingLinesAreSkipped) {
                        client.recorder.context());
   });
   EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INVALID_NAME));
-  EXPECT_EQ(server.verbs().back(), "LIST");
+  const auto verbs = server.verbs();
+  EXPECT_EQ(std::count(verbs.begin(), verbs.end(), "RETR"), 0);
 }
 
 // A listing costs in proportion to its length. It is timed against a listing of a tenth as many

@@ -101,6 +101,39 @@ TEST_F(Keeping, AKeptConnectionIsTakenAgainAndItsCallersSeeTheSameCalls) {
                                                       "EPSV", "RETR"}));
 }
 
+// A listed link is probed on the listing's connection: SIZE, then CWD into it and back to the logon
+// folder, which PWD names once per connection. One that cannot come back is not kept: the callers'
+// relative paths would start somewhere else.
+TEST_F(Keeping, AListingsLinkProbesComeBackOrTheConnectionIsNotKept) {
+  FaultServer server;
+  server.setListing("/pub", "lrwxrwxrwx 1 u g 5 Jan  1  2020 folder -> there\r\n");
+  server.add(Fault::on("CWD", 1).replying("250 In it."));
+  server.add(Fault::on("CWD", 3).replying("250 In it."));
+  server.add(Fault::on("CWD", 4).replying("550 Not going back."));
+  auto listOnce = [&] {
+    HINTERNET conn = client.connect(server.address(), "ann", "pw");
+    if (!conn) return DWORD(0);
+    WIN32_FIND_DATAA data{};
+    Completion c = client.await(
+        [&] { return FtpFindFirstFileA(conn, "/pub/*.*", &data, 0, client.recorder.context()) != nullptr; });
+    if (c.error == 0) InternetCloseHandle(reinterpret_cast<HINTERNET>(c.result));
+    InternetCloseHandle(conn);
+    EXPECT_TRUE(client.recorder.waitForClosing(conn));
+    return c.error == 0 ? data.dwFileAttributes : DWORD(0);
+  };
+  EXPECT_EQ(listOnce(), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(inet::keptConnections(), 1);
+  EXPECT_EQ(listOnce(), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(inet::keptConnections(), 0);
+  EXPECT_EQ(count(server.verbs(), "QUIT"), 1);
+  const std::vector<std::string> commands = server.commands();
+  const std::vector<std::string> probes(commands.begin() + 4, commands.end());
+  EXPECT_EQ(probes,
+            (std::vector<std::string>{"TYPE A", "EPSV", "LIST /pub", "TYPE I", "SIZE /pub/folder", "PWD",
+                                      "CWD /pub/folder", "CWD /", "TYPE A", "EPSV", "LIST /pub", "TYPE I",
+                                      "SIZE /pub/folder", "CWD /pub/folder", "CWD /", "QUIT"}));
+}
+
 TEST_F(Keeping, ADifferentLogonModeOrServerNeverGetsAnothersConnection) {
   faultftp::Options tls;
   tls.tlsCertificate = ts::testCertificates().server.string();

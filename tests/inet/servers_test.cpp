@@ -1,5 +1,6 @@
-// The layer against real servers, pyftpdlib and vsftpd, in passive and active mode: logon, listings,
-// transfers checked byte for byte, ASCII line ends, the file commands, lookups, IPv6.
+// The layer against real servers, pyftpdlib and vsftpd in passive and active mode, proftpd and
+// pure-ftpd passive: logon, listings, transfers checked byte for byte, ASCII line ends, the file
+// commands, lookups, IPv6; and symbolic links as each of them shows them.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -14,7 +15,7 @@ using namespace inettest;
 namespace {
 
 struct Setup {
-  std::string server;  // "pyftpdlib" or "vsftpd"
+  std::string server;  // a kind of testsupport::serverKinds()
   bool passive;
 };
 
@@ -25,7 +26,7 @@ class Servers : public testing::TestWithParam<Setup> {
   }
   void TearDown() override { inet::resetTimeouts(); }
   ts::StartedServer start(ts::ServerOptions options = {}) {
-    return GetParam().server == "vsftpd" ? ts::startVsftpd(options) : ts::startPyftpdlib(options);
+    return ts::startServer(GetParam().server, options);
   }
   DWORD flags() const { return GetParam().passive ? INTERNET_FLAG_PASSIVE : 0; }
   HINTERNET connect(Client& client, const ts::FtpServer& server) {
@@ -69,6 +70,7 @@ TEST_P(Servers, LogonWithGoodAndBadPassword) {
   REQUIRE_FTP_SERVER(server);
   Client client;
   EXPECT_NE(client.connect(server->address(), server->user(), server->password(), flags()), nullptr);
+  if (GetParam().server == "pure-ftpd") return;  // it waits 4 to 5 s before refusing a password
   Completion c;
   EXPECT_EQ(client.connect(server->address(), server->user(), "not the password", flags(), &c), nullptr);
   EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_INCORRECT_PASSWORD)) << server->log();
@@ -78,7 +80,8 @@ TEST_P(Servers, LogonWithGoodAndBadPassword) {
 
 TEST_P(Servers, ListsFilesDirectoriesBlanksAndNonAsciiNames) {
   for (bool mlsd : {true, false}) {
-    if (!mlsd && GetParam().server == "vsftpd") break;  // vsftpd always lists with LIST
+    // vsftpd always lists with LIST, pure-ftpd always offers MLSD.
+    if (!mlsd && (GetParam().server == "vsftpd" || GetParam().server == "pure-ftpd")) break;
     ts::ServerOptions options;
     options.mlsd = mlsd;
     auto server = start(options);
@@ -256,11 +259,123 @@ TEST_P(Servers, Ipv6LoopbackAndNamesThatNeedResolving) {
   }
 }
 
+// Symbolic links as each server shows them: "l" lines in LIST (vsftpd), MLSD facts that name a link
+// and keep the link's own size (proftpd, pure-ftpd), or links the server resolves itself (pyftpdlib).
+class Links : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    inet::setTimeouts({std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::seconds(10)});
+  }
+  void TearDown() override { inet::resetTimeouts(); }
+  ts::TempDir local;
+};
+
+// The commands a listing sent, announced ones included (a TYPE in force is announced, not sent).
+std::map<std::string, WIN32_FIND_DATAA> listCounting(Client& client, HINTERNET conn, const char* pattern,
+                                                     size_t& commands) {
+  const size_t from = client.recorder.notes().size();
+  auto entries = listAll(client, conn, pattern);
+  const auto notes = client.recorder.notes();
+  commands = 0;
+  for (size_t i = from; i < notes.size(); ++i) commands += notes[i].status == INTERNET_STATUS_SENDING_REQUEST;
+  return entries;
+}
+
+TEST_P(Links, ShowAsWhatTheyLeadToWithOneProbeEach) {
+  auto server = ts::startServer(GetParam());
+  REQUIRE_FTP_SERVER(server);
+  const std::string bytes = ts::randomBytes(9000, 9);
+  server->put("files/target.bin", bytes);
+  server->put("plain/only.txt", "x");
+  server->put("sub/inner.txt", "inner");
+  server->link("files/dir link", "../sub");
+  server->link("files/file link", "target.bin");
+  server->link("files/dangling", "nowhere");
+  server->link("sub/up", "..");
+  Client client;
+  HINTERNET conn = client.connect(server->address(), server->user(), server->password());
+  ASSERT_NE(conn, nullptr);
+
+  size_t plainCommands = 0, commands = 0;
+  EXPECT_EQ(listCounting(client, conn, "/plain/*.*", plainCommands).size(), 1u);
+  auto files = listCounting(client, conn, "/files/*.*", commands);
+  EXPECT_EQ(files["dir link"].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(files["dir link"].nFileSizeLow, 0u);
+  EXPECT_EQ(files["file link"].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(files["file link"].nFileSizeLow, 9000u);
+  const bool danglingListed = files.count("dangling") > 0;  // proftpd and pyftpdlib leave it out
+  if (danglingListed) {
+    EXPECT_EQ(files["dangling"].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(files["dangling"].nFileSizeLow, 0u) << "nothing there to fetch";
+  }
+  // Where the listing says what a link is, nothing more is sent; elsewhere one probe per link: SIZE for
+  // the file, SIZE, CWD and back for the folder, SIZE and CWD for the dangling one, and at most one
+  // TYPE I and one PWD for the whole listing.
+  const size_t extra = commands - plainCommands;
+  if (GetParam() == "pyftpdlib")
+    EXPECT_EQ(extra, 0u);
+  else
+    EXPECT_LE(extra, 2u + 1u + 3u + (danglingListed ? 2u : 0u)) << server->log();
+  // Refused probes are answers: the connection is kept for the next command as after any listing.
+  const bool keeping = inet::currentKeeping().on;
+  EXPECT_TRUE(InternetCloseHandle(conn));
+  if (keeping) {
+    EXPECT_EQ(inet::keptConnections(), 1);
+  }
+
+  conn = client.connect(server->address(), server->user(), server->password());
+  ASSERT_NE(conn, nullptr);
+  // The folder link opens on what is inside; a link back up is a folder too, and harmless.
+  auto inside = listAll(client, conn, "/files/dir link/*.*");
+  EXPECT_EQ(inside.size(), 2u);
+  EXPECT_EQ(inside["inner.txt"].nFileSizeLow, 5u);
+  EXPECT_EQ(inside["up"].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(listAll(client, conn, "/files/dir link/up/*.*").count("files"), 1u);
+
+  // Lookups, the way the batch checks files: the target's size, a folder, and nothing at a dangling link.
+  auto lookUp = [&](const char* path, WIN32_FIND_DATAA& data) {
+    Completion c = client.await(
+        [&] { return FtpFindFirstFileA(conn, path, &data, 0, client.recorder.context()) != nullptr; });
+    if (c.error == 0) InternetCloseHandle(reinterpret_cast<HINTERNET>(c.result));
+    return c.error;
+  };
+  WIN32_FIND_DATAA data{};
+  EXPECT_EQ(lookUp("/files/file link", data), 0u);
+  EXPECT_EQ(data.nFileSizeLow, 9000u);
+  EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(lookUp("/files/dir link", data), 0u);
+  EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(lookUp("/files/dangling", data), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+
+  // The dangling link cannot be fetched, and the server says why; the probes left the connection in its
+  // folder, so a relative path still finds the file behind the other link.
+  const std::string target = winPath(local / "dangling");
+  Completion refused = client.await([&] {
+    return FtpGetFileA(conn, "/files/dangling", target.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
+                       FTP_TRANSFER_TYPE_BINARY, client.recorder.context());
+  });
+  EXPECT_EQ(refused.error, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_GE(refused.responseCode, 400u) << refused.response;
+  EXPECT_FALSE(std::filesystem::exists(local / "dangling"));
+  const std::string copy = winPath(local / "copy.bin");
+  Completion got = client.await([&] {
+    return FtpGetFileA(conn, "files/file link", copy.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
+                       FTP_TRANSFER_TYPE_BINARY, client.recorder.context());
+  });
+  EXPECT_EQ(got.error, 0u) << got.response;
+  EXPECT_TRUE(ts::readFile(local / "copy.bin") == bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inet, Links, testing::ValuesIn(ts::serverKinds()),
+                         [](const auto& info) { return ts::testNameOf(info.param); });
+
 INSTANTIATE_TEST_SUITE_P(Inet, Servers,
                          testing::Values(Setup{"pyftpdlib", true}, Setup{"pyftpdlib", false},
-                                         Setup{"vsftpd", true}, Setup{"vsftpd", false}),
+                                         Setup{"vsftpd", true}, Setup{"vsftpd", false},
+                                         Setup{"proftpd", true}, Setup{"pure-ftpd", true}),
                          [](const testing::TestParamInfo<Setup>& info) {
-                           return info.param.server + (info.param.passive ? "_passive" : "_active");
+                           return ts::testNameOf(info.param.server) +
+                                  (info.param.passive ? "_passive" : "_active");
                          });
 
 }  // namespace

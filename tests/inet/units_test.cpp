@@ -450,13 +450,14 @@ TEST(Sizes, OneRuleForListingsFactsAndSizeReplies) {
     // A lookup without MLST: TYPE I, then SIZE; once TYPE I is in force, SIZE alone.
     Features features;
     DataPath data;
+    Place place;
     RemoteEntry found;
-    Lookup lookup("/f", features, data, found);
+    Lookup lookup("/f", features, data, place, found);
     EXPECT_EQ(lookup.start().command.verb, "TYPE");
     EXPECT_EQ(lookup.onReply({200, "200 Type set to I.", 0}).command.verb, "SIZE");
     EXPECT_EQ(lookup.onReply({213, std::string("213 ") + text, 0}).kind, Step::Kind::Done);
     EXPECT_EQ(found.size, size);
-    Lookup again("/f", features, data, found);
+    Lookup again("/f", features, data, place, found);
     EXPECT_EQ(again.start().command.verb, "SIZE");
   }
   for (const char* bad : {"", "12a", "-1", "+1", " 1", "0x10"}) EXPECT_FALSE(parseSize(bad)) << bad;

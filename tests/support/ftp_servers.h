@@ -1,48 +1,65 @@
-// Real FTP servers for the tests: pyftpdlib and vsftpd, each started on an ephemeral loopback port over
-// a fresh temporary root, stopped and removed again when the test lets go of it.
+// Real FTP servers for the tests: pyftpdlib, vsftpd, proftpd and pure-ftpd, each started on an
+// ephemeral loopback port over a fresh temporary root, stopped and removed again when the test lets go
+// of it.
 //
 // Use (link the target `test_support`: nimbo_add_test(my_test SOURCES ... LIBS test_support ...)):
 //
 //   #include "ftp_servers.h"
 //
 //   TEST(Download, KeepsEveryByte) {
-//     auto server = testsupport::startPyftpdlib();   // or startVsftpd(); both take ServerOptions
-//     REQUIRE_FTP_SERVER(server);                    // fails the test with the reason, or skips it
+//     auto server = testsupport::startPyftpdlib();   // or startVsftpd(), startProftpd(), startPureFtpd(),
+//     REQUIRE_FTP_SERVER(server);                    // or startServer("proftpd"); all take ServerOptions
 //     server->put("sub dir/a file.bin", testsupport::randomBytes(70000));
 //     ... InternetConnectA(hOpen, server->address().c_str(), 0, server->user().c_str(),
 //                          server->password().c_str(), INTERNET_SERVICE_FTP, 0, 1) ...
 //     EXPECT_EQ(server->read("sub dir/a file.bin"), ...);
 //   }                                                // server stopped, root removed
 //
-// What you get from both servers:
+// What you get from every server:
 // - host 127.0.0.1 (and ::1 on the same port with ServerOptions::ipv6), port(), address() as
 //   "127.0.0.1:PORT", the form the FTP layer takes as a server name; address6() as "[::1]:PORT".
 // - a user with a password who may read and write the whole root, and sees the root as "/". The root
 //   is empty at start, except for "incoming/" when anonymous logon is on (anonymous may read everything
-//   and write only there, as on a public server).
+//   and write only there, as on a public server; not pure-ftpd, below).
 // - passive and active mode; passive data ports are any free port unless ServerOptions::passivePorts
 //   asks for a range (picked free, never fixed).
-// - log(): the server's own log (the whole control dialogue), worth printing when a test fails.
+// - log(): the server's own log (the control dialogue, where the server writes one), worth printing
+//   when a test fails.
+// - symbolic links made with link(), as a user of the server would find them.
 //
-// The servers differ as real ones do: pyftpdlib offers MLSD/MLST (turn off with mlsd = false to force
-// LIST parsing), answers transfers with 125, refuses SIZE in ASCII mode. vsftpd has no MLSD, answers
-// 150, lists in Unix "ls -l" form. Both speak EPSV/PASV, EPRT/PORT, UTF8, REST, SIZE, MDTM.
+// The servers differ as real ones do:
+// - pyftpdlib offers MLSD/MLST (turn off with mlsd = false to force LIST parsing), answers transfers
+//   with 125, refuses SIZE in ASCII mode, resolves links itself (a link to a folder lists as a folder)
+//   and leaves dangling ones out of MLSD.
+// - vsftpd has no MLSD, answers 150, lists in Unix "ls -l" form (links as "l... name -> target"), and
+//   leaves dot-files out of LIST.
+// - proftpd offers MLSD/MLST (mlsd = false hides them from FEAT), lists a link in MLSD as
+//   "type=OS.unix=symlink" with the link's own size, answers MLST of one with its target's type but its
+//   own size, leaves dangling links out of MLSD, and refuses SIZE in ASCII mode.
+// - pure-ftpd offers MLSD/MLST always, lists and looks up links as "type=OS.unix=slink:" with the link's
+//   own size (dangling ones too), and waits 4 to 5 s before it refuses a wrong password. It serves
+//   anonymous users from the system's ftp account only, so anonymous = true is not offered (skipped).
+//   It hides dot-files by default; here it shows them.
+// All speak EPSV/PASV, EPRT/PORT, UTF8, REST, SIZE, MDTM; SIZE follows links on all.
 //
-// vsftpd logs in real local users only, so it needs root: it then creates (once, idempotently) the
-// local user `nimbotest` with a known password and the PAM service /etc/pam.d/nimbo-ftp-test (password
-// only, no delay after a refused one), and the server runs the user's session as that user.
-// Without root startVsftpd() reports skipped() and REQUIRE_FTP_SERVER skips the test with the reason;
-// a server that is not installed is a failure, naming the package to install.
-// Because of that, change the root of a vsftpd server through put()/makeDirectory() (or call
+// vsftpd, proftpd and pure-ftpd log in real local users or map virtual ones onto one, so they need
+// root: the fixture then creates (once, idempotently) the local user `nimbotest` with a known password
+// (and for vsftpd the PAM service /etc/pam.d/nimbo-ftp-test, password only, no delay after a refused
+// one); the server runs the user's session as that user. Without root these starts report skipped()
+// and REQUIRE_FTP_SERVER skips the test with the reason; a server that is not installed is a failure,
+// naming what installs it. proftpd and pure-ftpd conflict with vsftpd as Debian packages, so
+// scripts/setup.sh unpacks them into /opt/nimbo-test-servers (NIMBO_TEST_SERVERS names another folder).
+// Because of that, change the root of those servers through put()/makeDirectory()/link() (or call
 // handOver() after writing into root() yourself): they give the files to the server's user, so the
 // server may overwrite, rename or delete them.
 //
-// With ServerOptions::tls the servers require TLS before logon and on every data connection; the
-// layer's tests make it trust the tests' authority (inet::setExtraAuthorities).
+// With ServerOptions::tls the servers require TLS before logon and on every data connection (vsftpd
+// and pyftpdlib; the other two fixtures do not offer it); the layer's tests make it trust the tests'
+// authority (inet::setExtraAuthorities).
 //
-// A refused password is answered at once by both. Starting costs ~0.2 s for pyftpdlib (a Python process) and
-// ~0.05 s for vsftpd. A suite that needs many tests against one server may start it once in SetUpTestSuite
-// and keep the StartedServer.
+// Starting costs ~0.2 s for pyftpdlib (a Python process), ~0.05 s for vsftpd, proftpd and pure-ftpd.
+// A suite that needs many tests against one server may start it once in SetUpTestSuite and keep the
+// StartedServer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -62,10 +79,10 @@ namespace testsupport {
 enum class Tls { Off, Explicit, Implicit };
 
 struct ServerOptions {
-  bool ipv6 = false;            // also listen on ::1, on the same port
-  bool anonymous = false;       // allow "anonymous" (any password): read all, write into incoming/
-  bool readOnly = false;        // the test user may list and download, nothing else
-  bool mlsd = true;             // pyftpdlib: offer MLSD and MLST (vsftpd never does)
+  bool ipv6 = false;       // also listen on ::1, on the same port
+  bool anonymous = false;  // allow "anonymous" (any password): read all, write into incoming/
+  bool readOnly = false;   // the test user may list and download, nothing else
+  bool mlsd = true;        // pyftpdlib, proftpd: offer MLSD and MLST (vsftpd never does, pure-ftpd always)
   bool asciiConversion = true;  // vsftpd: convert line ends in TYPE A as RFC 959 says (pyftpdlib always)
   bool utf8 = true;             // vsftpd: announce UTF8 in FEAT (pyftpdlib always does)
   int passivePorts = 0;         // 0: any free port per transfer; n > 0: a range of n ports free at start
@@ -82,7 +99,7 @@ struct ServerOptions {
   bool strictTlsClose = true;
 };
 
-// The test user's name and password when no other is asked for (always these for vsftpd).
+// The test user's name and password when no other is asked for (always these but for pyftpdlib).
 inline constexpr std::string_view kTestUser = "nimbotest";
 inline constexpr std::string_view kTestPassword = "nimbo-Test-2pw";
 
@@ -94,7 +111,7 @@ class FtpServer {
   FtpServer(const FtpServer&) = delete;
   FtpServer& operator=(const FtpServer&) = delete;
 
-  const std::string& kind() const { return kind_; }  // "pyftpdlib" or "vsftpd"
+  const std::string& kind() const { return kind_; }  // "pyftpdlib", "vsftpd", "proftpd" or "pure-ftpd"
   std::string host() const { return "127.0.0.1"; }
   std::uint16_t port() const { return port_; }
   std::string address() const;   // "127.0.0.1:PORT"
@@ -113,6 +130,9 @@ class FtpServer {
   // The bytes of a file in the root, or nothing when it cannot be read.
   std::optional<std::string> read(std::string_view relative) const;
   bool exists(std::string_view relative) const;
+  // A symbolic link at `relative` to `target`, written as given (relative targets stay inside the
+  // root, which the servers make the user's "/"), owned by the server's user.
+  void link(std::string_view relative, std::string_view target) const;
   // Gives everything under the root to the server's user (after writing into root() directly).
   void handOver() const;
 
@@ -161,6 +181,14 @@ class StartedServer {
 
 StartedServer startPyftpdlib(const ServerOptions& options = {});
 StartedServer startVsftpd(const ServerOptions& options = {});
+StartedServer startProftpd(const ServerOptions& options = {});
+StartedServer startPureFtpd(const ServerOptions& options = {});
+// The server of that kind(); an unknown kind fails.
+StartedServer startServer(std::string_view kind, const ServerOptions& options = {});
+// Every kind, for tests that run on all of them: "pyftpdlib", "vsftpd", "proftpd", "pure-ftpd".
+const std::vector<std::string>& serverKinds();
+// A kind as a GoogleTest parameter name ("pure-ftpd" -> "pureftpd").
+std::string testNameOf(std::string_view kind);
 
 // Fails the current test (or skips it, for a server this machine cannot run) unless the start worked.
 #define REQUIRE_FTP_SERVER(started)                                     \

@@ -79,6 +79,7 @@ std::optional<std::string> ChildProcess::start(const SpawnRequest& request) {
   }
   ::setpgid(pid, pid);  // also here, so that stop() finds the group even if the child is slow to run
   pid_ = pid;
+  killAtOnce_ = request.killAtOnce;
   status_.reset();
   stdinRead.reset();
   if (!request.stdinText.empty()) {
@@ -143,7 +144,7 @@ std::optional<int> ChildProcess::wait(Clock::time_point deadline) {
 void ChildProcess::stop() {
   closePipe();
   if (pid_ < 0) return;
-  if (running()) {
+  if (running() && !killAtOnce_) {
     ::kill(-pid_, SIGTERM);
     wait(Clock::now() + std::chrono::seconds(3));
   }

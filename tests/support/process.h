@@ -17,6 +17,8 @@ struct SpawnRequest {
   std::string stderrFile;         // appended to; empty: same as stdout
   bool pipeStdout = false;        // stdout to a pipe the parent reads (readLine) instead
   std::string stdinText;          // written to the child's stdin, then closed
+  bool killAtOnce = false;        // stop() sends SIGKILL at once: for a server with nothing to save
+                                  // that takes its time over SIGTERM
 };
 
 class ChildProcess {
@@ -36,7 +38,7 @@ class ChildProcess {
   bool running();
   // Waits for the child to end by itself, at most until the deadline; its exit status, or nothing.
   std::optional<int> wait(std::chrono::steady_clock::time_point deadline);
-  // SIGTERM to the group, a bounded wait, then SIGKILL.
+  // SIGTERM to the group, a bounded wait, then SIGKILL (only SIGKILL when the request said so).
   void stop();
   pid_t pid() const { return pid_; }
   // The exit code once the child has ended (128 + the signal when killed by one).
@@ -45,6 +47,7 @@ class ChildProcess {
  private:
   pid_t pid_ = -1;
   int pipe_ = -1;
+  bool killAtOnce_ = false;
   std::string buffered_;
   std::optional<int> status_;
 };

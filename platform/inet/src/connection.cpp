@@ -111,9 +111,10 @@ Connection::Result Connection::finish(Request& r, Outcome o, bool async, const N
   Result result;
   result.error = o.error;
   const Reply reply = o.reply ? *o.reply : ftp_->lastReply();
-  // Kept at the close only after a clean end: the server's last word a success (an empty listing
-  // included), nothing owed, no fault.
-  const bool clean = (o.ok() || o.error == ERROR_NO_MORE_FILES) && ftp_->lastReply().completion();
+  // Kept at the close only after a clean end: the server's last word on the request a success (an
+  // empty listing included; a listing whose links were probed ends with the listing's own), nothing
+  // owed, no fault.
+  const bool clean = (o.ok() || o.error == ERROR_NO_MORE_FILES) && reply.completion();
   result.response.code = static_cast<DWORD>(reply.code);
   result.response.text = reply.text;
   const bool isFind = r.target->kind == HandleKind::Find;

@@ -1,6 +1,13 @@
 // FtpFindFirstFileA's work: a directory listed (MLSD when the server has it, LIST otherwise) and
 // filtered by the search mask, or one entry looked up without listing its directory (MLST, or SIZE
 // for a file and CWD to tell a directory), so a lookup costs the same in any directory.
+//
+// Symbolic links are shown as what they lead to: a link to a directory is a directory, a link to a
+// file is that file with its size. Where the listing's own facts say so (pyftpdlib's MLSD) nothing more
+// is sent; a link the listing names as a link ("l" in LIST, "OS.unix=slink" or "=symlink" in MLSD) gets
+// one probe on the same connection: SIZE, which follows the link (a size: a file), else CWD into it and
+// back (a directory), else it leads nowhere and stays a file without a size, whose download the server
+// will refuse with its reason.
 #pragma once
 
 #include <vector>
@@ -53,9 +60,18 @@ class ListingSink final : public DataSink {
 
 class Lookup final : public Operation {
  public:
-  // One command where the server has MLST; otherwise SIZE with MDTM right behind it (one round trip),
-  // after a TYPE I only when another type is in force.
-  Lookup(std::string path, Features& features, DataPath& data, RemoteEntry& out);
+  enum class Mode {
+    // The entry at the path: one command where the server has MLST; otherwise SIZE with MDTM right
+    // behind it (one round trip), after a TYPE I only when another type is in force (some servers give
+    // no SIZE in ASCII mode); CWD and back for a directory. MLST facts that describe a link rather than
+    // its target are completed as a link's target is.
+    Entry,
+    // What the link at the path leads to: SIZE, else CWD and back; never MLST, whose facts may be the
+    // link's own. ERROR_NO_MORE_FILES when it leads nowhere.
+    Target,
+  };
+  Lookup(std::string path, Features& features, DataPath& data, Place& place, RemoteEntry& out,
+         Mode mode = Mode::Entry);
   Step start() override;
   Step onReply(const Reply& reply) override;
 
@@ -63,14 +79,19 @@ class Lookup final : public Operation {
   enum class State { Mlst, Type, Size, Mdtm, MdtmOfNoFile, Pwd, Cwd, Back };
   Step notFound(const Reply& reply);
   Step askSize();
+  Step enter();
+  Step afterMlst(const Reply& reply);
 
   std::string path_;
   Features& features_;
   DataPath& data_;
+  Place& place_;
   RemoteEntry& out_;
-  std::string home_;
+  Mode mode_;
   State state_ = State::Mlst;
   bool typeAsked_ = false;
+  bool withTime_ = false;  // MDTM goes with SIZE: nothing else tells the time
+  bool sizeOnly_ = false;  // MLST told the type; only the size is in doubt
 };
 
 }  // namespace inet

@@ -175,6 +175,16 @@ Outcome Ftp::run(Operation& op) {
         data_.emplace(*control_, op, params_.timeouts, cancel_, &dataWrap_);
         Outcome connected = data_->connect(step.port);
         if (!connected.ok() && op.sentAhead()) {
+          // A server that refuses the command at once may close its port before we reach it (proftpd
+          // does, for a RETR of a file that is not there): its refusal is the answer, and the dialogue
+          // is still in step.
+          Reply refusal;
+          if (connected.error == ERROR_INTERNET_CANNOT_CONNECT && control_->receive(refusal).ok() &&
+              refusal.failure() && refusal.code != 421) {
+            data_.reset();
+            step = Step::done(Outcome::refused(std::move(refusal)));
+            break;
+          }
           control_->abandon();
           trace_.note("the data connection failed after its command went out: the session ends");
         }

@@ -48,6 +48,14 @@ struct DataPath {
   Reply typeReply;               // the server's answer when it was set
 };
 
+// Where the control connection stands. Callers' relative paths start from the logon folder, so every
+// command that leaves it (a lookup's CWD) comes back before the request ends; one that could not come
+// back leaves the connection astray, and it is not kept for the next request.
+struct Place {
+  std::optional<std::string> home;  // the logon folder, once a PWD has named it
+  bool astray = false;
+};
+
 class Ftp {
  public:
   // One transfer's buffer, and the most data one block notification stands for: big enough that
@@ -79,7 +87,7 @@ class Ftp {
   // The last reply of the logon, which a connect that takes this connection again reports.
   const Reply& logonReply() const { return logonReply_; }
   // Logged on, idle, nothing owed, no fault: it may be kept.
-  bool settled() const { return control_ && !data_ && control_->settled(); }
+  bool settled() const { return control_ && !data_ && control_->settled() && !place_.astray; }
   // Still settled, and the server has not closed it or said anything meanwhile.
   bool stillSound(std::string& why);
   // Its certificate (when secured) would be accepted now without asking anyone: verified, or in the
@@ -97,6 +105,7 @@ class Ftp {
   const ConnectParams& params() const { return params_; }
   Features& features() { return features_; }
   DataPath& dataPath() { return dataPath_; }
+  Place& place() { return place_; }
   const Trace& trace() const { return trace_; }
   const Notifier& notifier() const { return *notifier_; }
   const Canceller* canceller() const { return cancel_; }
@@ -131,6 +140,7 @@ class Ftp {
   std::unique_ptr<ControlChannel> control_;
   Features features_;
   DataPath dataPath_;
+  Place place_;
   std::optional<DataChannel> data_;  // while an operation has a data connection
   TransportWrap dataWrap_;
   std::shared_ptr<TlsContext> tls_;

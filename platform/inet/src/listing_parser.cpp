@@ -309,6 +309,11 @@ LineKind parseFactsLine(std::string_view line, RemoteEntry& out) {
       }
     } else if (kernel::equalIgnoringAsciiCase(key, "size") || kernel::equalIgnoringAsciiCase(key, "sizd")) {
       out.size = parseSize(value);
+    } else if (kernel::equalIgnoringAsciiCase(key, "UNIX.mode") && !value.empty() && value.size() <= 6 &&
+               value.find_first_not_of("01234567") == std::string_view::npos) {
+      unsigned mode = 0;
+      for (char c : value) mode = mode * 8 + static_cast<unsigned>(c - '0');
+      out.unixMode = mode & 07777;
     } else if (kernel::equalIgnoringAsciiCase(key, "modify") && value.size() >= 14) {
       auto y = smallNumber(value.substr(0, 4)), mo = smallNumber(value.substr(4, 2)),
            d = smallNumber(value.substr(6, 2));

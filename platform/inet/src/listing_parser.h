@@ -13,8 +13,9 @@ struct RemoteEntry {
   std::string name;
   bool directory = false;
   bool link = false;
-  std::optional<uint64_t> size;  // none when the line gives none or an impossible one
-  int64_t modified = 0;          // FILETIME ticks of the local wall-clock time; 0 when unknown
+  std::optional<uint64_t> size;      // none when the line gives none or an impossible one
+  int64_t modified = 0;              // FILETIME ticks of the local wall-clock time; 0 when unknown
+  std::optional<unsigned> unixMode;  // the permission bits of an MLSD/MLST "UNIX.mode" fact
 };
 
 // The client's date, to place "Mon DD HH:MM" (no year) in the right year.
@@ -32,7 +33,9 @@ enum class LineKind {
 };
 
 LineKind parseListLine(std::string_view line, const Today& today, RemoteEntry& out);
-// One MLSD line, or the entry line of an MLST reply without its leading blank.
+// One MLSD line, or the entry line of an MLST reply without its leading blank. A link whose facts
+// name it as one ("type=OS.unix=slink:..." or "=symlink") is an entry with `link` set and the link's
+// own facts: what it leads to is for the caller to find out.
 LineKind parseFactsLine(std::string_view line, RemoteEntry& out);
 
 // A byte count as a server writes it, in a listing or a SIZE reply: decimal digits only, at most

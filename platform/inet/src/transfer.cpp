@@ -17,8 +17,10 @@ Step DataTransfer::start() {
   // The TYPE in force is not sent again; a listing in facts goes as if TYPE L 8 were in force whatever
   // TYPE says (RFC 3659, 7.2). The exchange is still announced: callers count a request's first
   // notifications (the client's progress passes over three before the data).
-  if (path_.typeReply.code != 0 && (path_.type == type_ || command_.verb == "MLSD"))
+  if (path_.typeReply.code != 0 && (path_.type == type_ || command_.verb == "MLSD")) {
+    typeAnnounced_ = true;
     return Step::known(std::move(type), path_.typeReply);
+  }
   return Step::send(std::move(type));
 }
 
@@ -47,6 +49,7 @@ Step DataTransfer::sendCommand() {
 Step DataTransfer::onReply(const Reply& r) {
   switch (state_) {
     case State::Type:
+      if (typeAnnounced_) return openData();  // an MLSD leaves the TYPE in force as it was
       if (!r.completion()) {
         path_.type = 0;
         return Step::done(Outcome::refused(r));

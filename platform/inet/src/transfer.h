@@ -42,6 +42,7 @@ class DataTransfer : public Operation {
   Endpoint listening_;
   State state_ = State::Type;
   bool sentAhead_ = false;
+  bool typeAnnounced_ = false;  // the TYPE exchange was only announced: what is in force stays
   std::optional<uint64_t> announced_;
 };
 
