@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <shadow.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,6 +36,9 @@ namespace testsupport {
 
 struct FtpServer::Process {
   ChildProcess child;
+  SpawnRequest request;  // how it was started, for a restart
+  bool v6 = false;
+  bool tlsFirst = false;
 };
 
 namespace {
@@ -375,6 +379,7 @@ StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
   request.argv = argv;
   request.pipeStdout = true;
   request.stderrFile = (server->base_ / "server.log").string();
+  process->request = request;
   if (auto e = process->child.start(request)) return StartedServer::failed("cannot start pyftpdlib: " + *e);
   const auto deadline = Clock::now() + kStartLimit;
   // The launcher binds a port of the kernel's choosing and names it: no race with other tests.
@@ -511,6 +516,9 @@ StartedServer ServerStarter::vsftpd(const ServerOptions& o) {
       SpawnRequest request;
       request.argv = {kVsftpd, conf.string()};
       request.stdoutFile = (server->base_ / "server.log").string();
+      process->request = request;
+      process->v6 = v6;
+      process->tlsFirst = o.tls == Tls::Implicit;
       if (auto e = process->child.start(request)) return StartedServer::failed("cannot start vsftpd: " + *e);
       why = awaitGreeting(process->child, port, v6, deadline, o.tls == Tls::Implicit);
       server->processes_.push_back(std::move(process));
@@ -613,6 +621,66 @@ std::string FtpServer::log() const {
     all += readWhole(file);
   }
   return all;
+}
+
+namespace {
+
+// Every process below `root`: vsftpd's sessions run in sessions of their own, out of its group.
+std::vector<pid_t> descendantsOf(pid_t root) {
+  std::vector<std::pair<pid_t, pid_t>> parents;  // pid, ppid
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = readWhole(entry.path() / "stat");
+    const size_t close = stat.rfind(')');  // the command name may hold blanks and parentheses
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid) parents.emplace_back(static_cast<pid_t>(std::stol(name)), ppid);
+  }
+  std::vector<pid_t> found{root};
+  for (size_t i = 0; i < found.size(); ++i)
+    for (const auto& [pid, ppid] : parents)
+      if (ppid == found[i]) found.push_back(pid);
+  found.erase(found.begin());
+  return found;
+}
+
+}  // namespace
+
+std::string FtpServer::restart() {
+  std::vector<std::unique_ptr<Process>> stopped = std::move(processes_);
+  processes_.clear();
+  for (auto& p : stopped) {
+    // Its sessions end at once, as when the machine's server crashes, before the server itself goes.
+    for (pid_t session : descendantsOf(p->child.pid())) ::kill(session, SIGKILL);
+    p->child.stop();
+  }
+  const auto deadline = Clock::now() + kStartLimit;
+  for (auto& old : stopped) {
+    auto process = std::make_unique<Process>();
+    process->request = old->request;
+    process->v6 = old->v6;
+    process->tlsFirst = old->tlsFirst;
+    SpawnRequest request = old->request;
+    // pyftpdlib picked its port the first time; it takes the same one again.
+    if (kind_ == "pyftpdlib") request.argv.insert(request.argv.end(), {"--port", std::to_string(port_)});
+    if (auto e = process->child.start(request)) return "cannot start " + kind_ + " again: " + *e;
+    if (request.pipeStdout) {
+      std::optional<std::string> line;
+      while ((line = process->child.readLine(deadline)) && line->rfind("PORT ", 0) != 0) {
+      }
+      process->child.closePipe();
+    }
+    std::string why = awaitGreeting(process->child, port_, process->v6, deadline, process->tlsFirst);
+    if (why.empty() && kind_ == "pyftpdlib" && ipv6_)
+      why = awaitGreeting(process->child, port_, true, deadline);
+    processes_.push_back(std::move(process));
+    if (!why.empty()) return kind_ + " did not start again: " + why + "; its log:\n" + log();
+  }
+  return {};
 }
 
 bool FtpServer::running() const {
