@@ -52,6 +52,9 @@ std::string_view lastComponent(std::string_view path) {
   return sep == std::string_view::npos ? path : path.substr(sep + 1);
 }
 
+// The first line of every record: what marks a partial file as a download's.
+constexpr std::string_view kRecordHeader = "nimbo partial download\n";
+
 // At most `limit` bytes of a name, cut where a UTF-8 character begins.
 std::string cutName(std::string name, size_t limit) {
   if (name.size() <= limit) return name;
@@ -107,7 +110,7 @@ DownloadFile::~DownloadFile() {
       if (created_) ::unlink(path_.c_str());
       break;
     case State::Unlabelled:
-      ::unlink(path_.c_str());
+      discard();
       break;
     case State::Labelled: {
       struct stat st {};
@@ -167,13 +170,14 @@ Outcome DownloadFile::openPartial(const std::string& directory, const std::strin
     // meanwhile: the lock then guards a file of another name, or of none.
     if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
       continue;
+    const std::string record = readSmallFile(path + ".info");
     path_ = path;
     recordPath_ = path + ".info";
     name_ = "." + base + ".part";
     fd_ = std::move(fd);
     kind_ = Kind::Partial;
     existing_ = static_cast<uint64_t>(mine.st_size);
-    record_ = readSmallFile(recordPath_);
+    record_ = record;
     return Outcome::success();
   }
   return Outcome::failure(ERROR_ACCESS_DENIED);
@@ -214,14 +218,27 @@ void DownloadFile::removeRecord() {
 }
 
 void DownloadFile::discard() {
-  removeRecord();
+  // The bytes first: a stop in between leaves a record without a file, which the next download
+  // simply writes again, never bytes without the record that makes them ours.
   ::unlink(path_.c_str());
+  removeRecord();
 }
 
-Outcome DownloadFile::label(const std::string& record, uint64_t size, uint64_t& kept, std::string& why) {
+std::string DownloadFile::recordOf(std::string_view identity) const {
+  return std::string(kRecordHeader) + "target " + target_ + "\n" + std::string(identity);
+}
+
+bool DownloadFile::writeRecord(const std::string& record) {
+  kernel::UniqueFd out(
+      ::open(recordPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+  return out.valid() && writeAll(out.get(), record.data(), record.size()).ok() && ::close(out.release()) == 0;
+}
+
+Outcome DownloadFile::label(std::string_view identity, uint64_t size, uint64_t& kept, std::string& why) {
   kept = 0;
   why.clear();
   if (kind_ != Kind::Partial) return Outcome::success();
+  const std::string record = recordOf(identity);
   if (record_ == record && existing_ <= size) {
     kept = existing_;
     state_ = State::Labelled;
@@ -234,10 +251,7 @@ Outcome DownloadFile::label(const std::string& record, uint64_t size, uint64_t& 
   // Emptied before the new record is written: a stop in between leaves an empty file, never old bytes
   // under a new record.
   if (Outcome o = empty(); !o.ok()) return o;
-  kernel::UniqueFd out(
-      ::open(recordPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-  if (!out.valid() || !writeAll(out.get(), record.data(), record.size()).ok() ||
-      ::close(out.release()) != 0) {
+  if (!writeRecord(record)) {
     // Without a record the bytes could not be trusted later: the download goes on, not to be continued.
     removeRecord();
     record_.clear();
@@ -254,10 +268,11 @@ Outcome DownloadFile::unlabelled(std::string& why) {
   why.clear();
   if (kind_ != Kind::Partial) return Outcome::success();
   if (existing_ > 0) why = "the remote file cannot be told apart from another version of it";
+  if (Outcome o = empty(); !o.ok()) return o;
   removeRecord();
   record_.clear();
   state_ = State::Unlabelled;
-  return empty();
+  return Outcome::success();
 }
 
 Outcome DownloadFile::restart() {

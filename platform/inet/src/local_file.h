@@ -15,11 +15,11 @@ namespace inet {
 //
 // A binary download writes the target's partial file, `.NAME.part`, one per target, locked while a
 // download writes it. Beside it, `.NAME.part.info` records which remote file its bytes came from
-// (server, user, path, size, modification time). A download that ends early keeps both, and the next
-// download of the same remote file into the same target continues where it stopped. The record is
-// written before the first byte of a remote file goes into the partial file, and the partial file is
-// emptied before a record of another remote file replaces it: its bytes are always a beginning of
-// the file its record names (or none), never a mix of two versions.
+// (target, server, user, path, size, modification time). A download that ends early keeps both, and
+// the next download of the same remote file into the same target continues where it stopped. The
+// record is written before the first byte of a remote file goes into the partial file, and the
+// partial file is emptied before a record of another remote file replaces it: its bytes are always a
+// beginning of the file its record names (or none), never a mix of two versions.
 //
 // An ASCII download, or one whose target's partial file another download is writing, goes to a
 // temporary of its own, `.NAME.XXXXXXXX.part`, removed after a failure.
@@ -39,8 +39,6 @@ class DownloadFile {
   // still give a Temporary (kind()) when the partial file is busy or cannot be used.
   Outcome open(std::string_view windowsPath, bool failIfExists, bool readOnly, Kind wanted);
   Kind kind() const { return kind_; }
-  // The target as a host path.
-  const std::string& target() const { return target_; }
   // The partial file's name (without its directory), for the trace.
   const std::string& name() const { return name_; }
   // A partial file with bytes and a record is there from an earlier download: it may be continued.
@@ -49,11 +47,11 @@ class DownloadFile {
   // A record of the remote file is written: should the download end early, its bytes stay.
   bool labelled() const { return state_ == State::Labelled; }
 
-  // The remote file this download fetches, in the record's words, and its size. The partial file is
-  // kept when its record is this one and it is not longer than `size`; otherwise it is emptied and
-  // this record written. `kept`: the bytes kept, where the download continues; `why`: what was thrown
-  // away and why (empty when nothing was).
-  Outcome label(const std::string& record, uint64_t size, uint64_t& kept, std::string& why);
+  // The remote file this download fetches, in the record's words (lines that name it, after the
+  // target's), and its size. The partial file is kept when its record is this one and it is not
+  // longer than `size`; otherwise it is emptied and this record written. `kept`: the bytes kept, where
+  // the download continues; `why`: what was thrown away and why (empty when nothing was).
+  Outcome label(std::string_view identity, uint64_t size, uint64_t& kept, std::string& why);
   // No record can be made (no size or time from the server, no REST there): the partial file starts
   // empty and goes after a failure. `why` as for label().
   Outcome unlabelled(std::string& why);
@@ -69,6 +67,8 @@ class DownloadFile {
   Outcome openPartial(const std::string& directory, const std::string& base, bool readOnly);
   Outcome openTemporary(const std::string& directory, const std::string& base, bool readOnly);
   Outcome empty();
+  std::string recordOf(std::string_view identity) const;
+  bool writeRecord(const std::string& record);
   void removeRecord();
   void discard();
 

@@ -283,8 +283,8 @@ class PartialContinuation final : public Continuation {
       thrownAway(why);
       return o;
     }
-    Outcome o = file_.label(partialRecord(ftp_.params(), file_.target(), download_.remote, *size, *modified),
-                            *size, offset, why);
+    Outcome o =
+        file_.label(remoteIdentity(ftp_.params(), download_.remote, *size, *modified), *size, offset, why);
     thrownAway(why);
     if (o.ok() && offset > 0)
       ftp_.trace().note(file_.name() + " holds " + std::to_string(offset) + " of the " +
@@ -322,11 +322,10 @@ class PartialContinuation final : public Continuation {
 
 }  // namespace
 
-std::string partialRecord(const ConnectParams& server, std::string_view targetHostPath,
-                          std::string_view remote, uint64_t size, std::string_view modified) {
-  std::string record = "nimbo partial download\n";
-  record.append("target ").append(targetHostPath).append("\n");
-  record.append("server ").append(server.host).append(" ").append(std::to_string(server.port));
+std::string remoteIdentity(const ConnectParams& server, std::string_view remote, uint64_t size,
+                           std::string_view modified) {
+  std::string record = "server ";
+  record.append(server.host).append(" ").append(std::to_string(server.port));
   if (server.gateway)
     record.append(" via ")
         .append(server.gateway->host)

@@ -93,9 +93,10 @@ struct Download {
   std::atomic<uint64_t>* resumedFrom = nullptr;
 };
 
-// The record of a partial file (local_file.h): who the bytes came from and which version of the file.
-std::string partialRecord(const ConnectParams& server, std::string_view targetHostPath,
-                          std::string_view remote, uint64_t size, std::string_view modified);
+// What a partial file's record (local_file.h) says of the remote file: who the bytes come from and
+// which version of the file.
+std::string remoteIdentity(const ConnectParams& server, std::string_view remote, uint64_t size,
+                           std::string_view modified);
 
 struct Upload {
   std::string local;
