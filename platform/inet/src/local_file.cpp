@@ -52,7 +52,7 @@ std::string_view lastComponent(std::string_view path) {
   return sep == std::string_view::npos ? path : path.substr(sep + 1);
 }
 
-// The first line of every record: what marks a partial file as a download's.
+// The first line of every record.
 constexpr std::string_view kRecordHeader = "nimbo partial download\n";
 
 // At most `limit` bytes of a name, cut where a UTF-8 character begins.
