@@ -204,10 +204,11 @@ TEST_P(ResumeOnServers, AServerStoppedAndStartedAgainMidTransferIsResumed) {
   const std::string bytes = ts::randomBytes(96 << 20, 9);
   server->put("big.bin", bytes);
   ts::TempDir local;
-  Client client;
+  // Before the client: its callback may still run while the client closes.
   std::promise<void> arrived, release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<bool> first{true};
+  Client client;
   client.recorder.inside = [&](const Note& n) {
     if (n.status == INTERNET_STATUS_RESPONSE_RECEIVED && n.count >= 65536 && first.exchange(false)) {
       arrived.set_value();
