@@ -142,6 +142,16 @@ TEST_F(Resume, APartialFileThatDoesNotMatchIsThrownAway) {
   }
 }
 
+TEST_F(Resume, AServerThatAgreesToRestButSendsFromTheStartLeavesNoMix) {
+  cutOnce(100000);
+  EXPECT_NE(get().error, 0u);
+  server.add(Fault::on("REST", 1).replying("350 Restarting, or so it says."));
+  EXPECT_EQ(get().error, static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));  // more bytes than the file has
+  EXPECT_EQ(ts::listTree(local.path()), std::vector<std::string>{});
+  ASSERT_EQ(get().error, 0u);
+  EXPECT_TRUE(ts::readFile(local / "big.bin") == kBytes);
+}
+
 TEST_F(Resume, AsciiIsNeitherKeptNorResumed) {
   cutOnce(100000);
   EXPECT_NE(get(FTP_TRANSFER_TYPE_ASCII).error, 0u);

@@ -105,10 +105,20 @@ Step DataTransfer::onReply(const Reply& r) {
       return Step::awaitReply();
     }
     case State::Rest:
-      if (Outcome o = continuation_->restAnswered(r, offset_); !o.ok()) return Step::done(std::move(o));
+      // Neither yes nor no: the server may or may not start where we asked, and no guess is safe.
+      if (r.code != 350 && !r.failure()) return outOfStep(r);
+      if (Outcome o = continuation_->restAnswered(r, offset_); !o.ok()) {
+        if (r.code != 350) return Step::done(std::move(o));
+        // The server would start the next RETR, whatever it is for, at the offset: taken back first.
+        undone_ = std::move(o);
+        state_ = State::RestUndone;
+        return Step::send({"REST", "0", false});
+      }
       if (r.code != 350) offset_ = 0;
       state_ = State::Command;
       return Step::send(command_);
+    case State::RestUndone:
+      return Step::done(std::move(undone_));
     case State::Epsv:
       if (r.code == 229) {
         if (auto port = parseEpsvPort(r.text)) {
@@ -376,6 +386,14 @@ Outcome retrieve(Ftp& ftp, const Download& download) {
     if (expected && have < *expected) {
       ftp.trace().note("received " + std::to_string(have) + " of the " + std::to_string(*expected) +
                        " bytes announced: the transfer is incomplete");
+      return Outcome::refused(ftp.lastReply());
+    }
+    // A resumed file that the server said is unchanged ends exactly at its size. More means the
+    // server sent from elsewhere than it agreed to: the partial file is no beginning of the file.
+    if (continuation.continuedFrom() > 0 && expected && have != *expected) {
+      ftp.trace().note("the resumed download ended at byte " + std::to_string(have) + ", not at " +
+                       std::to_string(*expected) + ": " + file.name() + " thrown away");
+      (void)file.restart();
       return Outcome::refused(ftp.lastReply());
     }
   }

@@ -52,7 +52,7 @@ class DataTransfer : public Operation {
   std::optional<uint64_t> remoteSize() const { return size_; }
 
  private:
-  enum class State { Type, Size, Mdtm, Epsv, Pasv, Eprt, Port, Rest, Command, Final };
+  enum class State { Type, Size, Mdtm, Epsv, Pasv, Eprt, Port, Rest, RestUndone, Command, Final };
   Step afterType();
   Step askIdentity();
   Step openData();
@@ -71,6 +71,7 @@ class DataTransfer : public Operation {
   bool sentAhead_ = false;
   bool passiveAhead_ = false;  // EPSV or PASV went with SIZE and MDTM
   uint64_t offset_ = 0;        // the REST to send before the command
+  Outcome undone_;             // a local failure after the server accepted the REST
   std::optional<uint64_t> size_;
   std::optional<uint64_t> announced_;
 };
