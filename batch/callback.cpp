@@ -11,6 +11,7 @@
 #include "engine/callback.h"
 #include "engine/notification.h"
 #include "engine/texts.h"
+#include "inet/options.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 
@@ -98,6 +99,16 @@ bool certificateRefused(DWORD error) {
          error == ERROR_INTERNET_SEC_CERT_DATE_INVALID || error == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
 }
 
+// A download that continues a partial file says so once, as soon as the layer has told the server
+// where (its REST goes before the RETR, so at the latest with the RETR's reply).
+void noteResumption() {
+  if (BatchResumedFrom.load() != 0) return;
+  const uint64_t from = inet::resumedFrom(INET_HANDLE(hBatchFtp.load()));
+  if (from == 0) return;
+  BatchResumedFrom = from;
+  showStatus(0, ui::cat("Resuming ", BatchRemotePath.get().view(), " at byte ", std::to_string(from)));
+}
+
 // Completion steps. False on the error path, which leaves status zone 1 as it was.
 bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   if (result.dwError != 0) {
@@ -154,8 +165,10 @@ void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD l
         if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
       break;
     case INTERNET_STATUS_RESPONSE_RECEIVED:
-      if (BatchState.load() == StateGetting)
+      if (BatchState.load() == StateGetting) {
+        noteResumption();
         if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
+      }
       break;
     case INTERNET_STATUS_HANDLE_CREATED:
       if (const auto created = engine::createdHandleOf(info, length)) hBatchFtp = *created;
@@ -186,6 +199,7 @@ void transferNext(bool upload) {
   BatchLocalPath = local;
   BatchBytes = 0;
   BatchPercent = 0;
+  BatchResumedFrom = 0;
   BatchFileSize = FTPR.SIZE;
   BatchProgressLabel = upload ? "Sent: " : "Received: ";
   showStatus(1, upload ? local.view() : remote.view());
@@ -223,8 +237,10 @@ int32_t percentOf(int64_t bytes, int32_t size) {
                                                        : static_cast<int32_t>(percent);
 }
 
-std::string progressText(std::string_view label, int64_t bytes) {
-  return ui::cat(ui::clip(label), " ", std::to_string(bytes), " bytes.");
+std::string progressText(std::string_view label, int64_t bytes, uint64_t resumedFrom) {
+  if (resumedFrom == 0) return ui::cat(ui::clip(label), " ", std::to_string(bytes), " bytes.");
+  return ui::cat(ui::clip(label), " ", std::to_string(bytes), " bytes (resumed at byte ",
+                 std::to_string(resumedFrom), ").");
 }
 
 void batchStatusCallback(HINTERNET hInternet, DWORD_PTR, DWORD dwInternetStatus, LPVOID lpvStatusInformation,
@@ -245,8 +261,10 @@ void getNextFile() { transferNext(false); }
 
 void reportBatchProgress(DWORD bytes) {
   const int64_t total = BatchBytes.fetch_add(bytes) + bytes;
-  BatchPercent = percentOf(total, BatchFileSize.load());
-  showStatus(2, progressText(BatchProgressLabel.get().view(), total));
+  // A resumed download's bar starts where the partial file ended.
+  const uint64_t from = BatchState.load() == StateGetting ? BatchResumedFrom.load() : 0;
+  BatchPercent = percentOf(total + static_cast<int64_t>(from), BatchFileSize.load());
+  showStatus(2, progressText(BatchProgressLabel.get().view(), total, from));
   // A redisplay request rather than a posted event: requests coalesce, so a fast transfer cannot
   // flood the window with thousands of events a second.
   ui::requestRedisplay(MainWindow.load());

@@ -27,5 +27,6 @@ ui::Guarded<ui::PText<20>> BatchProgressLabel;
 std::atomic<int64_t> BatchBytes{0};
 std::atomic<int32_t> BatchFileSize{0};
 std::atomic<int32_t> BatchPercent{0};
+std::atomic<uint64_t> BatchResumedFrom{0};
 
 }  // namespace batch

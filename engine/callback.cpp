@@ -8,6 +8,7 @@
 #include "engine/session.h"
 #include "engine/texts.h"
 #include "engine/tree.h"
+#include "inet/options.h"
 #include "ui/runtime.h"
 
 namespace engine {
@@ -23,6 +24,17 @@ void closeCommandConnection() {
   std::uint32_t latest = connection;
   hConnection.compare_exchange_strong(latest, 0);
   InternetCloseHandle(INET_HANDLE(connection));
+}
+
+// A download that continues a partial file says so once, as soon as the layer has told the server
+// where (its REST goes before the RETR, so at the latest with the RETR's reply).
+void noteResumption() {
+  if (ResumedFrom.load() != 0) return;
+  const std::uint64_t from = inet::resumedFrom(INET_HANDLE(hFtp.load()));
+  if (from == 0) return;
+  ResumedFrom = from;
+  ui::setStatus(MainWindow.load(), 0,
+                ui::cat("Resuming file: ", RemoteFileName.get().view(), " at byte ", std::to_string(from)));
 }
 
 }  // namespace
@@ -70,8 +82,10 @@ void statusCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoL
         if (const auto bytes = byteCountOf(info, infoLength)) progressStep(*bytes);
       break;
     case INTERNET_STATUS_RESPONSE_RECEIVED:
-      if (OperationState.load() == state::GetRunning)
+      if (OperationState.load() == state::GetRunning) {
+        noteResumption();
         if (const auto bytes = byteCountOf(info, infoLength)) progressStep(*bytes);
+      }
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       const INTERNET_ASYNC_RESULT result = completionOf(info, infoLength);
@@ -150,10 +164,12 @@ void progressStep(DWORD bytes) {
   const std::uint32_t total = static_cast<std::uint32_t>(ProgressTotal.load()) + bytes;
   ProgressTotal = static_cast<std::int32_t>(total);
   const std::uint32_t size = static_cast<std::uint32_t>(TransferSize.load());
-  // The closing reply is counted too, so the total may pass the size a little.
+  // The closing reply is counted too, so the total may pass the size a little. A resumed download's
+  // bar starts where the partial file ended.
+  const std::uint64_t done =
+      std::uint64_t{total} + (OperationState.load() == state::GetRunning ? ResumedFrom.load() : 0);
   ProgressPercent =
-      size == 0 ? 0
-                : static_cast<std::int32_t>(std::min<std::uint64_t>(100, std::uint64_t{total} * 100 / size));
+      size == 0 ? 0 : static_cast<std::int32_t>(std::min<std::uint64_t>(100, done * 100 / size));
   const ui::WindowRef window = MainWindow.load();
   ui::setStatus(window, 2, ui::cat(ProgressLabel.get().clip(), " ", std::to_string(total), " bytes."));
   ui::requestRedisplay(window);
@@ -162,6 +178,7 @@ void progressStep(DWORD bytes) {
 void finishTransfer(std::int16_t nextState) {
   setOperationState(nextState);
   bProgressStarted = 0;
+  ResumedFrom = 0;
   ProgressPercent = 0;
   ui::setStatus(MainWindow.load(), 2, "Finished");
 }
@@ -186,6 +203,7 @@ void failRequest(DWORD error) {
   ProgressSkip = 0;
   ProgressTotal = 0;
   ProgressPercent = 0;
+  ResumedFrom = 0;
   ui::requestRedisplay(window);
   setOperationState(state::Idle);
   commandEnded(false);

@@ -130,6 +130,7 @@ void issueCommand(std::int16_t connectingState) {
   // flight.
   switch (connectingState) {
     case state::GetConnecting:
+      ResumedFrom = 0;
       setOperationState(state::GetRunning);
       issued(FtpGetFileA(connection, RemoteTarget.get().c_str(), LocalTarget.get().c_str(), FALSE,
                          FILE_ATTRIBUTE_NORMAL, static_cast<DWORD>(TransferType.load()), 1));

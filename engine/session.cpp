@@ -38,6 +38,7 @@ std::atomic<std::int32_t> ProgressPercent{0};
 std::atomic<std::int32_t> ProgressTotal{0};
 std::atomic<std::int16_t> ProgressSkip{0};
 std::atomic<std::uint8_t> bProgressStarted{0};
+std::atomic<std::uint64_t> ResumedFrom{0};
 
 ui::Guarded<ui::ZText<260>> ListDirectory;
 ui::Guarded<ui::ZText<260>> ListParentPath;

@@ -111,7 +111,8 @@ TEST_F(ClientWindowFaults, ADialogsPathTooLongForItsFieldIsRefusedNotCut) {
 
 // A download stopped by Escape, then one left running as the window is closed: the close asks, No
 // keeps the window, Yes stops the download and closes the session. The local file of the same name
-// is as it was throughout, and the next window is in No session and acts so.
+// is as it was throughout; what came is kept beside it, and the second download resumes there. The
+// next window is in No session and acts so.
 TEST_F(ClientWindowFaults, EscapeStopsATransferAndClosingAsksThenEndsTheSession) {
   server_->put("huge.bin", "");
   fs::resize_file(server_->pathOf("huge.bin"), std::uintmax_t{1} << 30);
@@ -120,7 +121,8 @@ TEST_F(ClientWindowFaults, EscapeStopsATransferAndClosingAsksThenEndsTheSession)
     ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/huge.bin")));
     engine::ProgressTotal = 0;  // counted afresh once the download's data flows
     ASSERT_TRUE(d.click(control::Get));
-    ASSERT_TRUE(Driver::waitFor([] { return engine::ProgressTotal.load() > 0; }));
+    // Past the replies before the data: some of the file has come.
+    ASSERT_TRUE(Driver::waitFor([] { return engine::ProgressTotal.load() > 65536; }));
   };
   ui::WindowRef closed = 0;
   runClient([&](Driver& d) {
@@ -134,8 +136,14 @@ TEST_F(ClientWindowFaults, EscapeStopsATransferAndClosingAsksThenEndsTheSession)
         << ui::test::shownStatus(d.window(), 0);
     EXPECT_TRUE(ui::test::messagesShown().empty()) << "a stop is no error";
     EXPECT_EQ(testsupport::readFile(local_ / "huge.bin"), "the user's own file");
+    const auto kept = fs::file_size(local_ / ".huge.bin.part");
+    EXPECT_GT(kept, 0u);
 
     startDownload(d);
+    EXPECT_TRUE(Driver::waitFor([&] {
+      return ui::test::shownStatus(d.window(), 0) ==
+             "Resuming file: huge.bin at byte " + std::to_string(kept);
+    })) << ui::test::shownStatus(d.window(), 0);
     ui::test::answerMessage(ui::BUTTON_NO);
     ASSERT_TRUE(d.click(control::Close));
     d.settle();
@@ -153,7 +161,8 @@ TEST_F(ClientWindowFaults, EscapeStopsATransferAndClosingAsksThenEndsTheSession)
   EXPECT_EQ(::hOpen.load(), 0u);
   ASSERT_TRUE(Driver::idle(10s));
   EXPECT_EQ(ui::test::messagesShown().size(), 1u) << "the stop shows no error box";
-  EXPECT_EQ(testsupport::listTree(local_.path()), std::vector<std::string>{"huge.bin"});
+  EXPECT_EQ(testsupport::listTree(local_.path()),
+            (std::vector<std::string>{".huge.bin.part", ".huge.bin.part.info", "huge.bin"}));
   EXPECT_EQ(testsupport::readFile(local_ / "huge.bin"), "the user's own file");
 
   runClient([&](Driver& d) {

@@ -626,6 +626,16 @@ TEST(Search, PatternsAndMasks) {
 
 // ---- Proxy lists ----
 
+// A partial file is continued only when the time MDTM gives is the same text as before: anything not
+// a time makes no record, so such a server never resumes rather than resumes wrongly.
+TEST(Transfer, ModificationTimeOfAnMdtmReply) {
+  EXPECT_EQ(inet::modificationStamp("213 20240102030405"), "20240102030405");
+  EXPECT_EQ(inet::modificationStamp("213 20240102030405.123 "), "20240102030405.123");
+  for (const char* none : {"213 ", "213 2024010203040", "213 202401020304051", "213 20240102030405.",
+                           "213 20240102030405.1x", "213 20240102030405 file"})
+    EXPECT_EQ(inet::modificationStamp(none), std::nullopt) << none;
+}
+
 TEST(Transfer, SizeAnnouncedInAPreliminaryReply) {
   using inet::sizeInReply;
   EXPECT_EQ(sizeInReply("150 Opening BINARY mode data connection for a b (c).bin (1048576 bytes)."),

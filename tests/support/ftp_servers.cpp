@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <shadow.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -37,6 +38,10 @@ namespace testsupport {
 
 struct FtpServer::Process {
   ChildProcess child;
+  SpawnRequest request;  // how it was started, for a restart
+  bool v6 = false;
+  bool tlsFirst = false;
+  bool quietStart = false;  // up once it listens (proftpd), not once it greets
 };
 
 namespace {
@@ -458,6 +463,7 @@ StartedServer ServerStarter::pyftpdlib(const ServerOptions& o) {
   request.argv = argv;
   request.pipeStdout = true;
   request.stderrFile = (server->base_ / "server.log").string();
+  process->request = request;
   if (auto e = process->child.start(request)) return StartedServer::failed("cannot start pyftpdlib: " + *e);
   const auto deadline = Clock::now() + kStartLimit;
   // The launcher binds a port of the kernel's choosing and names it: no race with other tests.
@@ -594,6 +600,10 @@ StartedServer ServerStarter::launch(std::unique_ptr<FtpServer> server, const Ser
     why.clear();
     for (Launch& l : launches) {
       auto process = std::make_unique<FtpServer::Process>();
+      process->request = l.request;
+      process->v6 = !l.families.empty() && l.families.front();
+      process->tlsFirst = o.tls == Tls::Implicit;
+      process->quietStart = l.quietStart;
       if (auto e = process->child.start(l.request))
         return StartedServer::failed("cannot start " + kind + ": " + *e);
       for (bool v6 : l.families) {
@@ -926,6 +936,69 @@ std::string FtpServer::log() const {
     all += readWhole(file);
   }
   return all;
+}
+
+namespace {
+
+// Every process below `root`: vsftpd's sessions run in sessions of their own, out of its group.
+std::vector<pid_t> descendantsOf(pid_t root) {
+  std::vector<std::pair<pid_t, pid_t>> parents;  // pid, ppid
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = readWhole(entry.path() / "stat");
+    const size_t close = stat.rfind(')');  // the command name may hold blanks and parentheses
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid) parents.emplace_back(static_cast<pid_t>(std::stol(name)), ppid);
+  }
+  std::vector<pid_t> found{root};
+  for (size_t i = 0; i < found.size(); ++i)
+    for (const auto& [pid, ppid] : parents)
+      if (ppid == found[i]) found.push_back(pid);
+  found.erase(found.begin());
+  return found;
+}
+
+}  // namespace
+
+std::string FtpServer::restart() {
+  std::vector<std::unique_ptr<Process>> stopped = std::move(processes_);
+  processes_.clear();
+  for (auto& p : stopped) {
+    // Its sessions end at once, as when the machine's server crashes, before the server itself goes.
+    for (pid_t session : descendantsOf(p->child.pid())) ::kill(session, SIGKILL);
+    p->child.stop();
+  }
+  const auto deadline = Clock::now() + kStartLimit;
+  for (auto& old : stopped) {
+    auto process = std::make_unique<Process>();
+    process->request = old->request;
+    process->v6 = old->v6;
+    process->tlsFirst = old->tlsFirst;
+    SpawnRequest request = old->request;
+    // pyftpdlib picked its port the first time; it takes the same one again.
+    if (kind_ == "pyftpdlib") request.argv.insert(request.argv.end(), {"--port", std::to_string(port_)});
+    if (auto e = process->child.start(request)) return "cannot start " + kind_ + " again: " + *e;
+    if (request.pipeStdout) {
+      std::optional<std::string> line;
+      while ((line = process->child.readLine(deadline)) && line->rfind("PORT ", 0) != 0) {
+      }
+      process->child.closePipe();
+    }
+    process->quietStart = old->quietStart;
+    std::string why = process->quietStart
+                          ? awaitListening(process->child, port_, process->v6, deadline)
+                          : awaitGreeting(process->child, port_, process->v6, deadline, process->tlsFirst);
+    if (why.empty() && kind_ == "pyftpdlib" && ipv6_)
+      why = awaitGreeting(process->child, port_, true, deadline);
+    processes_.push_back(std::move(process));
+    if (!why.empty()) return kind_ + " did not start again: " + why + "; its log:\n" + log();
+  }
+  return {};
 }
 
 bool FtpServer::running() const {

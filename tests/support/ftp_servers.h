@@ -140,6 +140,9 @@ class FtpServer {
   std::string log() const;
   // False once the server process has ended.
   bool running() const;
+  // Stops the server (its sessions end at once, as when it crashes or is shut down) and starts it
+  // again on the same port over the same root. Empty when it runs again, else why not.
+  std::string restart();
 
  private:
   friend class ServerStarter;

@@ -34,6 +34,7 @@ def parse_arguments():
     parser.add_argument("--idle-timeout", type=int, default=0)
     parser.add_argument("--banner", default="")
     parser.add_argument("--tls-certificate", default="")
+    parser.add_argument("--port", type=int, default=0)
     return parser.parse_args()
 
 
@@ -47,10 +48,11 @@ def listening_socket(family, host, port):
     return sock
 
 
-def bind_both(want_ipv6):
-    """The IPv4 socket on a port of the kernel's choosing, and ::1 on the same port when asked."""
+def bind_both(want_ipv6, wanted=0):
+    """The IPv4 socket on a port of the kernel's choosing (or on the one wanted, when started again),
+    and ::1 on the same port when asked."""
     for _ in range(20):
-        v4 = listening_socket(socket.AF_INET, "127.0.0.1", 0)
+        v4 = listening_socket(socket.AF_INET, "127.0.0.1", wanted)
         if not want_ipv6:
             return v4, None
         port = v4.getsockname()[1]
@@ -111,7 +113,7 @@ def main():
         Handler.proto_cmds = {k: v for k, v in Base.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
 
-    v4, v6 = bind_both(args.ipv6)
+    v4, v6 = bind_both(args.ipv6, args.port)
     server = FTPServer(v4, Handler)
     if v6 is not None:
         FTPServer(v6, Handler, ioloop=server.ioloop)

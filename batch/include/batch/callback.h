@@ -34,8 +34,9 @@ std::optional<std::string_view> notificationText(DWORD code);
 // bits of the file's size, taken as such (a file of 3 GiB still has a positive base).
 int32_t percentOf(int64_t bytes, int32_t size);
 
-// "Sent:" or "Received:" (the label without its trailing blanks), a blank, the count, " bytes.".
-std::string progressText(std::string_view label, int64_t bytes);
+// "Sent:" or "Received:" (the label without its trailing blanks), a blank, the count, " bytes."; for a
+// download that resumed, " bytes (resumed at byte N)." instead.
+std::string progressText(std::string_view label, int64_t bytes, uint64_t resumedFrom = 0);
 
 // The callback's steps (they run inside a Run::Step).
 void putNextFile();

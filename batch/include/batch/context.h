@@ -67,5 +67,9 @@ extern ui::Guarded<ui::PText<20>> BatchProgressLabel;  // "Sent: " or "Received:
 extern std::atomic<int64_t> BatchBytes;
 extern std::atomic<int32_t> BatchFileSize;  // FTPR.SIZE of the file in flight; base of the percentage
 extern std::atomic<int32_t> BatchPercent;   // bound to the progress bar
+// Where the download in flight began in its file: the byte at which it resumed the partial file an
+// earlier download left, 0 when it started at the beginning (and for uploads). Set once the FTP layer
+// has sent the REST; kept until the next entry starts.
+extern std::atomic<uint64_t> BatchResumedFrom;
 
 }  // namespace batch

@@ -74,6 +74,9 @@ extern std::atomic<std::int32_t> ProgressPercent;
 extern std::atomic<std::int32_t> ProgressTotal;  // bytes counted, modulo 2^32
 extern std::atomic<std::int16_t> ProgressSkip;
 extern std::atomic<std::uint8_t> bProgressStarted;
+// Where the download in flight began in its file: the byte at which it resumed a partial file an
+// earlier download left, 0 when it started at the beginning.
+extern std::atomic<std::uint64_t> ResumedFrom;
 
 // Working fields of the tree listing.
 extern ui::Guarded<ui::ZText<260>> ListDirectory;   // directory to list, or ServerName for the top

@@ -281,8 +281,15 @@ BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR remoteFile, LPCSTR newFile, BOOL fai
   if (!remoteFile || !newFile) return fail(ERROR_INVALID_PARAMETER);
   auto ascii = asciiType(flags);
   if (!ascii) return fail(ERROR_INVALID_PARAMETER);
-  Download download{remoteFile, newFile, failIfExists != FALSE,
-                    (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0, *ascii};
+  std::shared_ptr<Connection> conn = connectionOf(hConnect);
+  if (!conn) return FALSE;
+  // The request holds the connection until it ends, so the counter outlives every write to it.
+  Download download{remoteFile,
+                    newFile,
+                    failIfExists != FALSE,
+                    (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0,
+                    *ascii,
+                    &conn->resumedFrom};
   return request(
       hConnect, context, [download](Ftp& ftp) { return retrieve(ftp, download); }, true);
 }
@@ -341,3 +348,9 @@ BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD bufferLen
 }
 
 }  // extern "C"
+
+uint64_t inet::resumedFrom(HINTERNET connection) {
+  std::shared_ptr<Handle> handle = lookUp(connection);
+  if (!handle || handle->kind != HandleKind::Connection) return 0;
+  return std::static_pointer_cast<Connection>(handle)->resumedFrom.load();
+}

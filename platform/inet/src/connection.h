@@ -8,6 +8,7 @@
 // (keeping.h); at the close, a session whose last request ended cleanly is kept rather than ended.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,9 @@ void fillFindData(const RemoteEntry& entry, WIN32_FIND_DATAA& data);
 class Connection final : public Handle {
  public:
   Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectParams params);
+
+  // Where the latest download on this connection began in its file: the offset it resumed at, or 0.
+  std::atomic<uint64_t> resumedFrom{0};
 
   struct Request {
     std::shared_ptr<Handle> target;  // receives the notifications: this connection or a new find handle

@@ -114,11 +114,13 @@ Outcome ControlChannel::send(const Command& command, bool pipelined) {
   return Outcome::success();
 }
 
-Outcome ControlChannel::receive(Reply& out) {
+Outcome ControlChannel::receive(Reply& out) { return receive(out, Clock::now() + timeouts_.reply); }
+
+Outcome ControlChannel::receive(Reply& out, Clock::time_point deadline) {
   // A reply that came before the server closed the connection is still its answer.
   if (!healthy_ && !reader_.peek()) return Outcome::failure(ERROR_FTP_DROPPED);
   notifier_->status(INTERNET_STATUS_RECEIVING_RESPONSE);
-  if (Outcome o = next(out, Clock::now() + timeouts_.reply); !o.ok()) return o;
+  if (Outcome o = next(out, deadline); !o.ok()) return o;
   notifier_->count(INTERNET_STATUS_RESPONSE_RECEIVED, static_cast<DWORD>(out.wireBytes));
   return Outcome::success();
 }

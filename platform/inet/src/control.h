@@ -34,6 +34,10 @@ class ControlChannel {
   // The next reply. Errors: ERROR_INTERNET_CONNECTION_ABORTED (the server closed), _RESET, _TIMEOUT,
   // _OPERATION_CANCELLED, ERROR_FTP_DROPPED (a reply that is not FTP).
   Outcome receive(Reply& out);
+  // The same, waiting no later than `deadline` (however long the reply timeout).
+  Outcome receive(Reply& out, Clock::time_point deadline);
+  // Commands sent whose final reply has not come yet.
+  int owed() const { return outstanding_; }
 
   // While data flows: takes what the server has sent so far without waiting. False once the control
   // connection is closed or broken (what came before stays readable).

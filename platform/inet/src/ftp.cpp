@@ -3,6 +3,8 @@
 #include <openssl/crypto.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "keeping.h"
 #include "logon.h"
 #include "resolver.h"
@@ -14,6 +16,11 @@ namespace inet {
 namespace {
 
 const Notifier kSilent;
+
+// How long the reply owed to a command sent ahead is waited for once its data connection has failed.
+// Servers mostly answer 425 at once; one that waits for the connection itself (vsftpd, a minute) is
+// not waited for.
+constexpr Millis kOwedReplyWait{2000};
 
 }  // namespace
 
@@ -155,7 +162,8 @@ Outcome Ftp::run(Operation& op) {
     switch (step.kind) {
       case Step::Kind::Send: {
         Outcome sent = control_->send(step.command);
-        if (sent.ok() && step.then) sent = control_->send(*step.then, true);
+        for (const Command& next : step.then)
+          if (sent.ok()) sent = control_->send(next, true);
         if (!sent.ok()) {
           if (sent.error == ERROR_INTERNET_CONNECTION_ABORTED) sent.error = op.closedError();
           step = Step::done(std::move(sent));
@@ -174,20 +182,7 @@ Outcome Ftp::run(Operation& op) {
       case Step::Kind::OpenPassive: {
         data_.emplace(*control_, op, params_.timeouts, cancel_, &dataWrap_);
         Outcome connected = data_->connect(step.port);
-        if (!connected.ok() && op.sentAhead()) {
-          // A server that refuses the command at once may close its port before we reach it (proftpd
-          // does, for a RETR of a file that is not there): its refusal is the answer, and the dialogue
-          // is still in step.
-          Reply refusal;
-          if (connected.error == ERROR_INTERNET_CANNOT_CONNECT && control_->receive(refusal).ok() &&
-              refusal.failure() && refusal.code != 421) {
-            data_.reset();
-            step = Step::done(Outcome::refused(std::move(refusal)));
-            break;
-          }
-          control_->abandon();
-          trace_.note("the data connection failed after its command went out: the session ends");
-        }
+        if (!connected.ok() && op.sentAhead()) connected = settleSentAhead(op, std::move(connected));
         step = op.onDataReady(std::move(connected), Endpoint{});
         break;
       }
@@ -208,6 +203,36 @@ Outcome Ftp::run(Operation& op) {
         return std::move(step.outcome);
     }
   }
+}
+
+Outcome Ftp::settleSentAhead(Operation& op, Outcome failed) {
+  if (failed.error == ERROR_INTERNET_OPERATION_CANCELLED) {
+    control_->abandon();
+    return failed;
+  }
+  const Clock::time_point deadline = Clock::now() + std::min(params_.timeouts.reply, kOwedReplyWait);
+  Reply reply;
+  while (control_->owed() > 0) {
+    if (Outcome o = control_->receive(reply, deadline); !o.ok()) {
+      control_->abandon();
+      trace_.note(
+          "the data connection failed after its command went out, and no answer came: the session ends");
+      return failed;
+    }
+    if (reply.code == 421) {
+      control_->abandon();
+      return Outcome::failure(op.droppedError(), reply);
+    }
+  }
+  // The server's refusal is the caller's answer, and the dialogue is in step again.
+  if (reply.failure()) {
+    trace_.note("the data connection failed after its command went out; the server answered " +
+                std::to_string(reply.code));
+    return Outcome::refused(reply);
+  }
+  control_->abandon();
+  trace_.note("the data connection failed after its command went out: the session ends");
+  return failed;
 }
 
 Step Ftp::receiveFor(Operation& op) {

@@ -36,6 +36,8 @@ struct Features {
   bool mlst = false;  // MLST and MLSD
   bool utf8 = false;
   bool mdtm = false;
+  bool size = false;
+  bool rest = false;  // REST STREAM: a download may begin at an offset
 };
 
 // What the data connections of this session have learned.
@@ -127,6 +129,8 @@ class Ftp {
   Outcome download(DataSink& sink);
   Outcome upload(DataSource& source);
   Outcome sendFile(int file, bool& unsupported);
+  // A data connection that could not be made after its command went out behind EPSV: the reply owed.
+  Outcome settleSentAhead(Operation& op, Outcome failed);
   // TLS on the control connection (after AUTH TLS, or from the start), then the logon, then PBSZ and
   // PROT so that data connections follow.
   Outcome logOnSecurely(const std::string& user);

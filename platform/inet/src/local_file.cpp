@@ -1,6 +1,7 @@
 #include "local_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,55 +52,38 @@ std::string_view lastComponent(std::string_view path) {
   return sep == std::string_view::npos ? path : path.substr(sep + 1);
 }
 
-}  // namespace
+// The first line of every record.
+constexpr std::string_view kRecordHeader = "nimbo partial download\n";
 
-DownloadFile::~DownloadFile() {
-  fd_.reset();
-  if (!temporary_.empty() && !committed_) ::unlink(temporary_.c_str());
+// At most `limit` bytes of a name, cut where a UTF-8 character begins.
+std::string cutName(std::string name, size_t limit) {
+  if (name.size() <= limit) return name;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  name.resize(cut);
+  return name;
 }
 
-Outcome DownloadFile::open(std::string_view windowsPath, bool failIfExists, bool readOnly) {
-  // A name a server listed may end up here: never "." or ".." or a directory's own path.
-  std::string_view name = lastComponent(windowsPath);
-  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string_view::npos)
-    return Outcome::failure(ERROR_INVALID_NAME);
-  auto host = kernel::hostPath(windowsPath);
-  if (!host) return Outcome::failure(ERROR_PATH_NOT_FOUND);
-  target_ = *host;
-  failIfExists_ = failIfExists;
-
-  struct stat st {};
-  if (::stat(target_.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return Outcome::failure(ERROR_ACCESS_DENIED);
-    if (failIfExists) return Outcome::failure(ERROR_FILE_EXISTS);
+// A small file read whole; empty when it is missing, unreadable, a link or implausibly large.
+std::string readSmallFile(const std::string& path) {
+  constexpr size_t kLimit = 16384;
+  kernel::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid()) return {};
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return {};
+    if (n == 0) return text;
+    text.append(chunk, static_cast<size_t>(n));
+    if (text.size() > kLimit) return {};
   }
-
-  size_t slash = target_.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-  if (base.size() > 200) base.resize(200);  // room for the suffix within the 255-byte name limit
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    unsigned tag = 0;
-    if (::getrandom(&tag, sizeof tag, 0) != sizeof tag)
-      tag = static_cast<unsigned>(::getpid()) * 2654435761u + attempt;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.part", tag);
-    std::string candidate = (slash == std::string::npos ? std::string() : directory) + "." + base + suffix;
-    kernel::UniqueFd fd(
-        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, readOnly ? 0444 : 0666));
-    if (fd.valid()) {
-      temporary_ = std::move(candidate);
-      fd_ = std::move(fd);
-      return Outcome::success();
-    }
-    if (errno != EEXIST) return Outcome::failure(fileError(errno, false));
-  }
-  return Outcome::failure(ERROR_WRITE_FAULT);
 }
 
-Outcome DownloadFile::write(const char* data, size_t size) {
+Outcome writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    ssize_t n = ::write(fd_.get(), data, size);
+    ssize_t n = ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return Outcome::failure(fileError(errno, false));
@@ -110,20 +94,237 @@ Outcome DownloadFile::write(const char* data, size_t size) {
   return Outcome::success();
 }
 
-Outcome DownloadFile::commit() {
-  // Closing can report a write that the file system had put off (quota, network file systems).
-  if (::close(fd_.release()) != 0 && errno != EINTR) return Outcome::failure(fileError(errno, false));
-  if (failIfExists_) {
-    if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
-      if (errno != EINVAL && errno != ENOSYS) return Outcome::failure(fileError(errno, false));
-      // A file system without RENAME_NOREPLACE: link() refuses an existing name just as well.
-      if (::link(temporary_.c_str(), target_.c_str()) != 0) return Outcome::failure(fileError(errno, false));
-      ::unlink(temporary_.c_str());
-    }
-  } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    return Outcome::failure(fileError(errno, false));
+}  // namespace
+
+DownloadFile::~DownloadFile() {
+  if (state_ == State::Done || path_.empty()) return;
+  if (kind_ == Kind::Temporary) {
+    fd_.reset();
+    ::unlink(path_.c_str());
+    return;
   }
-  committed_ = true;
+  if (!fd_.valid()) return;
+  // Decided while the lock is still held: no other download can be using the file yet.
+  switch (state_) {
+    case State::Untouched:
+      if (created_) ::unlink(path_.c_str());
+      break;
+    case State::Unlabelled:
+      discard();
+      break;
+    case State::Labelled: {
+      struct stat st {};
+      if (::fstat(fd_.get(), &st) != 0 || st.st_size == 0) discard();
+      break;
+    }
+    case State::Done:
+      break;
+  }
+  fd_.reset();
+}
+
+Outcome DownloadFile::open(std::string_view windowsPath, bool failIfExists, bool readOnly, Kind wanted) {
+  // A name a server listed may end up here: never "." or ".." or a directory's own path.
+  std::string_view name = lastComponent(windowsPath);
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string_view::npos)
+    return Outcome::failure(ERROR_INVALID_NAME);
+  auto host = kernel::hostPath(windowsPath);
+  if (!host) return Outcome::failure(ERROR_PATH_NOT_FOUND);
+  target_ = *host;
+  failIfExists_ = failIfExists;
+  readOnly_ = readOnly;
+
+  struct stat st {};
+  if (::stat(target_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Outcome::failure(ERROR_ACCESS_DENIED);
+    if (failIfExists) return Outcome::failure(ERROR_FILE_EXISTS);
+  }
+
+  size_t slash = target_.rfind('/');
+  std::string directory = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
+  // Room for the suffixes within the 255-byte name limit. Two long names that begin alike share a
+  // partial file; its record names the whole target, so neither takes the other's bytes.
+  std::string base = cutName(slash == std::string::npos ? target_ : target_.substr(slash + 1), 200);
+  if (wanted == Kind::Partial && openPartial(directory, base, readOnly).ok()) return Outcome::success();
+  return openTemporary(directory, base, readOnly);
+}
+
+Outcome DownloadFile::openPartial(const std::string& directory, const std::string& base, bool readOnly) {
+  (void)readOnly;  // applied at the commit: a partial file is written again by later downloads
+  const std::string path = directory + "." + base + ".part";
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    created_ = false;
+    kernel::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.valid() && errno == ENOENT) {
+      fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+      if (!fd.valid() && errno == EEXIST) continue;
+      created_ = fd.valid();
+    }
+    // Not ours to use (a link, another user's file) or busy with another download: a temporary.
+    if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+      return Outcome::failure(ERROR_ACCESS_DENIED);
+    struct stat mine {
+    }, there{};
+    if (::fstat(fd.get(), &mine) != 0 || !S_ISREG(mine.st_mode)) return Outcome::failure(ERROR_ACCESS_DENIED);
+    // The download that held the lock before may have renamed the file over its target or removed it
+    // meanwhile: the lock then guards a file of another name, or of none.
+    if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
+      continue;
+    const std::string record = readSmallFile(path + ".info");
+    path_ = path;
+    recordPath_ = path + ".info";
+    name_ = "." + base + ".part";
+    fd_ = std::move(fd);
+    kind_ = Kind::Partial;
+    existing_ = static_cast<uint64_t>(mine.st_size);
+    record_ = record;
+    return Outcome::success();
+  }
+  return Outcome::failure(ERROR_ACCESS_DENIED);
+}
+
+Outcome DownloadFile::openTemporary(const std::string& directory, const std::string& base, bool readOnly) {
+  kind_ = Kind::Temporary;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    unsigned tag = 0;
+    if (::getrandom(&tag, sizeof tag, 0) != sizeof tag)
+      tag = static_cast<unsigned>(::getpid()) * 2654435761u + attempt;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.part", tag);
+    std::string candidate = directory + "." + base + suffix;
+    kernel::UniqueFd fd(
+        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, readOnly ? 0444 : 0666));
+    if (fd.valid()) {
+      path_ = std::move(candidate);
+      name_ = path_.substr(directory.size());
+      fd_ = std::move(fd);
+      return Outcome::success();
+    }
+    if (errno != EEXIST) return Outcome::failure(fileError(errno, false));
+  }
+  return Outcome::failure(ERROR_WRITE_FAULT);
+}
+
+Outcome DownloadFile::empty() {
+  if (::ftruncate(fd_.get(), 0) != 0 || ::lseek(fd_.get(), 0, SEEK_SET) != 0)
+    return Outcome::failure(fileError(errno, false));
+  existing_ = 0;
+  return Outcome::success();
+}
+
+void DownloadFile::removeRecord() {
+  if (::unlink(recordPath_.c_str()) != 0 && errno != ENOENT)
+    (void)::truncate(recordPath_.c_str(), 0);  // an empty record matches no file
+}
+
+void DownloadFile::discard() {
+  // The bytes first: a stop in between leaves a record without a file, which the next download
+  // simply writes again, never bytes without the record that makes them ours.
+  ::unlink(path_.c_str());
+  removeRecord();
+}
+
+std::string DownloadFile::recordOf(std::string_view identity) const {
+  return std::string(kRecordHeader) + "target " + target_ + "\n" + std::string(identity);
+}
+
+bool DownloadFile::writeRecord(const std::string& record) {
+  kernel::UniqueFd out(
+      ::open(recordPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+  return out.valid() && writeAll(out.get(), record.data(), record.size()).ok() && ::close(out.release()) == 0;
+}
+
+Outcome DownloadFile::label(std::string_view identity, uint64_t size, uint64_t& kept, std::string& why) {
+  kept = 0;
+  why.clear();
+  if (kind_ != Kind::Partial) return Outcome::success();
+  const std::string record = recordOf(identity);
+  if (record_ == record && existing_ <= size) {
+    kept = existing_;
+    state_ = State::Labelled;
+    return Outcome::success();
+  }
+  if (existing_ > 0)
+    why = record_.empty()     ? "it has no record of the file it came from"
+          : record_ != record ? "its record names another file, or another version of it"
+                              : "it is longer than the remote file";
+  // Emptied before the new record is written: a stop in between leaves an empty file, never old bytes
+  // under a new record.
+  if (Outcome o = empty(); !o.ok()) return o;
+  if (!writeRecord(record)) {
+    // Without a record the bytes could not be trusted later: the download goes on, not to be continued.
+    removeRecord();
+    record_.clear();
+    state_ = State::Unlabelled;
+    why += why.empty() ? "no record of the remote file could be written" : "; no new record could be written";
+    return Outcome::success();
+  }
+  record_ = record;
+  state_ = State::Labelled;
+  return Outcome::success();
+}
+
+Outcome DownloadFile::unlabelled(std::string& why) {
+  why.clear();
+  if (kind_ != Kind::Partial) return Outcome::success();
+  if (existing_ > 0) why = "the remote file cannot be told apart from another version of it";
+  if (Outcome o = empty(); !o.ok()) return o;
+  removeRecord();
+  record_.clear();
+  state_ = State::Unlabelled;
+  return Outcome::success();
+}
+
+Outcome DownloadFile::restart() {
+  if (kind_ != Kind::Partial) return Outcome::success();
+  return empty();
+}
+
+Outcome DownloadFile::seek(uint64_t offset) {
+  if (kind_ != Kind::Partial || offset != existing_) return Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR);
+  // Exactly the bytes before the offset, and the next write right after them.
+  if (::ftruncate(fd_.get(), static_cast<off_t>(offset)) != 0 ||
+      ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset))
+    return Outcome::failure(fileError(errno, false));
+  return Outcome::success();
+}
+
+Outcome DownloadFile::write(const char* data, size_t size) { return writeAll(fd_.get(), data, size); }
+
+Outcome DownloadFile::commit() {
+  kernel::UniqueFd lock;
+  if (kind_ == Kind::Partial) {
+    if (readOnly_) {
+      struct stat st {};
+      if (::fstat(fd_.get(), &st) == 0) (void)::fchmod(fd_.get(), st.st_mode & 07555);
+    }
+    // A second descriptor holds the lock through the close and the rename: another download must not
+    // take the file before it has its new name.
+    lock.reset(::dup(fd_.get()));
+    if (!lock.valid()) return Outcome::failure(fileError(errno, false));
+  }
+  // Closing can report a write that the file system had put off (quota, network file systems).
+  if (::close(fd_.release()) != 0 && errno != EINTR) {
+    const DWORD error = fileError(errno, false);
+    fd_ = std::move(lock);
+    return Outcome::failure(error);
+  }
+  auto failed = [&](int err) {
+    fd_ = std::move(lock);
+    return Outcome::failure(fileError(err, false));
+  };
+  if (failIfExists_) {
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS) return failed(errno);
+      // A file system without RENAME_NOREPLACE: link() refuses an existing name just as well.
+      if (::link(path_.c_str(), target_.c_str()) != 0) return failed(errno);
+      ::unlink(path_.c_str());
+    }
+  } else if (::rename(path_.c_str(), target_.c_str()) != 0) {
+    return failed(errno);
+  }
+  if (kind_ == Kind::Partial) removeRecord();
+  state_ = State::Done;
   return Outcome::success();
 }
 

@@ -78,6 +78,12 @@ Features parseFeatures(const Reply& reply) {
     if (word == "MLST") f.mlst = true;
     if (word == "UTF8") f.utf8 = true;
     if (word == "MDTM") f.mdtm = true;
+    if (word == "SIZE") f.size = true;
+    if (word == "REST") {
+      std::string mode;
+      for (char c : line.substr(std::min(line.size(), word.size()))) mode += kernel::asciiUpper(c);
+      if (mode.find("STREAM") != std::string::npos) f.rest = true;
+    }
   }
   return f;
 }

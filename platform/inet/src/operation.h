@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "outcome.h"
 #include "socket.h"
@@ -40,13 +41,18 @@ struct Step {
   Command command;
   uint16_t port = 0;
   Outcome outcome;
-  std::optional<Command> then;  // sent without waiting for the first reply; its reply comes next
+  std::vector<Command> then;  // sent without waiting for the first reply; their replies come next, in order
   Reply answer;
 
   static Step send(Command c) { return make(Kind::Send, std::move(c)); }
   static Step sendBoth(Command first, Command second) {
     Step s = make(Kind::Send, std::move(first));
-    s.then = std::move(second);
+    s.then.push_back(std::move(second));
+    return s;
+  }
+  static Step sendAll(Command first, std::vector<Command> more) {
+    Step s = make(Kind::Send, std::move(first));
+    s.then = std::move(more);
     return s;
   }
   static Step known(Command c, Reply answer) {

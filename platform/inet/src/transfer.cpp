@@ -1,15 +1,23 @@
 #include "transfer.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "address.h"
 #include "ascii.h"
+#include "listing_parser.h"
 #include "local_file.h"
 
 namespace inet {
 
-DataTransfer::DataTransfer(DataPath& path, char type, Command command, DataSink* sink, DataSource* source)
-    : path_(path), type_(type), command_(std::move(command)), sink_(sink), source_(source) {}
+DataTransfer::DataTransfer(DataPath& path, char type, Command command, DataSink* sink, DataSource* source,
+                           Continuation* continuation)
+    : path_(path),
+      type_(type),
+      command_(std::move(command)),
+      sink_(sink),
+      source_(source),
+      continuation_(continuation) {}
 
 Step DataTransfer::start() {
   state_ = State::Type;
@@ -24,14 +32,36 @@ Step DataTransfer::start() {
   return Step::send(std::move(type));
 }
 
+Step DataTransfer::afterType() {
+  if (continuation_ && continuation_->wantsIdentity()) return askIdentity();
+  return openData();
+}
+
+Step DataTransfer::askIdentity() {
+  state_ = State::Size;
+  std::vector<Command> more{{"MDTM", command_.argument, false}};
+  // With nothing to continue, the answers only label the partial file: the passive command (and the
+  // command itself, once EPSV has answered here) go along, so no round trip is added.
+  if (!continuation_->mayContinue() && path_.passive) {
+    passiveAhead_ = true;
+    more.push_back({extendedPassive() ? "EPSV" : "PASV", "", false});
+    if (extendedPassive() && path_.epsvAnswers) {
+      sentAhead_ = true;
+      more.push_back(command_);
+    }
+  }
+  return Step::sendAll({"SIZE", command_.argument, false}, std::move(more));
+}
+
 Step DataTransfer::openData() {
   if (!path_.passive) return Step::listen();
   // PASV cannot name an IPv6 port; EPSV can name either.
-  if (path_.ipv6 || !path_.extendedRefused) {
+  if (extendedPassive()) {
     state_ = State::Epsv;
     // Once EPSV has answered on this connection, the command goes right behind it: the server waits
-    // for the data connection it announces, and a round trip is saved.
-    if (path_.epsvAnswers) {
+    // for the data connection it announces, and a round trip is saved. Not when REST must come first:
+    // a RETR sent ahead would fetch from the beginning while the bytes go in after the partial file.
+    if (path_.epsvAnswers && offset_ == 0) {
       sentAhead_ = true;
       return Step::sendBoth({"EPSV", "", false}, command_);
     }
@@ -42,6 +72,12 @@ Step DataTransfer::openData() {
 }
 
 Step DataTransfer::sendCommand() {
+  // REST right before the command it is for (RFC 3659, 5.3), and only when the partial file holds
+  // exactly the bytes before that offset.
+  if (offset_ > 0) {
+    state_ = State::Rest;
+    return Step::send({"REST", std::to_string(offset_), false});
+  }
   state_ = State::Command;
   return Step::send(command_);
 }
@@ -56,7 +92,36 @@ Step DataTransfer::onReply(const Reply& r) {
       }
       path_.type = type_;
       path_.typeReply = r;
-      return openData();
+      return afterType();
+    case State::Size:
+      if (r.code == 213)
+        size_ = parseSize(std::string_view(r.text).substr(std::min<size_t>(4, r.text.size())));
+      state_ = State::Mdtm;
+      return Step::awaitReply();  // MDTM went with SIZE
+    case State::Mdtm: {
+      std::optional<std::string> modified;
+      if (r.code == 213) modified = modificationStamp(r.text);
+      if (Outcome o = continuation_->identified(size_, modified, offset_); !o.ok())
+        return Step::done(std::move(o));
+      if (!passiveAhead_) return openData();
+      state_ = extendedPassive() ? State::Epsv : State::Pasv;
+      return Step::awaitReply();
+    }
+    case State::Rest:
+      // Neither yes nor no: the server may or may not start where we asked, and no guess is safe.
+      if (r.code != 350 && !r.failure()) return outOfStep(r);
+      if (Outcome o = continuation_->restAnswered(r, offset_); !o.ok()) {
+        if (r.code != 350) return Step::done(std::move(o));
+        // The server would start the next RETR, whatever it is for, at the offset: taken back first.
+        undone_ = std::move(o);
+        state_ = State::RestUndone;
+        return Step::send({"REST", "0", false});
+      }
+      if (r.code != 350) offset_ = 0;
+      state_ = State::Command;
+      return Step::send(command_);
+    case State::RestUndone:
+      return Step::done(std::move(undone_));
     case State::Epsv:
       if (r.code == 229) {
         if (auto port = parseEpsvPort(r.text)) {
@@ -134,6 +199,22 @@ Step DataTransfer::onDataDone(Outcome outcome) {
   return Step::awaitReply();
 }
 
+std::optional<std::string> modificationStamp(std::string_view text) {
+  // "213 YYYYMMDDHHMMSS[.sss]" (RFC 3659, 3): compared as the server wrote it, never converted.
+  if (text.size() < 4) return std::nullopt;
+  std::string_view stamp = text.substr(4);
+  while (!stamp.empty() && (stamp.back() == ' ' || stamp.back() == '\r')) stamp.remove_suffix(1);
+  size_t digits = 0;
+  while (digits < stamp.size() && stamp[digits] >= '0' && stamp[digits] <= '9') ++digits;
+  if (digits != 14) return std::nullopt;
+  if (digits < stamp.size()) {
+    if (stamp[digits] != '.' || digits + 1 == stamp.size() || stamp.size() - digits > 10) return std::nullopt;
+    for (char c : stamp.substr(digits + 1))
+      if (c < '0' || c > '9') return std::nullopt;
+  }
+  return std::string(stamp);
+}
+
 std::optional<uint64_t> sizeInReply(std::string_view text) {
   const size_t open = text.rfind('(');
   if (open == std::string_view::npos) return std::nullopt;
@@ -195,23 +276,127 @@ class FileSource final : public DataSource {
   std::vector<char> raw_;
 };
 
+// The partial file's side of a download that may continue one.
+class PartialContinuation final : public Continuation {
+ public:
+  PartialContinuation(Ftp& ftp, DownloadFile& file, const Download& download, bool possible)
+      : ftp_(ftp), file_(file), download_(download), possible_(possible) {}
+
+  bool wantsIdentity() const override { return possible_; }
+  bool mayContinue() const override { return file_.continuable(); }
+
+  Outcome identified(std::optional<uint64_t> size, std::optional<std::string> modified,
+                     uint64_t& offset) override {
+    offset = 0;
+    std::string why;
+    if (!size || !modified) {
+      Outcome o = file_.unlabelled(why);
+      ftp_.trace().note("no size or time of " + download_.remote + " from the server: " + file_.name() +
+                        " is not kept should the download end early");
+      thrownAway(why);
+      return o;
+    }
+    Outcome o =
+        file_.label(remoteIdentity(ftp_.params(), download_.remote, *size, *modified), *size, offset, why);
+    thrownAway(why);
+    if (o.ok() && offset > 0)
+      ftp_.trace().note(file_.name() + " holds " + std::to_string(offset) + " of the " +
+                        std::to_string(*size) + " bytes of this version of the file: resuming at byte " +
+                        std::to_string(offset));
+    return o;
+  }
+
+  Outcome restAnswered(const Reply& reply, uint64_t offset) override {
+    if (reply.code == 350) {
+      if (Outcome o = file_.seek(offset); !o.ok()) return o;
+      continuedFrom_ = offset;
+      if (download_.resumedFrom) download_.resumedFrom->store(offset);
+      return Outcome::success();
+    }
+    // Never a guess at what the server will send: from the beginning, into an emptied file.
+    ftp_.trace().note("REST refused: " + file_.name() + " starts over from byte 0");
+    if (reply.code == 500 || reply.code == 502) ftp_.features().rest = false;
+    return file_.restart();
+  }
+
+  uint64_t continuedFrom() const { return continuedFrom_; }
+
+ private:
+  void thrownAway(const std::string& why) {
+    if (!why.empty()) ftp_.trace().note(file_.name() + " thrown away: " + why);
+  }
+
+  Ftp& ftp_;
+  DownloadFile& file_;
+  const Download& download_;
+  bool possible_;
+  uint64_t continuedFrom_ = 0;
+};
+
 }  // namespace
 
+std::string remoteIdentity(const ConnectParams& server, std::string_view remote, uint64_t size,
+                           std::string_view modified) {
+  std::string record = "server ";
+  record.append(server.host).append(" ").append(std::to_string(server.port));
+  if (server.gateway)
+    record.append(" via ")
+        .append(server.gateway->host)
+        .append(" ")
+        .append(std::to_string(server.gateway->port));
+  record.append("\nuser ").append(server.user).append("\n");
+  record.append("remote ").append(remote).append("\n");
+  record.append("size ").append(std::to_string(size)).append("\n");
+  record.append("modified ").append(modified).append("\n");
+  return record;
+}
+
 Outcome retrieve(Ftp& ftp, const Download& download) {
+  if (download.resumedFrom) download.resumedFrom->store(0);
   DownloadFile file;
-  if (Outcome o = file.open(download.local, download.failIfExists, download.readOnly); !o.ok()) return o;
+  const auto wanted = download.ascii ? DownloadFile::Kind::Temporary : DownloadFile::Kind::Partial;
+  if (Outcome o = file.open(download.local, download.failIfExists, download.readOnly, wanted); !o.ok())
+    return o;
+  const bool partial = file.kind() == DownloadFile::Kind::Partial;
+  // A partial file is worth keeping only where a later download can continue it (REST STREAM), and
+  // only with the file's size and time to tell one version of it from another.
+  const Features& offered = ftp.features();
+  const bool possible = partial && offered.rest && offered.size && offered.mdtm;
+  if (partial && !possible) {
+    std::string why;
+    if (Outcome o = file.unlabelled(why); !o.ok()) return o;
+    if (!why.empty()) ftp.trace().note(file.name() + " thrown away: the server cannot continue a download");
+  }
   FileSink sink(file, download.ascii);
+  PartialContinuation continuation(ftp, file, download, possible);
   DataTransfer transfer(ftp.dataPath(), download.ascii ? 'A' : 'I', {"RETR", download.remote, false}, &sink,
-                        nullptr);
-  if (Outcome o = ftp.run(transfer); !o.ok()) return o;  // the file's destructor removes the partial copy
+                        nullptr, partial ? &continuation : nullptr);
+  Outcome o = ftp.run(transfer);
+  const uint64_t have = continuation.continuedFrom() + sink.received();
+  if (!o.ok()) {
+    // Kept, or removed, by the file's destructor.
+    if (file.labelled() && have > 0)
+      ftp.trace().note(file.name() + " kept with " + std::to_string(have) +
+                       " bytes, for a later download to resume");
+    return o;
+  }
   // A server that reports success after sending less than the file it announced (a cut connection
   // it did not notice) must not replace a good local copy with a short one. ASCII changes the count.
   if (!download.ascii) {
-    std::optional<uint64_t> expected = transfer.announcedSize();
+    std::optional<uint64_t> expected = transfer.remoteSize();
+    if (!expected && continuation.continuedFrom() == 0) expected = transfer.announcedSize();
     if (!expected) expected = ftp.rememberedSize(download.remote);
-    if (expected && sink.received() < *expected) {
-      ftp.trace().note("received " + std::to_string(sink.received()) + " of the " +
-                       std::to_string(*expected) + " bytes announced: the transfer is incomplete");
+    if (expected && have < *expected) {
+      ftp.trace().note("received " + std::to_string(have) + " of the " + std::to_string(*expected) +
+                       " bytes announced: the transfer is incomplete");
+      return Outcome::refused(ftp.lastReply());
+    }
+    // A resumed file that the server said is unchanged ends exactly at its size. More means the
+    // server sent from elsewhere than it agreed to: the partial file is no beginning of the file.
+    if (continuation.continuedFrom() > 0 && expected && have != *expected) {
+      ftp.trace().note("the resumed download ended at byte " + std::to_string(have) + ", not at " +
+                       std::to_string(*expected) + ": " + file.name() + " thrown away");
+      (void)file.restart();
       return Outcome::refused(ftp.lastReply());
     }
   }

@@ -225,7 +225,8 @@ class FaultServer::Session {
     if (pasv_ >= 0) ::close(pasv_);
     pasv_ = -1;
   }
-  bool sendData(const Fault* fault, const std::string* bytes, uint64_t patternSize);
+  // From byte `from` on (a REST before the RETR).
+  bool sendData(const Fault* fault, const std::string* bytes, uint64_t patternSize, uint64_t from = 0);
   bool receiveData(const Fault* fault, const std::string& path);
   std::string listing(const std::string& dir, bool facts);
   bool listen(int family, std::string& hostText, uint16_t& port);
@@ -240,6 +241,7 @@ class FaultServer::Session {
   sockaddr_storage active_{};
   socklen_t activeLength_ = 0;
   std::string renameFrom_;
+  uint64_t restart_ = 0;  // the REST just given, for the RETR right after it
 };
 
 bool FaultServer::Session::reply(std::string text) {
@@ -333,7 +335,8 @@ bool FaultServer::Session::startTls(const Fault* f) {
   return acceptTls(control_, s_.tls_->ctx, s_.stop_);
 }
 
-bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, uint64_t patternSize) {
+bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, uint64_t patternSize,
+                                    uint64_t from) {
   const int code = f ? f->preliminaryCode : 150;
   const uint64_t total = bytes ? bytes->size() : patternSize;
   const std::string size = f && f->sizeInPreliminary ? " (" + std::to_string(total) + " bytes)." : "";
@@ -345,11 +348,12 @@ bool FaultServer::Session::sendData(const Fault* f, const std::string* bytes, ui
   if (f && f->closeAfterPreliminary) return false;
   Link data = openDataLink();
   if (data.fd < 0) return reply("425 Cannot open data connection.");
-  const uint64_t limit = f && f->dataLimit ? std::min<uint64_t>(*f->dataLimit, total) : total;
+  // A cut counts the bytes of this transfer, wherever it began.
+  const uint64_t limit = f && f->dataLimit ? std::min<uint64_t>(from + *f->dataLimit, total) : total;
   const size_t chunk = f && f->dataChunk ? f->dataChunk : 65536;
   std::string block;
   bool ok = true;
-  for (uint64_t at = 0; at < limit && ok;) {
+  for (uint64_t at = from; at < limit && ok;) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, limit - at));
     if (bytes) {
       ok = sendAll(data, bytes->data() + at, n, s_.stop_);
@@ -453,6 +457,7 @@ bool FaultServer::Session::handle(const std::string& verb, const std::string& ar
                                                                              : "530 Login incorrect.");
   if (verb == "FEAT") {
     std::string features = "211-Features:\r\n EPRT\r\n EPSV\r\n PASV\r\n SIZE\r\n MDTM\r\n";
+    if (s_.options_.rest) features += " REST STREAM\r\n";
     if (s_.options_.mlsd) features += " MLST type*;size*;modify*;\r\n";
     if (s_.options_.utf8) features += " UTF8\r\n";
     return reply(features + "211 End");
@@ -547,20 +552,29 @@ bool FaultServer::Session::handle(const std::string& verb, const std::string& ar
         !n || n->directory
             ? "type=dir;modify=20200102030405;"
             : "type=file;size=" + std::to_string(n->patternSize ? *n->patternSize : n->bytes.size()) +
-                  ";modify=20200102030405;";
+                  ";modify=" + n->modified + ";";
     return reply("250-Listing " + path + "\r\n " + facts + " " + path + "\r\n250 End.");
   }
   if (verb == "SIZE" || verb == "MDTM") {
     auto n = node(normalize(cwd_, arg));
     if (!n || n->directory) return reply("550 Not a plain file.");
-    if (verb == "MDTM") return reply("213 20200102030405");
+    if (verb == "MDTM") return reply("213 " + n->modified);
     return reply("213 " + std::to_string(n->patternSize ? *n->patternSize : n->bytes.size()));
+  }
+  if (verb == "REST" && s_.options_.rest) {
+    char* end = nullptr;
+    const unsigned long long at = std::strtoull(arg.c_str(), &end, 10);
+    if (arg.empty() || *end != '\0') return reply("501 REST needs a byte count.");
+    restart_ = at;
+    return reply("350 Restarting at " + arg + ". Send RETR to resume.");
   }
   if (verb == "RETR") {
     auto n = node(normalize(cwd_, arg));
     if (!n || n->directory) return reply("550 No such file.");
-    if (n->patternSize) return sendData(f, nullptr, *n->patternSize);
-    return sendData(f, &n->bytes, 0);
+    const uint64_t size = n->patternSize ? *n->patternSize : n->bytes.size();
+    if (restart_ > size) return reply("554 Restart position beyond the end of the file.");
+    if (n->patternSize) return sendData(f, nullptr, *n->patternSize, restart_);
+    return sendData(f, &n->bytes, 0, restart_);
   }
   if (verb == "STOR") {
     std::string path = normalize(cwd_, arg);
@@ -643,6 +657,8 @@ void FaultServer::Session::run() {
     std::optional<Fault> f = s_.faultFor(verb);
     if (f) {
       pause(s_.stop_, f->delay);
+      // A command answered by the fault instead of the server is still a command after the REST.
+      if ((f->silent || f->reply) && verb != "REST") restart_ = 0;
       if (f->silent) continue;
       if (f->reply) {
         alive = reply(*f->reply) && !f->close;
@@ -654,6 +670,7 @@ void FaultServer::Session::run() {
       if (f->close && !transfer) break;
     }
     alive = handle(verb, arg, f ? &*f : nullptr);
+    if (verb != "REST") restart_ = 0;
     // A server that ends sessions left idle: the client hears of it only when it next looks.
     if (alive && f && f->idleLimit && buffer_.empty() &&
         !waitReady(fd_, POLLIN, s_.stop_, static_cast<int>(f->idleLimit->count()))) {
@@ -774,6 +791,11 @@ void FaultServer::putFile(const std::string& path, std::string bytes) {
   const std::string at = normalize("/", path);
   for (std::string dir = parentOf(at); dir != "/"; dir = parentOf(dir)) tree_[dir].directory = true;
   tree_[at] = std::move(node);
+}
+
+void FaultServer::setModified(const std::string& path, std::string stamp) {
+  std::lock_guard lock(mutex_);
+  tree_[normalize("/", path)].modified = std::move(stamp);
 }
 
 void FaultServer::putPatternFile(const std::string& path, uint64_t size) {

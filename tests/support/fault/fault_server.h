@@ -6,7 +6,7 @@
 // It serves an in-memory tree on an ephemeral loopback port (127.0.0.1, or ::1), one thread per
 // connection, and records every command it gets. Without faults it is a plain, correct server: USER,
 // PASS, FEAT, OPTS, TYPE, EPSV, PASV, EPRT, PORT, LIST, MLSD, MLST, SIZE, MDTM, CWD, PWD, RETR, STOR,
-// RNFR, RNTO, DELE, MKD, RMD, NOOP, QUIT.
+// RNFR, RNTO, DELE, MKD, RMD, NOOP, QUIT; and REST before RETR with Options::rest.
 //
 //   faultftp::FaultServer server;
 //   server.putFile("/pub/a.txt", "hello");
@@ -91,8 +91,11 @@ struct Fault {
 
 struct Options {
   bool ipv6 = false;
-  bool mlsd = false;      // offer MLST/MLSD in FEAT
-  bool utf8 = true;       // offer UTF8 in FEAT
+  bool mlsd = false;  // offer MLST/MLSD in FEAT
+  bool utf8 = true;   // offer UTF8 in FEAT
+  // Offer REST STREAM in FEAT and honour "REST n" when RETR follows it at once (any other command in
+  // between forgets it, as RFC 3659 has it).
+  bool rest = false;
   bool bytewise = false;  // send every control reply one byte at a time
   std::string password;   // empty: any password is right
   // A PEM file with a certificate and its key: the server then speaks TLS as RFC 4217 says (AUTH TLS,
@@ -116,6 +119,8 @@ class FaultServer {
   void putFile(const std::string& path, std::string bytes);
   // A file of `size` bytes made up on the fly (byte i is patternByte(i)): large files cost no memory.
   void putPatternFile(const std::string& path, uint64_t size);
+  // The time MDTM and the listings give for a file ("YYYYMMDDHHMMSS"; 20200102030405 unless set).
+  void setModified(const std::string& path, std::string stamp);
   void makeDirectory(const std::string& path);
   // The raw data that LIST and MLSD of `directory` send instead of the real listing.
   void setListing(const std::string& directory, std::string raw);
@@ -143,6 +148,7 @@ class FaultServer {
     bool directory = false;
     std::string bytes;
     std::optional<uint64_t> patternSize;
+    std::string modified = "20200102030405";
   };
   class Session;
   friend class Session;

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string_view>
+
+#include "inet/wininet.h"
 
 namespace inet {
 
@@ -44,6 +47,12 @@ int keptConnections();
 int activeThreads();
 // Waits until at most `count` such threads run; false when `limit` passed first.
 bool waitForThreads(int count, std::chrono::milliseconds limit);
+
+// Where the latest FtpGetFileA on this connection began in its file: the byte it resumed at when it
+// continued the partial file an earlier download left (REST), 0 when it started at the beginning, has
+// not begun yet, or for anything but a connection handle. Set before the download's RETR goes out,
+// so a status callback reads it from the notifications of the RETR exchange on.
+uint64_t resumedFrom(HINTERNET connection);
 
 // A note of the caller's own in the trace that NIMBO_FTP_TRACE names, stamped like the layer's notes
 // and marked #0 (no connection), so that what the caller decided reads in order with the dialogue it
