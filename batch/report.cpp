@@ -311,7 +311,10 @@ std::string_view cutText(std::string_view text, std::size_t limit) {
   return text.substr(0, n);
 }
 
-std::uint64_t resumedFrom(std::uint32_t) { return 0; }
+std::uint64_t resumedFrom(std::uint32_t position) {
+  // Only the file in flight can have resumed; its line is written before the next file starts.
+  return position == BatchPosition.load() ? BatchResumedFrom.load() : 0;
+}
 
 void begin(bool download) {
   State& s = state();

@@ -46,9 +46,19 @@ TEST(BatchResume, AProgramStoppedBySigtermLeavesOnePartialFileThatTheNextRunResu
   ASSERT_LT(kept, kSize);
 
   const std::string trace = (local / "batch.trace").string();
+  ts::TempDir elsewhere;
+  const std::string report = (elsewhere / "report.jsonl").string();
   ::setenv("NIMBO_BATCH_TRACE", trace.c_str(), 1);
+  ::setenv("NIMBO_BATCH_REPORT", report.c_str(), 1);
   EXPECT_EQ(ts::runCommand(argv, {}, std::chrono::seconds(60)), 0);
   ::unsetenv("NIMBO_BATCH_TRACE");
+  ::unsetenv("NIMBO_BATCH_REPORT");
+  // The report says where the file went on from, and counts only what this run moved.
+  const std::string line = ts::readFile(report).value_or("");
+  EXPECT_NE(line.find("\"bytes\":" + std::to_string(kSize - kept) +
+                      ",\"resumed_from\":" + std::to_string(kept) + ","),
+            std::string::npos)
+      << line;
   const std::string file = ts::readFile(local / "big.bin").value_or("");
   ASSERT_EQ(file.size(), kSize);
   for (uint64_t i = 0; i < kSize; ++i)

@@ -54,7 +54,7 @@ std::string jsonString(std::string_view text);
 // At most `limit` bytes of `text`, cut where a UTF-8 character begins.
 std::string_view cutText(std::string_view text, std::size_t limit);
 
-// Where the download of entry `position` started in its file: 0, as no download resumes yet.
+// Where the download of entry `position` started in its file (0: at the beginning).
 std::uint64_t resumedFrom(std::uint32_t position);
 
 // Start batch: the list is built and the context filled (window's thread).

@@ -85,7 +85,7 @@ Step DataTransfer::sendCommand() {
 Step DataTransfer::onReply(const Reply& r) {
   switch (state_) {
     case State::Type:
-      if (typeAnnounced_) return openData();  // an MLSD leaves the TYPE in force as it was
+      if (typeAnnounced_) return afterType();  // what is in force stays (an MLSD leaves it as it was)
       if (!r.completion()) {
         path_.type = 0;
         return Step::done(Outcome::refused(r));
