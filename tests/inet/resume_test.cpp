@@ -207,7 +207,7 @@ class ResumeOnServers : public testing::TestWithParam<std::string> {
 };
 
 TEST_P(ResumeOnServers, AServerStoppedAndStartedAgainMidTransferIsResumed) {
-  auto server = GetParam() == "vsftpd" ? ts::startVsftpd() : ts::startPyftpdlib();
+  auto server = ts::startServer(GetParam());
   REQUIRE_FTP_SERVER(server);
   // Larger than the blocks the layer holds for a callback that does not return (256 of 256 KiB at
   // most), so that the transfer is surely under way, and not over, when the server stops.
@@ -253,6 +253,7 @@ TEST_P(ResumeOnServers, AServerStoppedAndStartedAgainMidTransferIsResumed) {
   EXPECT_TRUE(client.recorder.waitForClosing(conn));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ResumeOnServers, testing::Values("pyftpdlib", "vsftpd"));
+INSTANTIATE_TEST_SUITE_P(Servers, ResumeOnServers, testing::ValuesIn(ts::serverKinds()),
+                         [](const auto& info) { return ts::testNameOf(info.param); });
 
 }  // namespace
