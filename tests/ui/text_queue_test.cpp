@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "timing.h"
 #include "ui/guarded.h"
@@ -46,6 +47,30 @@ TEST(Text, AssignmentCutsAtEveryWidthAndNeverOverflows) {
   ui::ZText<1> empty("anything");
   EXPECT_TRUE(empty.empty());
   static_assert(sizeof(ui::ZText<40>) == 40 && sizeof(ui::PText<20>) == 20);
+}
+
+// Whatever the width, a cut text is whole characters: "ü" (2 bytes), "€" (3), "😀" (4) are kept or
+// left out whole, and what is kept is the longest start that fits.
+TEST(Text, CutsFallOnCharacterBoundaries) {
+  const std::string mixed =
+      "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"
+      "b";                                                       // a ü € 😀 b
+  const std::vector<std::size_t> starts = {0, 1, 3, 6, 10, 11};  // where each character begins
+  for (std::size_t width = 0; width <= mixed.size() + 1; ++width) {
+    std::size_t expected = 0;
+    for (std::size_t b : starts)
+      if (b <= width) expected = b;
+    if (width >= mixed.size()) expected = mixed.size();
+    EXPECT_EQ(ui::utf8Fit(mixed, width), mixed.substr(0, expected)) << width;
+  }
+  ui::ZText<5> z(mixed);  // 4 bytes of room: "aü", not "aü" and half of "€"
+  EXPECT_EQ(z.view(), "a\xC3\xBC");
+  ui::PText<5> p(mixed);
+  EXPECT_EQ(p.view(), "a\xC3\xBC  ");
+  // Not UTF-8 (a Latin-1 "é", stray continuation bytes): cut at the width, as before.
+  EXPECT_EQ(ui::utf8Fit("caf\xE9 noir", 4), "caf\xE9");
+  EXPECT_EQ(ui::utf8Fit("ab\x80\x80\x80\x80", 4), "ab\x80\x80");
+  EXPECT_EQ(ui::utf8Fit("\x80\x80\x80\x80\x80", 2), "\x80\x80");
 }
 
 TEST(Text, ComparisonsIgnoreTrailingBlanksAndClipRemovesThem) {
