@@ -166,8 +166,8 @@ void transferNext(bool upload) {
     ui::postToThread(MainThread.load(), ui::event::CloseWindow);
     return;
   }
-  const ui::ZText<260> remote = joinPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
-  const ui::ZText<260> local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
+  const PathText remote = joinPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
+  const PathText local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
   BatchRemotePath = remote;
   BatchLocalPath = local;
   BatchBytes = 0;

@@ -6,13 +6,13 @@ ui::ZText<20> BatchUserName;
 ui::ZText<20> BatchPassword;
 ui::ZText<40> BatchAgentName;
 std::atomic<uint32_t> BatchConnectFlags{0};
-ui::ZText<260> BatchRemoteDirectory;
-ui::ZText<260> BatchLocalDirectory;
-ui::PText<1024> BatchFileList;
+DirectoryText BatchRemoteDirectory;
+DirectoryText BatchLocalDirectory;
+FileListText BatchFileList;
 ui::PText<256> BatchErrorText;
 
-ui::Guarded<ui::ZText<260>> BatchRemotePath;
-ui::Guarded<ui::ZText<260>> BatchLocalPath;
+ui::Guarded<PathText> BatchRemotePath;
+ui::Guarded<PathText> BatchLocalPath;
 
 ui::Queue<TransferRecord> TransferList;
 std::atomic<uint32_t> BatchPosition{0};

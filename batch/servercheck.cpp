@@ -28,7 +28,7 @@ void lookUpEntries(HINTERNET connection) {
     if (!TransferList.get(position, FTPR)) return;
     BatchFindData.cFileName[0] = '\0';
     BatchFindData.nFileSizeLow = 0;
-    const ui::ZText<260> path = lookupPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
+    const PathText path = lookupPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
     BatchRemotePath = path;
     showStatus(1, ui::cat("Checking for ", FTPR.FILENAME.view()));
     // Only the first match counts: a name is a file, not a pattern to be listed.

@@ -51,7 +51,7 @@ void checkLocalFiles(ui::Window& window) {
   for (uint32_t position = 1; position <= count; ++position) {
     TransferRecord FTPR;
     if (!TransferList.get(position, FTPR)) break;
-    const ui::ZText<260> local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
+    const PathText local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
     BatchLocalPath = local;
     showStatus(1, ui::cat("Checking for ", FTPR.FILENAME.view()));
     BatchFindData.cFileName[0] = '\0';

@@ -164,6 +164,40 @@ INSTANTIATE_TEST_SUITE_P(Servers, BatchServers,
                                   (std::get<1>(info.param) ? "_passive" : "_active");
                          });
 
+// A name as long as the list carries, or of characters of several bytes, is looked up and moved
+// whole: cut to a width, it would be looked up as a name the file does not have and passed over.
+class BatchNames : public testing::TestWithParam<const char*> {};
+
+TEST_P(BatchNames, LongNamesAreLookedUpAndMovedWhole) {
+  auto server = std::string(GetParam()) == "vsftpd" ? ts::startVsftpd() : ts::startPyftpdlib();
+  REQUIRE_FTP_SERVER(server);
+  const std::string report = "2024-06-15 Quarterly Report - Final Version (approved by board).pdf";  // 67
+  const std::string fees = "Gebühren für März, Größe aller Räume, Flächen – Zürich";
+  ASSERT_EQ(report.size(), 67u);
+  ASSERT_EQ(fees.size(), 64u);  // its 59th and 60th bytes are one "ü"
+  server->put("x/" + report, kZip);
+  server->put("x/" + fees, kHowTo);
+  server->makeDirectory("back");
+  ts::TempDir local;
+  const std::string list = report + ", " + fees;
+  const Trace got = run({server->address(), server->user(), server->password(), "/x", local.path().string(),
+                         list, 1, kDownload});
+  EXPECT_EQ(got.checks, (Strings{"\"/x/" + report + "\" 1 100000",
+                                 "\"/x/" + fees + "\" 1 " + std::to_string(kHowTo.size())}));
+  EXPECT_TRUE(got.failures.empty()) << got.failures.front();
+  EXPECT_EQ(ts::listTree(local.path()), (Strings{report, fees}));
+  EXPECT_TRUE(ts::readFile(local / report) == kZip);
+  EXPECT_EQ(ts::readFile(local / fees), kHowTo);
+
+  const Trace put = run({server->address(), server->user(), server->password(), "/back",
+                         local.path().string(), list, 1, kUpload});
+  EXPECT_TRUE(put.failures.empty()) << put.failures.front();
+  EXPECT_TRUE(server->read("back/" + report) == kZip);
+  EXPECT_EQ(server->read("back/" + fees), kHowTo);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, BatchNames, testing::Values("pyftpdlib", "vsftpd"));
+
 TEST(Batches, MoreThan255FilesAreAllTransferred) {
   auto server = ts::startPyftpdlib();  // vsftpd spends 0.1 s on each login: 300 would take half a minute
   REQUIRE_FTP_SERVER(server);

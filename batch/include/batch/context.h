@@ -17,9 +17,18 @@
 
 namespace batch {
 
+// The list as it is split: the first 1024 characters of the parameter.
+using FileListText = ui::PText<1024>;
+// A name holds whatever one item of the list can: the list is the batch's own, not exported, and a
+// name cut short would be looked up and moved under a name the file does not have.
+using FileNameText = ui::ZText<FileListText::capacity + 1>;
+using DirectoryText = ui::ZText<260>;
+// A directory and a name, and the double quotes a lookup puts around a path with a blank.
+using PathText = ui::ZText<DirectoryText::capacity + FileNameText::capacity + 2 + 1>;
+
 // One entry of TransferList: a file of the batch.
 struct TransferRecord {
-  ui::ZText<60> FILENAME;  // at most 59 characters, appended to both directories
+  FileNameText FILENAME;   // the item of the list whole, appended to both directories
   uint8_t FILEEXISTS = 0;  // 1 when found on the source side
   int32_t SIZE = 0;        // low 32 bits of the size found; 0 when not found
 };
@@ -40,14 +49,14 @@ extern ui::ZText<20> BatchUserName;
 extern ui::ZText<20> BatchPassword;
 extern ui::ZText<40> BatchAgentName;
 extern std::atomic<uint32_t> BatchConnectFlags;
-extern ui::ZText<260> BatchRemoteDirectory;  // always ends in "/"
-extern ui::ZText<260> BatchLocalDirectory;   // always ends in "\"
-extern ui::PText<1024> BatchFileList;        // working copy of the list while it is split
-extern ui::PText<256> BatchErrorText;        // why the Internet session could not be opened
+extern DirectoryText BatchRemoteDirectory;  // always ends in "/"
+extern DirectoryText BatchLocalDirectory;   // always ends in "\"
+extern FileListText BatchFileList;          // working copy of the list while it is split
+extern ui::PText<256> BatchErrorText;       // why the Internet session could not be opened
 
 // The entry being checked or transferred.
-extern ui::Guarded<ui::ZText<260>> BatchRemotePath;  // shown after "Processing:"
-extern ui::Guarded<ui::ZText<260>> BatchLocalPath;
+extern ui::Guarded<PathText> BatchRemotePath;  // shown after "Processing:"
+extern ui::Guarded<PathText> BatchLocalPath;
 
 extern ui::Queue<TransferRecord> TransferList;
 // Counted wide: a list of 1024 characters can name more than 255 files, and an 8-bit position would
