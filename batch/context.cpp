@@ -22,10 +22,14 @@ std::atomic<uint32_t> hBatchFtp{0};
 
 WIN32_FIND_DATAA BatchFindData{};
 
+int64_t foundSize(const WIN32_FIND_DATAA& data) {
+  return static_cast<int64_t>((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+}
+
 ui::Guarded<ui::ZText<260>> BatchStatusText;
 ui::Guarded<ui::PText<20>> BatchProgressLabel;
 std::atomic<int64_t> BatchBytes{0};
-std::atomic<int32_t> BatchFileSize{0};
+std::atomic<int64_t> BatchFileSize{0};
 std::atomic<int32_t> BatchPercent{0};
 
 }  // namespace batch

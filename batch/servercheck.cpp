@@ -27,7 +27,7 @@ void lookUpEntries(HINTERNET connection) {
     TransferRecord FTPR;
     if (!TransferList.get(position, FTPR)) return;
     BatchFindData.cFileName[0] = '\0';
-    BatchFindData.nFileSizeLow = 0;
+    BatchFindData.nFileSizeLow = BatchFindData.nFileSizeHigh = 0;
     const PathText path = lookupPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
     BatchRemotePath = path;
     showStatus(1, ui::cat("Checking for ", FTPR.FILENAME.view()));
@@ -35,7 +35,7 @@ void lookUpEntries(HINTERNET connection) {
     const HINTERNET found = FtpFindFirstFileA(connection, path.c_str(), &BatchFindData, 0, 0);
     if (found) {
       FTPR.FILEEXISTS = 1;
-      FTPR.SIZE = static_cast<int32_t>(BatchFindData.nFileSizeLow);
+      FTPR.SIZE = foundSize(BatchFindData);
     } else {
       FTPR.FILEEXISTS = 0;
     }

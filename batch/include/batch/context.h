@@ -30,7 +30,7 @@ using PathText = ui::ZText<DirectoryText::capacity + FileNameText::capacity + 2 
 struct TransferRecord {
   FileNameText FILENAME;   // the item of the list whole, appended to both directories
   uint8_t FILEEXISTS = 0;  // 1 when found on the source side
-  int32_t SIZE = 0;        // low 32 bits of the size found; 0 when not found
+  int64_t SIZE = 0;        // the size found, all 64 bits of it; 0 when not found
 };
 
 // Batch state codes. Exactly one request of the batch is in flight at a time.
@@ -68,13 +68,15 @@ extern std::atomic<uint32_t> hBatchFtp;  // connection of the latest HANDLE_CREA
 
 // Used by the local check (window's thread) and by the server check (callback), never at once.
 extern WIN32_FIND_DATAA BatchFindData;
+// The size the find data holds, both halves of it.
+int64_t foundSize(const WIN32_FIND_DATAA& data);
 
 extern ui::Guarded<ui::ZText<260>> BatchStatusText;    // latest notification text, kept between calls
 extern ui::Guarded<ui::PText<20>> BatchProgressLabel;  // "Sent: " or "Received: "
 // Bytes of the file in flight, counted in 64 bits so that a file past 2 GiB does not show a negative
 // count.
 extern std::atomic<int64_t> BatchBytes;
-extern std::atomic<int32_t> BatchFileSize;  // FTPR.SIZE of the file in flight; base of the percentage
+extern std::atomic<int64_t> BatchFileSize;  // FTPR.SIZE of the file in flight; base of the percentage
 extern std::atomic<int32_t> BatchPercent;   // bound to the progress bar
 
 }  // namespace batch
