@@ -60,7 +60,7 @@ void extendedErrorBox(std::uint32_t code, std::string_view prefix) {
               "INTERNET ERROR", ui::ICON_NONE, ui::BUTTON_OK);
 }
 
-ui::PText<20> sizeText(std::int32_t size) {
+ui::PText<20> sizeText(std::int64_t size) {
   if (size >= 1024) {
     // Whole KiB, digits grouped in threes with commas.
     const std::string digits = std::to_string(size / 1024);

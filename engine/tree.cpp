@@ -45,7 +45,7 @@ void appendFound(const WIN32_FIND_DATAA& data, ui::WindowRef window) {
   entry.FILENAME =
       ui::clip(std::string_view(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName)));
   entry.ATTRIBUTE = data.dwFileAttributes;
-  entry.SIZE = static_cast<std::int32_t>(data.nFileSizeLow);
+  entry.SIZE = static_cast<std::int64_t>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
   FoundFiles.add(entry);
   ui::setStatus(window, 2, ui::cat("Retrieving ", entry.FILENAME.view(), " info"));
   ui::requestRedisplay(window);
