@@ -93,30 +93,44 @@ bool ListModel::refresh() {
 
 // The children of `parent` become those `wanted` names: a child whose key comes again keeps its
 // place and its own children are reconciled; the others are removed, the new ones inserted, each
-// run of them at once.
+// run of them at once. The children that stay in step at the start and at the end are matched by
+// their keys alone, so a rename, an insertion or a removal among 100,000 rows costs what it touches
+// and no index of every key.
 void ListModel::reconcile(Node& parent, std::vector<Spec>& specs, const std::vector<int>& wanted) {
+  auto& kids = parent.children;
+  if (kids.empty() && wanted.empty()) return;
   const QModelIndex parentIndex = &parent == root_.get() ? QModelIndex() : indexOfNode(&parent);
+  auto keyAt = [&](std::size_t k) -> const std::string& { return kids[k]->key; };
+  auto specAt = [&](std::size_t k) -> Spec& { return specs[static_cast<std::size_t>(wanted[k])]; };
+  // A child that stays: its cells as the source has them now, its own children reconciled.
+  auto keep = [&](Node& n, Spec& spec) {
+    if (n.cells != spec.cells) {
+      n.cells = std::move(spec.cells);
+      emit dataChanged(indexOfNode(&n, 0), indexOfNode(&n, columnCount() - 1));
+    }
+    reconcile(n, specs, spec.children);
+  };
+  std::size_t tail = 0;
+  while (tail < kids.size() && tail < wanted.size() &&
+         keyAt(kids.size() - 1 - tail) == specAt(wanted.size() - 1 - tail).key)
+    ++tail;
+  const std::size_t wantedEnd = wanted.size() - tail;
+  auto kidsEnd = [&] { return kids.size() - tail; };
+
   std::unordered_map<std::string_view, int> ahead;  // keys of the wanted rows not reached yet
   bool counted = false;                             // counted at the first row out of step, not before
-  auto& kids = parent.children;
   std::size_t i = 0, j = 0;
-  auto keyAt = [&](std::size_t k) -> const std::string& { return kids[k]->key; };
-  while (j < wanted.size()) {
-    Spec& spec = specs[static_cast<std::size_t>(wanted[j])];
-    if (i < kids.size() && keyAt(i) == spec.key) {
-      Node& n = *kids[i];
-      if (n.cells != spec.cells) {
-        n.cells = std::move(spec.cells);
-        emit dataChanged(indexOfNode(&n, 0), indexOfNode(&n, columnCount() - 1));
-      }
-      reconcile(n, specs, spec.children);
+  while (j < wantedEnd) {
+    Spec& spec = specAt(j);
+    if (i < kidsEnd() && keyAt(i) == spec.key) {
+      keep(*kids[i], spec);
       if (counted) --ahead[spec.key];
       ++i, ++j;
       continue;
     }
     if (!counted) {
-      ahead.reserve(wanted.size() - j);
-      for (std::size_t k = j; k < wanted.size(); ++k) ++ahead[specs[static_cast<std::size_t>(wanted[k])].key];
+      ahead.reserve(wantedEnd - j);
+      for (std::size_t k = j; k < wantedEnd; ++k) ++ahead[specAt(k).key];
       counted = true;
     }
     // Children that no wanted row names any more go, as one run.
@@ -125,39 +139,42 @@ void ListModel::reconcile(Node& parent, std::vector<Spec>& specs, const std::vec
       const auto it = ahead.find(keyAt(k));
       return it != ahead.end() && it->second > 0;
     };
-    while (end < kids.size() && !wantedLater(end)) ++end;
+    while (end < kidsEnd() && !wantedLater(end)) ++end;
     if (end > i) {
       beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(end) - 1);
       kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i),
                  kids.begin() + static_cast<std::ptrdiff_t>(end));
-      renumber(parent);
+      renumber(parent, i);
       endRemoveRows();
       continue;
     }
     // Wanted rows up to the next one the present child stands for come in, as one run.
     std::size_t last = j;
-    while (last < wanted.size() &&
-           (i >= kids.size() || keyAt(i) != specs[static_cast<std::size_t>(wanted[last])].key))
-      ++last;
+    while (last < wantedEnd && (i >= kidsEnd() || keyAt(i) != specAt(last).key)) ++last;
     if (last == j) continue;
     beginInsertRows(parentIndex, static_cast<int>(i), static_cast<int>(i + (last - j)) - 1);
     std::vector<std::unique_ptr<Node>> fresh;
+    fresh.reserve(last - j);
     for (std::size_t k = j; k < last; ++k) {
-      --ahead[specs[static_cast<std::size_t>(wanted[k])].key];
+      --ahead[specAt(k).key];
       fresh.push_back(build(&parent, specs, wanted[k]));
     }
     kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(i), std::make_move_iterator(fresh.begin()),
                 std::make_move_iterator(fresh.end()));
-    renumber(parent);
+    renumber(parent, i);
     endInsertRows();
     i += last - j;
     j = last;
   }
-  if (i < kids.size()) {
-    beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(kids.size()) - 1);
-    kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i), kids.end());
+  if (i < kidsEnd()) {
+    const std::size_t end = kidsEnd();
+    beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(end) - 1);
+    kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i),
+               kids.begin() + static_cast<std::ptrdiff_t>(end));
+    renumber(parent, i);
     endRemoveRows();
   }
+  for (std::size_t k = 0; k < tail; ++k) keep(*kids[kids.size() - tail + k], specAt(wantedEnd + k));
 }
 
 std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, std::vector<Spec>& specs, int spec) {
@@ -168,12 +185,12 @@ std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, std::vector<Spec
   n->key = specs[static_cast<std::size_t>(spec)].key;
   for (int child : specs[static_cast<std::size_t>(spec)].children)
     n->children.push_back(build(n.get(), specs, child));
-  renumber(*n);
+  renumber(*n, 0);
   return n;
 }
 
-void ListModel::renumber(Node& parent) {
-  for (std::size_t k = 0; k < parent.children.size(); ++k) parent.children[k]->row = static_cast<int>(k);
+void ListModel::renumber(Node& parent, std::size_t from) {
+  for (std::size_t k = from; k < parent.children.size(); ++k) parent.children[k]->row = static_cast<int>(k);
 }
 
 void ListModel::reorder() {

@@ -66,7 +66,7 @@ class ListModel final : public QAbstractItemModel {
   QModelIndex indexOfNode(const Node* node, int column = 0) const;
   void reconcile(Node& parent, std::vector<Spec>& specs, const std::vector<int>& wanted);
   std::unique_ptr<Node> build(Node* parent, std::vector<Spec>& specs, int spec);
-  void renumber(Node& parent);
+  void renumber(Node& parent, std::size_t from);  // rows of the children from `from` on
   void reorder();
   QString cellText(const std::vector<Cell>& row, const ListColumn& c) const;
   std::string keyOf(const std::vector<Cell>& row) const;  // the row's first text, as the source gives it
