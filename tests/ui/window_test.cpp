@@ -697,6 +697,23 @@ TEST_F(Windows, TreeListShowsQueueByLevelHidesCollapsedDescendantsAndReadsOnlyWh
   EXPECT_FALSE(view->isExpanded(view->model()->index(1, 0, pub)));
   EXPECT_TRUE(view->isExpanded(pub));
 
+  // A row renamed inside the closed folder and one added at the end: those rows change, the others
+  // stay as they were, highlight included.
+  inserted = removed = 0;
+  TreeRec notes;
+  tree.get(5, notes);
+  notes.NAME = "notes 2024.txt";
+  tree.put(5, notes);
+  tree.add(node("zz.txt", 3, 2));
+  w.redisplay(13);
+  EXPECT_EQ(resets, 0);
+  EXPECT_EQ(inserted, 2);
+  EXPECT_EQ(removed, 1);
+  EXPECT_EQ(ui::test::shownRows(r, 13), (std::vector<std::string>{"ftp.example.org\t", "pub\t", "alpha\t",
+                                                                  "docs\t", "zeta\t", "zz.txt\t"}));
+  EXPECT_EQ(ui::test::shownText(r, 13), "zeta\t");
+  EXPECT_EQ(w.selectedRow(13), 7);
+
   // Emptied: nothing highlighted, nothing shown.
   tree.free();
   w.redisplay(13);
