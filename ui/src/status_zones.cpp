@@ -31,7 +31,17 @@ void ZoneBar::add(ZoneLabel* zone) {
 void ZoneBar::setText(std::size_t zone, const QString& text) {
   if (zone >= zones_.size() || zones_[zone]->text() == text) return;
   zones_[zone]->setText(text);
-  relayout();
+  // Laid out again once the window's thread is back in its loop: a listing that writes a text for
+  // each of 10,000 entries lays the bar out once, not 10,000 times.
+  if (relayoutPending_) return;
+  relayoutPending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        relayoutPending_ = false;
+        relayout();
+      },
+      Qt::QueuedConnection);
 }
 
 QSize ZoneBar::sizeHint() const {

@@ -159,6 +159,7 @@ class ZoneBar final : public QWidget {
  private:
   void relayout();
   std::vector<ZoneLabel*> zones_;
+  bool relayoutPending_ = false;
 };
 
 // Runs a function for the events of one object it watches; returning true swallows the event.
