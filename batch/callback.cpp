@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <limits>
 
 #include "batch/context.h"
 #include "batch/report.h"
@@ -20,6 +19,12 @@ namespace {
 
 // The connection being retired while the batch waits to connect again, or 0.
 std::atomic<uint32_t> RetiringConnection{0};
+
+// Whether a command or a reply of the file's connection is on its way. The file's own bytes are what
+// the byte count and the percentage count: a command's REQUEST_SENT follows its SENDING_REQUEST and a
+// reply's RESPONSE_RECEIVED its RECEIVING_RESPONSE, while a block of the file comes on its own.
+std::atomic<bool> CommandGoing{false};
+std::atomic<bool> ReplyComing{false};
 
 // How long the next connect waits for the retired connection to close. Closing takes a QUIT and its
 // reply; a server that does not answer it must not hold the batch up for its whole timeout.
@@ -159,15 +164,27 @@ bool completeRequest(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
 void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   report::notified(handle, status, info, length, kind);
   if (auto text = notificationText(status)) BatchStatusText = *text;
+  // Only the connection of the file in flight moves its bytes; a retired one may still say goodbye.
+  const bool ofTransfer = handle != 0 && handle == hBatchFtp.load();
   switch (status) {
+    case INTERNET_STATUS_SENDING_REQUEST:
+      if (ofTransfer) CommandGoing = true;
+      break;
     case INTERNET_STATUS_REQUEST_SENT:
-      if (BatchState.load() == StatePutting)
+      if (ofTransfer && !CommandGoing.exchange(false) && BatchState.load() == StatePutting)
         if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
       break;
+    case INTERNET_STATUS_RECEIVING_RESPONSE:
+      if (ofTransfer) ReplyComing = true;
+      break;
     case INTERNET_STATUS_RESPONSE_RECEIVED:
-      if (BatchState.load() == StateGetting) {
-        noteResumption();
-        if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
+      if (ofTransfer) {
+        const bool reply = ReplyComing.exchange(false);
+        if (BatchState.load() == StateGetting) {
+          noteResumption();
+          if (!reply)
+            if (const auto n = engine::byteCountOf(info, length)) reportBatchProgress(*n);
+        }
       }
       break;
     case INTERNET_STATUS_HANDLE_CREATED:
@@ -193,14 +210,16 @@ void transferNext(bool upload) {
     ui::postToThread(MainThread.load(), ui::event::CloseWindow);
     return;
   }
-  const ui::ZText<260> remote = joinPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
-  const ui::ZText<260> local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
+  const PathText remote = joinPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
+  const PathText local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
   BatchRemotePath = remote;
   BatchLocalPath = local;
   BatchBytes = 0;
   BatchPercent = 0;
   BatchResumedFrom = 0;
   BatchFileSize = FTPR.SIZE;
+  CommandGoing = false;
+  ReplyComing = false;
   BatchProgressLabel = upload ? "Sent: " : "Received: ";
   showStatus(1, upload ? local.view() : remote.view());
 
@@ -229,12 +248,11 @@ std::optional<std::string_view> notificationText(DWORD code) {
   return text;
 }
 
-int32_t percentOf(int64_t bytes, int32_t size) {
-  const uint32_t base = static_cast<uint32_t>(size);
-  if (base == 0 || bytes <= 0) return 0;
-  const int64_t percent = bytes / base * 100 + bytes % base * 100 / base;  // no overflow for any count
-  return percent > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                       : static_cast<int32_t>(percent);
+int32_t percentOf(int64_t bytes, int64_t size) {
+  if (size <= 0 || bytes <= 0) return 0;
+  if (bytes >= size) return 100;
+  // bytes < size here, so bytes × 100 ÷ size is below 100; taken in 128 bits, it cannot overflow.
+  return static_cast<int32_t>(static_cast<unsigned __int128>(bytes) * 100 / static_cast<uint64_t>(size));
 }
 
 std::string progressText(std::string_view label, int64_t bytes, uint64_t resumedFrom) {

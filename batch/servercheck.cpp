@@ -27,15 +27,15 @@ void lookUpEntries(HINTERNET connection) {
     TransferRecord FTPR;
     if (!TransferList.get(position, FTPR)) return;
     BatchFindData.cFileName[0] = '\0';
-    BatchFindData.nFileSizeLow = 0;
-    const ui::ZText<260> path = lookupPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
+    BatchFindData.nFileSizeLow = BatchFindData.nFileSizeHigh = 0;
+    const PathText path = lookupPath(BatchRemoteDirectory.view(), FTPR.FILENAME.view());
     BatchRemotePath = path;
     showStatus(1, ui::cat("Checking for ", FTPR.FILENAME.view()));
     // Only the first match counts: a name is a file, not a pattern to be listed.
     const HINTERNET found = FtpFindFirstFileA(connection, path.c_str(), &BatchFindData, 0, 0);
     if (found) {
       FTPR.FILEEXISTS = 1;
-      FTPR.SIZE = static_cast<int32_t>(BatchFindData.nFileSizeLow);
+      FTPR.SIZE = foundSize(BatchFindData);
     } else {
       FTPR.FILEEXISTS = 0;
     }

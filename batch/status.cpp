@@ -52,7 +52,7 @@ void showStatus(int zone, std::string_view text) {
 
 void traceFailure(std::string_view what) { traceLine("!", field(what)); }
 
-void traceCheck(std::string_view path, int exists, int32_t size) {
+void traceCheck(std::string_view path, int exists, int64_t size) {
   traceLine("?", ui::cat(field(path), "\t", std::to_string(exists), "\t", std::to_string(size)));
 }
 

@@ -38,7 +38,7 @@ constexpr std::chrono::seconds kRetireLimit{2};
 std::string_view textOf(const char* s) { return s ? std::string_view(s) : std::string_view(); }
 
 std::vector<ui::Cell> cellsOf(const TransferRecord& r) {
-  return {std::string(r.FILENAME.view()), static_cast<int64_t>(r.FILEEXISTS), static_cast<int64_t>(r.SIZE)};
+  return {std::string(r.FILENAME.view()), static_cast<int64_t>(r.FILEEXISTS), r.SIZE};
 }
 
 void closeHandleIn(std::atomic<uint32_t>& slot) {
@@ -52,15 +52,15 @@ void checkLocalFiles(ui::Window& window) {
   for (uint32_t position = 1; position <= count; ++position) {
     TransferRecord FTPR;
     if (!TransferList.get(position, FTPR)) break;
-    const ui::ZText<260> local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
+    const PathText local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
     BatchLocalPath = local;
     showStatus(1, ui::cat("Checking for ", FTPR.FILENAME.view()));
     BatchFindData.cFileName[0] = '\0';
-    BatchFindData.nFileSizeLow = 0;
+    BatchFindData.nFileSizeLow = BatchFindData.nFileSizeHigh = 0;
     const HANDLE found = FindFirstFileA(local.c_str(), &BatchFindData);
     if (found != INVALID_HANDLE_VALUE) {
       FTPR.FILEEXISTS = 1;
-      FTPR.SIZE = static_cast<int32_t>(BatchFindData.nFileSizeLow);
+      FTPR.SIZE = foundSize(BatchFindData);
       FindClose(found);
     } else {
       FTPR.FILEEXISTS = 0;

@@ -160,16 +160,16 @@ void progressStep(DWORD bytes) {
     ++ProgressSkip;
     return;
   }
-  // Counted modulo 2^32 and shown unsigned, so a transfer past 2 GiB neither overflows nor goes negative.
-  const std::uint32_t total = static_cast<std::uint32_t>(ProgressTotal.load()) + bytes;
-  ProgressTotal = static_cast<std::int32_t>(total);
-  const std::uint32_t size = static_cast<std::uint32_t>(TransferSize.load());
+  // Counted in 64 bits, so a transfer past 2 or 4 GiB neither overflows nor goes negative.
+  const std::int64_t total = ProgressTotal.load() + bytes;
+  ProgressTotal = total;
+  const std::int64_t size = TransferSize.load();
   // The closing reply is counted too, so the total may pass the size a little. A resumed download's
   // bar starts where the partial file ended.
-  const std::uint64_t done =
-      std::uint64_t{total} + (OperationState.load() == state::GetRunning ? ResumedFrom.load() : 0);
-  ProgressPercent =
-      size == 0 ? 0 : static_cast<std::int32_t>(std::min<std::uint64_t>(100, done * 100 / size));
+  const std::int64_t done =
+      total +
+      (OperationState.load() == state::GetRunning ? static_cast<std::int64_t>(ResumedFrom.load()) : 0);
+  ProgressPercent = size <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(100, done * 100 / size));
   const ui::WindowRef window = MainWindow.load();
   ui::setStatus(window, 2, ui::cat(ProgressLabel.get().clip(), " ", std::to_string(total), " bytes."));
   ui::requestRedisplay(window);

@@ -26,7 +26,7 @@ std::atomic<std::uint32_t> hFtp{0};
 std::atomic<bool> StopRequested{false};
 std::atomic<std::uint8_t> bSessionOpen{0};
 ui::Guarded<ui::ZText<260>> RemoteDirectory;
-std::atomic<std::int32_t> TransferSize{0};
+std::atomic<std::int64_t> TransferSize{0};
 ui::Guarded<ui::ZText<260>> RemoteTarget;
 ui::Guarded<ui::ZText<260>> RenameSource;
 ui::Guarded<ui::ZText<256>> LocalTarget;
@@ -35,7 +35,7 @@ ui::Guarded<ui::ZText<256>> RemoteFileName;
 
 ui::Guarded<ui::PText<20>> ProgressLabel;
 std::atomic<std::int32_t> ProgressPercent{0};
-std::atomic<std::int32_t> ProgressTotal{0};
+std::atomic<std::int64_t> ProgressTotal{0};
 std::atomic<std::int16_t> ProgressSkip{0};
 std::atomic<std::uint8_t> bProgressStarted{0};
 std::atomic<std::uint64_t> ResumedFrom{0};
@@ -171,6 +171,8 @@ void disconnect() {
   if (const std::uint32_t connection = hConnection.exchange(0)) InternetCloseHandle(INET_HANDLE(connection));
   FoundFiles.free();
   DirectoryList.free();
+  // The folder went with the tree that held it.
+  RemoteDirectory = "";
   bActiveSession = 0;
   bSessionOpen = 1;
   refreshControls();
@@ -181,6 +183,7 @@ void closeSession() {
   if (const std::uint32_t session = hOpen.exchange(0)) InternetCloseHandle(INET_HANDLE(session));
   DirectoryList.free();
   FoundFiles.free();
+  RemoteDirectory = "";
   bActiveSession = 0;
   bSessionOpen = 0;
   refreshControls();

@@ -15,15 +15,15 @@ constexpr std::size_t kResponseBuffer = 256;
 
 // The response text together with the reply code the layer reports for it.
 ui::ZText<kResponseBuffer> readLastResponse(DWORD& replyCode) {
-  // A first call with no room tells the length; the second fetches the text, cut to the buffer.
+  // A first call with no room tells the length; the second fetches the whole text, which the field
+  // then cuts (on a character boundary).
   DWORD length = 0;
   replyCode = 0;
   InternetGetLastResponseInfoA(&replyCode, NullString.data(), &length);
-  char buffer[kResponseBuffer] = {};
-  DWORD room = std::min<DWORD>(length + 1, kResponseBuffer);
-  InternetGetLastResponseInfoA(&replyCode, buffer, &room);
-  buffer[kResponseBuffer - 1] = '\0';
-  return ui::ZText<kResponseBuffer>(buffer);
+  std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
+  DWORD room = length + 1;
+  InternetGetLastResponseInfoA(&replyCode, buffer.data(), &room);
+  return ui::ZText<kResponseBuffer>(std::string_view(buffer.c_str()));
 }
 
 // Message texts end in a line break; a box shows them better without it.
@@ -60,7 +60,7 @@ void extendedErrorBox(std::uint32_t code, std::string_view prefix) {
               "INTERNET ERROR", ui::ICON_NONE, ui::BUTTON_OK);
 }
 
-ui::PText<20> sizeText(std::int32_t size) {
+ui::PText<20> sizeText(std::int64_t size) {
   if (size >= 1024) {
     // Whole KiB, digits grouped in threes with commas.
     const std::string digits = std::to_string(size / 1024);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/callback.h"
@@ -45,7 +47,7 @@ void appendFound(const WIN32_FIND_DATAA& data, ui::WindowRef window) {
   entry.FILENAME =
       ui::clip(std::string_view(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName)));
   entry.ATTRIBUTE = data.dwFileAttributes;
-  entry.SIZE = static_cast<std::int32_t>(data.nFileSizeLow);
+  entry.SIZE = static_cast<std::int64_t>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
   FoundFiles.add(entry);
   ui::setStatus(window, 2, ui::cat("Retrieving ", entry.FILENAME.view(), " info"));
   ui::requestRedisplay(window);
@@ -54,7 +56,10 @@ void appendFound(const WIN32_FIND_DATAA& data, ui::WindowRef window) {
 }  // namespace
 
 bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b) {
-  const std::string_view x = a.FULLPATHNAME.clip(), y = b.FULLPATHNAME.clip();
+  return pathBefore(a.FULLPATHNAME.clip(), b.FULLPATHNAME.clip());
+}
+
+bool pathBefore(std::string_view x, std::string_view y) {
   const std::size_t n = std::min(x.size(), y.size());
   const auto differ = std::mismatch(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin());
   if (differ.first != x.begin() + static_cast<std::ptrdiff_t>(n))
@@ -128,19 +133,33 @@ void insertListing(std::string_view parentPath) {
     // Entries of a node that is gone (the tree emptied meanwhile) have nowhere to go.
     if (tree.getByKey(probe, treeOrder, parentNode) == 0) return;
     const std::int32_t level = std::abs(parentNode.TREELEVEL) + 1;
-    DirectoryListRecord node;
+    // In tree order, each entry lands right after the one before: one comparison tells so, where a
+    // search of the whole tree took a dozen, and a listing in the server's own order (a hash's, for
+    // pyftpdlib) no longer moves half a block of the tree for every entry.
+    std::vector<std::pair<std::string, const FoundFilesRecord*>> placed;
+    placed.reserve(entries.size());
     for (const FoundFilesRecord& entry : entries) {
-      const std::string fullPath = ui::cat(parent, "/", entry.FILENAME.clip());
-      if (fullPath.size() > FullPath::capacity) continue;
-      node.ATTRIBUTE = static_cast<std::int32_t>(entry.ATTRIBUTE);
+      std::string fullPath = ui::cat(parent, "/", entry.FILENAME.clip());
+      if (fullPath.size() <= FullPath::capacity) placed.emplace_back(std::move(fullPath), &entry);
+    }
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const auto& a, const auto& b) { return pathBefore(a.first, b.first); });
+    DirectoryListRecord node;
+    std::size_t pos = 0;
+    for (const auto& [fullPath, entry] : placed) {
+      node.ATTRIBUTE = static_cast<std::int32_t>(entry->ATTRIBUTE);
       node.TREELEVEL = level;
       node.ICONFIELD = node.ATTRIBUTE == kDirectoryAttribute ? icon::ClosedFolder : icon::File;
-      node.NAME = entry.FILENAME.view();
+      node.NAME = entry->FILENAME.view();
       node.FULLPATHNAME = fullPath;
-      node.SIZE = entry.SIZE;
-      node.SIZESTR = sizeText(entry.SIZE);
+      node.SIZE = entry->SIZE;
+      node.SIZESTR = sizeText(entry->SIZE);
       node.WASENUMERATED = 0;
-      tree.addSorted(node, treeOrder);
+      const DirectoryListRecord* next = pos != 0 ? tree.at(pos + 1) : nullptr;
+      if (pos != 0 && (next == nullptr || pathBefore(fullPath, next->FULLPATHNAME.clip())))
+        tree.addAt(++pos, node);
+      else
+        pos = tree.addSorted(node, treeOrder);
     }
     restoreOpened(tree, reopenAfterListing);
   });

@@ -31,9 +31,7 @@ std::string field(std::string_view text) {
       out += c;
   }
   if (out.size() <= kFieldLimit) return out;
-  std::size_t cut = kFieldLimit;
-  while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-  out.resize(cut);
+  out.resize(ui::utf8Fit(out, kFieldLimit).size());
   return out + "...";
 }
 

@@ -1,11 +1,12 @@
 #include "framework/placeholder_text.h"
 
 #include "kernel/ascii.h"
+#include "ui/text.h"
 
 namespace framework {
 
 PlaceholderText::PlaceholderText(std::string_view text, std::size_t limit)
-    : text_(text.substr(0, limit)), inserted_(text_.size(), false), limit_(limit) {}
+    : text_(ui::utf8Fit(text, limit)), inserted_(text_.size(), false), limit_(limit) {}
 
 std::size_t PlaceholderText::find(std::string_view placeholder, std::size_t from, bool matchCase) const {
   if (placeholder.empty() || text_.size() < placeholder.size()) return std::string::npos;
@@ -34,8 +35,8 @@ void PlaceholderText::fill(std::string_view placeholder, std::string_view value,
     inserted_.erase(where, where + static_cast<std::ptrdiff_t>(placeholder.size()));
     inserted_.insert(inserted_.begin() + static_cast<std::ptrdiff_t>(at), value.size(), true);
     if (text_.size() > limit_) {
-      text_.resize(limit_);
-      inserted_.resize(limit_);
+      text_.resize(ui::utf8Fit(text_, limit_).size());
+      inserted_.resize(text_.size());
     }
     from = at + value.size();
   }

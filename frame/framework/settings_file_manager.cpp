@@ -21,7 +21,7 @@ void SettingsFileManager::kill() {
 
 std::string SettingsFileManager::fetch(std::string_view section, std::string_view entry) const {
   std::string value = ui::iniGet(section, entry, kUnknownValue, FILENAME.view());
-  if (value.size() > kValueLimit) value.resize(kValueLimit);
+  value.resize(ui::utf8Fit(value, kValueLimit).size());
   return value;
 }
 

@@ -34,7 +34,14 @@ using namespace std::chrono_literals;
 void notify(DWORD code, const void* info = nullptr, DWORD length = 0, uint32_t handle = 0) {
   batchStatusCallback(INET_HANDLE(handle), 1, code, const_cast<void*>(info), length);
 }
-void notifyCount(DWORD code, DWORD n) { notify(code, &n, sizeof n); }
+void notifyCount(DWORD code, DWORD n, uint32_t handle = 0) { notify(code, &n, sizeof n, handle); }
+// One command and its reply, as a connection announces them.
+void exchange(uint32_t handle, DWORD sent, DWORD received) {
+  notify(INTERNET_STATUS_SENDING_REQUEST, nullptr, 0, handle);
+  notifyCount(INTERNET_STATUS_REQUEST_SENT, sent, handle);
+  notify(INTERNET_STATUS_RECEIVING_RESPONSE, nullptr, 0, handle);
+  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, received, handle);
+}
 void complete(DWORD error = 0) {
   const INTERNET_ASYNC_RESULT r{error ? 0u : 1u, error};
   notify(INTERNET_STATUS_REQUEST_COMPLETE, &r, sizeof r);
@@ -101,32 +108,49 @@ TEST_F(CallbackTest, EachNotificationShowsItsTextAndAnUnknownOneTheLatestAgain) 
   }
 }
 
-TEST_F(CallbackTest, TransfersCountTheirOwnDirectionIntoPercentAndZone2) {
+// Only the file's own blocks count: not the commands and replies around them, nor what a retired
+// connection still says.
+TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
+  constexpr uint32_t file = 7, retired = 5;
+  hBatchFtp = file;
   BatchState = StateGetting;
   BatchProgressLabel = "Received: ";
   BatchFileSize = 200;
   BatchBytes = 0;
-  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 50);
+  exchange(file, 8, 28);   // TYPE I
+  exchange(file, 6, 49);   // EPSV
+  exchange(file, 12, 71);  // RETR, and its 150
+  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 50, file);
   EXPECT_EQ(BatchPercent.load(), 25);
   EXPECT_EQ(zone(2), "Received: 50 bytes.");
-  notifyCount(INTERNET_STATUS_REQUEST_SENT, 1000);  // commands of a download are not its data
-  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 250);
-  notify(INTERNET_STATUS_RESPONSE_RECEIVED, "ab", 2);  // too short to hold a count
-  EXPECT_EQ(BatchPercent.load(), 150) << "not limited to 100";
+  notifyCount(INTERNET_STATUS_REQUEST_SENT, 1000, file);  // a download sends no data
+  exchange(retired, 6, 14);                               // QUIT of the connection before
+  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 30, retired);
+  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 250, file);
+  notify(INTERNET_STATUS_RESPONSE_RECEIVED, "ab", 2, file);  // too short to hold a count
+  exchange(file, 0, 24);                                     // the closing 226
+  EXPECT_EQ(BatchPercent.load(), 100) << "more than the size shows a full bar, no more";
   EXPECT_EQ(zone(2), "Received: 300 bytes.");
 
   BatchState = StatePutting;
   BatchProgressLabel = "Sent: ";
   BatchFileSize = 0;  // not found by the check, or empty
   BatchBytes = 0;
-  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 77);
-  notifyCount(INTERNET_STATUS_REQUEST_SENT, 4096);
+  exchange(file, 14, 71);  // STOR
+  notifyCount(INTERNET_STATUS_RESPONSE_RECEIVED, 77, file);
+  notifyCount(INTERNET_STATUS_REQUEST_SENT, 4096, file);
+  exchange(file, 0, 24);
   EXPECT_EQ(BatchPercent.load(), 0);
   EXPECT_EQ(zone(2), "Sent: 4096 bytes.");
+  hBatchFtp = 0;
 
+  constexpr int64_t GiB = int64_t{1} << 30;
   EXPECT_EQ(percentOf(30'000'000, 40'000'000), 75) << "30 MB × 100 does not fit 32 bits";
-  EXPECT_EQ(percentOf(1'610'612'736, static_cast<int32_t>(0xC0000000u)), 50) << "a 3 GiB file";
-  EXPECT_EQ(percentOf(int64_t{1} << 40, 1), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(percentOf(GiB + GiB / 2, 3 * GiB), 50) << "a 3 GiB file";
+  EXPECT_EQ(percentOf(GiB, 5 * GiB), 20) << "a 5 GiB file, not one of its low 32 bits";
+  EXPECT_EQ(percentOf(6 * GiB, 5 * GiB), 100);
+  EXPECT_EQ(percentOf(std::numeric_limits<int64_t>::max() - 1, std::numeric_limits<int64_t>::max()), 99);
+  EXPECT_EQ(percentOf(-1, 5), 0);
 }
 
 TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "certificates.h"
@@ -49,6 +50,17 @@ struct Trace {
     const Strings texts = zone(z);
     return std::any_of(texts.begin(), texts.end(),
                        [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
+  }
+  // What zone 2 said last before each `done` in zone 0 (empty when it said nothing since the one
+  // before): the byte count each file ended at.
+  Strings countsAt(const std::string& done) const {
+    Strings out;
+    std::string last;
+    for (const auto& [n, text] : zones) {
+      if (n == 2) last = text;
+      if (n == 0 && text == done) out.push_back(std::exchange(last, ""));
+    }
+    return out;
   }
 };
 
@@ -139,6 +151,10 @@ TEST_P(BatchServers, DownloadTheDefaultListAndUploadItBack) {
   for (const char* name : {"FTPClient.txt", "!how to upload.txt", "garbage", "Quillmere.zip"})
     EXPECT_EQ(got.count(1, std::string("Checking for ") + name), 1) << name;
   EXPECT_EQ(got.count(0, "Download complete"), 4) << "garbage is passed over silently";
+  // The files' own bytes, not the replies around them.
+  const Strings counts = {"Received: " + std::to_string(kClientText.size()) + " bytes.",
+                          "Received: " + howToSize + " bytes.", "", "Received: 100000 bytes."};
+  EXPECT_EQ(got.countsAt("Download complete"), counts);
   EXPECT_TRUE(got.any(2, "Received: "));
   EXPECT_EQ(got.zone(2).back(), "Finished");
   EXPECT_EQ(got.failures.size(), 1u) << server->log();
@@ -153,6 +169,9 @@ TEST_P(BatchServers, DownloadTheDefaultListAndUploadItBack) {
   EXPECT_TRUE(put.checks[1].ends_with("!how to upload.txt 1 " + howToSize)) << put.checks[1];
   EXPECT_TRUE(put.checks[2].ends_with("garbage 0 0")) << put.checks[2];
   EXPECT_EQ(put.count(0, "Upload complete"), 4);
+  EXPECT_EQ(put.countsAt("Upload complete"),
+            (Strings{"Sent: " + std::to_string(kClientText.size()) + " bytes.",
+                     "Sent: " + howToSize + " bytes.", "", "Sent: 100000 bytes."}));
   EXPECT_TRUE(put.any(2, "Sent: "));
   EXPECT_EQ(put.zone(2).back(), "Finished");
 }
@@ -186,6 +205,84 @@ TEST_P(BatchLinks, TheCheckSeesALinksFileAndNothingBehindADanglingOne) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, BatchLinks, testing::ValuesIn(ts::serverKinds()),
                          [](const auto& info) { return ts::testNameOf(info.param); });
+
+// A name as long as the list carries, or of characters of several bytes, is looked up and moved
+// whole: cut to a width, it would be looked up as a name the file does not have and passed over.
+class BatchNames : public testing::TestWithParam<std::string> {};
+
+TEST_P(BatchNames, LongNamesAreLookedUpAndMovedWhole) {
+  auto server = ts::startServer(GetParam());
+  REQUIRE_FTP_SERVER(server);
+  const std::string report = "2024-06-15 Quarterly Report - Final Version (approved by board).pdf";  // 67
+  const std::string fees = "Gebühren für März; Größe aller Räume; Flächen – Zürich";
+  ASSERT_EQ(report.size(), 67u);
+  ASSERT_EQ(fees.size(), 64u);  // its 59th and 60th bytes are one "ü"
+  server->put("x/" + report, kZip);
+  server->put("x/" + fees, kHowTo);
+  server->makeDirectory("back");
+  ts::TempDir local;
+  const std::string list = report + ", " + fees;
+  const Trace got = run({server->address(), server->user(), server->password(), "/x", local.path().string(),
+                         list, 1, kDownload});
+  EXPECT_EQ(got.checks, (Strings{"\"/x/" + report + "\" 1 100000",
+                                 "\"/x/" + fees + "\" 1 " + std::to_string(kHowTo.size())}));
+  EXPECT_TRUE(got.failures.empty()) << got.failures.front();
+  EXPECT_EQ(ts::listTree(local.path()), (Strings{report, fees}));
+  EXPECT_TRUE(ts::readFile(local / report) == kZip);
+  EXPECT_EQ(ts::readFile(local / fees), kHowTo);
+
+  const Trace put = run({server->address(), server->user(), server->password(), "/back",
+                         local.path().string(), list, 1, kUpload});
+  EXPECT_TRUE(put.failures.empty()) << put.failures.front();
+  EXPECT_TRUE(server->read("back/" + report) == kZip);
+  EXPECT_EQ(server->read("back/" + fees), kHowTo);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, BatchNames, testing::ValuesIn(ts::serverKinds()),
+                         [](const auto& info) { return ts::testNameOf(info.param); });
+
+// Files past 2 and 4 GiB show their sizes as they are, and the bar measures the file in flight
+// against its whole size, never past 100. The files are sparse, and the window is closed once some
+// 128 MiB of the first have come.
+TEST(Batches, FilesOfThreeAndFiveGiBShowTheirSizesAndTheirProgressAgainstThem) {
+  auto server = ts::startPyftpdlib();
+  REQUIRE_FTP_SERVER(server);
+  constexpr int64_t GiB = int64_t{1} << 30;
+  server->put("big/five.bin", "");
+  server->put("big/three.bin", "");
+  fs::resize_file(server->pathOf("big/five.bin"), 5 * GiB);
+  fs::resize_file(server->pathOf("big/three.bin"), 3 * GiB);
+  ts::TempDir local;
+  Strings rows;
+  int highest = 0;
+  const auto received = [](const Trace& t) {
+    const Strings texts = t.zone(2);
+    int64_t n = 0;
+    for (const std::string& s : texts)
+      if (s.rfind("Received: ", 0) == 0) n = std::max<int64_t>(n, std::stoll(s.substr(10)));
+    return n;
+  };
+  const auto watch = [&](const fs::path& trace) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+         std::chrono::steady_clock::now() < deadline && received(readTrace(trace)) < 128 << 20;) {
+      const ui::WindowRef window = MainWindow.load();
+      if (const Strings shown = ui::test::shownRows(window, 1); !shown.empty()) rows = shown;
+      const std::string bar = ui::test::shownText(window, 4);
+      if (!bar.empty()) highest = std::max(highest, std::stoi(bar));
+      std::this_thread::sleep_for(2ms);
+    }
+    ui::post(MainWindow.load(), ui::event::CloseWindow);
+  };
+  const Trace t = run({server->address(), server->user(), server->password(), "/big", local.path().string(),
+                       "five.bin,three.bin", 1, kDownload},
+                      watch);
+  EXPECT_EQ(t.checks, (Strings{"/big/five.bin 1 5368709120", "/big/three.bin 1 3221225472"}));
+  EXPECT_EQ(rows, (Strings{"five.bin\t1\t5368709120", "three.bin\t1\t3221225472"}));
+  const int64_t got = received(t);
+  EXPECT_GE(got, 128 << 20);
+  EXPECT_LE(highest, got * 100 / (5 * GiB)) << "measured against 5 GiB, not against its low 32 bits (1 GiB)";
+  EXPECT_TRUE(ts::listTree(local.path()).empty()) << "nothing of a cut download stays";
+}
 
 TEST(Batches, MoreThan255FilesAreAllTransferred) {
   auto server = ts::startPyftpdlib();  // vsftpd spends 0.1 s on each login: 300 would take half a minute

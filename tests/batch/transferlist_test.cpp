@@ -29,9 +29,13 @@ TEST(TransferList, SplitsAtCommasAndTrimsEachItemOnly) {
   EXPECT_EQ(listOf("a,"), (Names{"a", ""}));
   EXPECT_EQ(listOf(",a"), (Names{"", "a"}));
   EXPECT_EQ(listOf("a,, ,b"), (Names{"a", "", "", "b"}));
-  EXPECT_EQ(listOf("short," + std::string(80, 'n')), (Names{"short", std::string(59, 'n')}));
-  // Only the first 1024 characters count: the comma is the 1021st, "bcd" ends at the 1024th.
-  EXPECT_EQ(listOf(std::string(1020, 'a') + ",bcdefgh"), (Names{std::string(59, 'a'), "bcd"}));
+  // A name is kept whole, however long: whatever the list holds.
+  const std::string report = "2024-06-15 Quarterly Report - Final Version (approved by board).pdf";
+  EXPECT_EQ(listOf("short," + report + ", b"), (Names{"short", report, "b"}));
+  // Only the first 1024 characters count: the comma is the 1021st, "bcd" ends at the 1024th; the
+  // list's end never splits a character ("é" is two bytes, the 1024th and 1025th).
+  EXPECT_EQ(listOf(std::string(1020, 'a') + ",bcdefgh"), (Names{std::string(1020, 'a'), "bcd"}));
+  EXPECT_EQ(listOf(std::string(1020, 'a') + ",bc\xC3\xA9"), (Names{std::string(1020, 'a'), "bc"}));
 }
 
 TEST(TransferList, CountsPast255Entries) {
@@ -52,8 +56,10 @@ TEST(Paths, DirectoriesEndInTheirSeparatorAndLookupsWithBlanksAreQuoted) {
   EXPECT_EQ(lookupPath("/incoming/", "FTPClient.txt"), "/incoming/FTPClient.txt");
   EXPECT_EQ(lookupPath("/incoming/", "!how to upload.txt"), "\"/incoming/!how to upload.txt\"");
   EXPECT_EQ(lookupPath("/incoming/", ""), "/incoming/");
-  const ui::ZText<260> cut = lookupPath("/" + std::string(250, 'd') + "/", "a b c d e f g h");
-  EXPECT_EQ(cut.length(), 259u);
+  // A path is kept whole too: the longest directory with the longest name, quoted.
+  const std::string directory = "/" + std::string(257, 'd') + "/", name = std::string(1022, 'n') + " ";
+  const PathText path = lookupPath(directory, name + "x");
+  EXPECT_EQ(path.view(), "\"" + directory + name + "x\"");
 }
 
 }  // namespace

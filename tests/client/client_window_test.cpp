@@ -177,6 +177,11 @@ class ClientWindowOnPyftpdlib : public ClientWindowBase {
 // Every control of the availability table tried as a user tries it: a disabled one takes no click
 // and no text; an enabled one is used for what the state allows, harmlessly where it must not move on.
 TEST_F(ClientWindowOnPyftpdlib, EachStateOffersItsOwnControls) {
+  // Sparse files past 2 and 4 GiB, whose sizes do not fit 32 bits.
+  server_->put("five.img", "");
+  server_->put("pub/three.img", "");
+  fs::resize_file(server_->pathOf("five.img"), std::uintmax_t{5} << 30);
+  fs::resize_file(server_->pathOf("pub/three.img"), std::uintmax_t{3} << 30);
   runClient([&](Driver& d) {
     auto takesNothing = [&](std::string_view state, std::initializer_list<int> controls) {
       for (int c : controls) {
@@ -206,6 +211,8 @@ TEST_F(ClientWindowOnPyftpdlib, EachStateOffersItsOwnControls) {
     ASSERT_TRUE(connect(d));  // the three entries and Connect
 
     // Connected.
+    EXPECT_TRUE(contains(d.rows(control::RemoteTree), "five.img\t5,242,880 KB"));
+    EXPECT_EQ(d.shown(control::RemotePath), "/");
     takesNothing("connected", {control::StartSession, control::ProxyServer, control::Connect});
     EXPECT_TRUE(d.enterText(control::ServerName, server_->address()));
     EXPECT_TRUE(d.enterText(control::UserName, server_->user()));
@@ -219,12 +226,24 @@ TEST_F(ClientWindowOnPyftpdlib, EachStateOffersItsOwnControls) {
     EXPECT_TRUE(d.click(control::Disconnect));
     d.settle();
 
-    // Back to Session open, then to No session.
+    // Back to Session open, then to No session; the remote path goes with the tree.
+    EXPECT_EQ(d.shown(control::RemotePath), "");
     takesNothing("disconnected", {control::StartSession, control::Disconnect, control::Get, control::Put});
     EXPECT_TRUE(d.click(control::CloseSession));
     d.settle();
     takesNothing("closed", {control::CloseSession, control::ServerName, control::Connect, control::Get});
-    EXPECT_TRUE(d.click(control::StartSession));
+
+    // Closed from a folder, the session leaves no path behind.
+    ASSERT_TRUE(connect(d));
+    ASSERT_TRUE(open(d, "/pub"));
+    EXPECT_TRUE(contains(d.rows(control::RemoteTree), "three.img\t3,145,728 KB"));
+    ASSERT_TRUE(d.clickRow(control::RemoteTree, Driver::treeRow("/pub/three.img")));
+    d.settle();
+    EXPECT_EQ(d.shown(control::RemotePath), "/pub");
+    EXPECT_TRUE(d.click(control::CloseSession));
+    d.settle();
+    EXPECT_EQ(d.shown(control::RemotePath), "");
+    EXPECT_TRUE(d.rows(control::RemoteTree).empty());
   });
 }
 

@@ -22,15 +22,16 @@ namespace {
 using namespace engine;
 
 TEST(SizeText, BoundariesAndSign) {
-  const std::vector<std::pair<std::int32_t, std::string>> cases = {
+  const std::vector<std::pair<std::int64_t, std::string>> cases = {
       {0, ""},
       {1023, "1023 bytes"},
       {1024, "1 KB"},
       {2047, "1 KB"},
       {1048576, "1,024 KB"},
       {2147483647, "2,097,151 KB"},
-      {-5, "-5 bytes"},  // 2 GiB and more arrive negative
-      {-2147483647 - 1, "-2147483648 bytes"}};
+      {std::int64_t{3} << 30, "3,145,728 KB"},  // past 2 GiB, no longer negative
+      {std::int64_t{5} << 30, "5,242,880 KB"},  // past 4 GiB, not its low 32 bits
+      {-5, "-5 bytes"}};
   for (const auto& [size, text] : cases) EXPECT_EQ(sizeText(size).str(), text) << size;
 }
 

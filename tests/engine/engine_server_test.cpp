@@ -31,7 +31,8 @@ using Transitions = std::vector<std::pair<int, int>>;
 struct Step {
   DWORD status = 0, bytes = 0;
   std::int16_t before = 0, after = 0;
-  std::int32_t total = 0, percent = 0;
+  std::int64_t total = 0;
+  std::int32_t percent = 0;
   std::string progressText;
 };
 

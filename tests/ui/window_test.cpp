@@ -234,6 +234,65 @@ TEST_F(Windows, TheDeliverablesListHeadersShowTheirWholeTitles) {
   EXPECT_GE(columns, 5);
 }
 
+// The zones of a status bar, left to right, as the window lays them out.
+std::vector<QLabel*> statusZones(ui::Window& w) {
+  auto* shell = qobject_cast<QMainWindow*>(w.impl().topWidget());
+  if (!shell) return {};
+  std::vector<QLabel*> zones;
+  for (QLabel* l : shell->statusBar()->findChildren<QLabel*>()) zones.push_back(l);
+  std::sort(zones.begin(), zones.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
+  return zones;
+}
+
+// Whether a zone shows its text whole, inside the bar; "" when it does.
+std::string zoneProblem(QLabel* zone) {
+  const int needs = zone->QLabel::sizeHint().width(), has = zone->width();
+  const QRect inBar = zone->geometry().translated(zone->parentWidget()->mapTo(zone->window(), QPoint()));
+  const QRect bar = zone->window()->findChild<QStatusBar*>()->geometry();
+  if (needs > has)
+    return "\"" + zone->text().toStdString() + "\" needs " + std::to_string(needs) + " px, has " +
+           std::to_string(has);
+  if (inBar.right() > bar.right())
+    return "\"" + zone->text().toStdString() + "\" goes past the window's edge";
+  return {};
+}
+
+// The deliverables' status zones, at the widths their definitions give and the texts the library
+// writes: each shows its text whole; only a text the bar has no room for is cut, with an ellipsis
+// and the whole text as its tooltip, and the others stay whole.
+TEST_F(Windows, TheDeliverablesStatusZonesShowTheirWholeTexts) {
+  forEachDeliverableWindow([&](const QJsonObject&, const QJsonValue&) {});
+  const std::string path = "/incoming/2024-06-15 Quarterly Report - Final Version (approved by board).pdf";
+  {
+    ui::Window w("NIMBO007", "NIMBO007");
+    w.open();
+    w.setStatus(2, "Received: 307888257 bytes.");
+    w.setStatus(1, "Response received");
+    pump();
+    const auto zones = statusZones(w);
+    ASSERT_EQ(zones.size(), 2u);
+    for (QLabel* z : zones) {
+      EXPECT_EQ(zoneProblem(z), "");
+      EXPECT_TRUE(z->toolTip().isEmpty());
+    }
+    w.setStatus(1, path);
+    pump();
+    EXPECT_EQ(zoneProblem(zones[0]), "") << "a long text beside it leaves it whole";
+    EXPECT_NE(zoneProblem(zones[1]), "");
+    EXPECT_EQ(zones[1]->toolTip().toStdString(), path);
+    EXPECT_EQ(ui::test::shownStatus(w.ref(), 1), path);
+  }
+  ui::Window w("NIMBO001", "NIMBO001");
+  w.open();
+  w.setStatus(0, "Getting file: Quillmere.zip");
+  w.setStatus(1, "Receiving response");
+  w.setStatus(2, "Received: 307888257 bytes.");
+  pump();
+  const auto zones = statusZones(w);
+  ASSERT_EQ(zones.size(), 3u);
+  for (QLabel* z : zones) EXPECT_EQ(zoneProblem(z), "");
+}
+
 // Why a control's text is not shown whole at the font in use, or "" when it is: a caption measured
 // against the contents rectangle its style gives it; a display given a long text must either show it
 // or cut it with an ellipsis and carry the whole text as its tooltip.
@@ -696,6 +755,23 @@ TEST_F(Windows, TreeListShowsQueueByLevelHidesCollapsedDescendantsAndReadsOnlyWh
   w.redisplay(13);
   EXPECT_FALSE(view->isExpanded(view->model()->index(1, 0, pub)));
   EXPECT_TRUE(view->isExpanded(pub));
+
+  // A row renamed inside the closed folder and one added at the end: those rows change, the others
+  // stay as they were, highlight included.
+  inserted = removed = 0;
+  TreeRec notes;
+  tree.get(5, notes);
+  notes.NAME = "notes 2024.txt";
+  tree.put(5, notes);
+  tree.add(node("zz.txt", 3, 2));
+  w.redisplay(13);
+  EXPECT_EQ(resets, 0);
+  EXPECT_EQ(inserted, 2);
+  EXPECT_EQ(removed, 1);
+  EXPECT_EQ(ui::test::shownRows(r, 13), (std::vector<std::string>{"ftp.example.org\t", "pub\t", "alpha\t",
+                                                                  "docs\t", "zeta\t", "zz.txt\t"}));
+  EXPECT_EQ(ui::test::shownText(r, 13), "zeta\t");
+  EXPECT_EQ(w.selectedRow(13), 7);
 
   // Emptied: nothing highlighted, nothing shown.
   tree.free();

@@ -67,8 +67,9 @@ void readProgramName() {
   std::ifstream in("/proc/self/comm");
   std::string name;
   if (std::getline(in, name) && !name.empty()) {
-    std::strncpy(gProgramName, name.c_str(), sizeof gProgramName - 1);
-    gProgramName[sizeof gProgramName - 1] = '\0';
+    const std::string_view fits = ui::utf8Fit(name, sizeof gProgramName - 1);
+    std::memcpy(gProgramName, fits.data(), fits.size());
+    gProgramName[fits.size()] = '\0';
   }
 }
 

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 
@@ -20,11 +21,20 @@ struct ListModel::Node {
   std::vector<std::unique_ptr<Node>> children;
 };
 
-// A row of the source as it is read, with the rows that belong under it.
-struct ListModel::Spec {
-  std::vector<Cell> cells;
-  std::string key;
+// The rows of the source as they are read: their cells, their keys and, for each row, the rows that
+// belong under it, all in flat arrays (a refresh of 100,000 rows allocates a handful of blocks, not
+// one per row).
+struct ListModel::Reading {
+  std::vector<std::vector<Cell>> rows;
+  std::vector<std::string_view> keys;  // into the rows' cells (or numberKeys), which stay put
+  std::vector<std::string> numberKeys;
+  std::vector<int> childStart;  // the children of row r are children[childStart[r] .. childStart[r + 1])
   std::vector<int> children;
+  bool changedShape = false;  // rows were inserted or removed
+
+  std::span<const int> under(std::size_t row) const {
+    return {children.data() + childStart[row], children.data() + childStart[row + 1]};
+  }
 };
 
 ListModel::ListModel(const ListFormat& format, QObject* parent)
@@ -70,53 +80,77 @@ bool ListModel::refresh() {
   if (loaded_ && v == version_) return false;
   // The version is read before the rows: a change made meanwhile moves it again, so the next
   // refresh reads once more rather than missing it.
-  std::vector<std::vector<Cell>> rows = source_->rows();
+  Reading in;
+  in.rows = source_->rows();
   version_ = v;
   loaded_ = true;
-  // Each row goes under the nearest row before it whose level is smaller.
-  std::vector<Spec> specs(rows.size());
-  std::vector<int> top;
+  const std::size_t n = in.rows.size();
+  // Each row goes under the nearest row before it whose level is smaller; the top rows go under a
+  // row of their own, numbered n.
+  std::vector<int> parentOf(n);
   std::vector<std::pair<std::int64_t, int>> open;  // levels and rows of the path to the last row
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const std::int64_t level = std::max<std::int64_t>(1, std::llabs(levelOf(rows[i])));
+  in.childStart.assign(n + 2, 0);
+  in.keys.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int64_t level = std::max<std::int64_t>(1, std::llabs(levelOf(in.rows[i])));
     while (!open.empty() && open.back().first >= level) open.pop_back();
-    (open.empty() ? top : specs[static_cast<std::size_t>(open.back().second)].children)
-        .push_back(static_cast<int>(i));
+    parentOf[i] = open.empty() ? static_cast<int>(n) : open.back().second;
+    ++in.childStart[static_cast<std::size_t>(parentOf[i]) + 1];
     open.emplace_back(level, static_cast<int>(i));
-    specs[i].key = keyOf(rows[i]);
-    specs[i].cells = std::move(rows[i]);
+    in.keys[i] = keyOf(in.rows[i], in.numberKeys, n);
   }
-  reconcile(*root_, specs, top);
-  reorder();
+  for (std::size_t r = 1; r < in.childStart.size(); ++r) in.childStart[r] += in.childStart[r - 1];
+  in.children.resize(n);
+  std::vector<int> filled(in.childStart.begin(), in.childStart.end() - 1);
+  for (std::size_t i = 0; i < n; ++i)
+    in.children[static_cast<std::size_t>(filled[static_cast<std::size_t>(parentOf[i])]++)] =
+        static_cast<int>(i);
+  reconcile(*root_, in, in.under(n));
+  // Positions change only when rows came or went.
+  if (in.changedShape || order_.size() != n) reorder();
   return true;
 }
 
 // The children of `parent` become those `wanted` names: a child whose key comes again keeps its
 // place and its own children are reconciled; the others are removed, the new ones inserted, each
-// run of them at once.
-void ListModel::reconcile(Node& parent, std::vector<Spec>& specs, const std::vector<int>& wanted) {
+// run of them at once. The children that stay in step at the start and at the end are matched by
+// their keys alone, so a rename, an insertion or a removal among 100,000 rows costs what it touches
+// and no index of every key.
+void ListModel::reconcile(Node& parent, Reading& in, std::span<const int> wanted) {
+  auto& kids = parent.children;
+  if (kids.empty() && wanted.empty()) return;
   const QModelIndex parentIndex = &parent == root_.get() ? QModelIndex() : indexOfNode(&parent);
+  auto keyAt = [&](std::size_t k) -> const std::string& { return kids[k]->key; };
+  auto rowAt = [&](std::size_t k) { return static_cast<std::size_t>(wanted[k]); };
+  auto keyOfWanted = [&](std::size_t k) { return in.keys[rowAt(k)]; };
+  // A child that stays: its cells as the source has them now, its own children reconciled.
+  auto keep = [&](Node& n, std::size_t row) {
+    if (n.cells != in.rows[row]) {
+      n.cells = std::move(in.rows[row]);
+      emit dataChanged(indexOfNode(&n, 0), indexOfNode(&n, columnCount() - 1));
+    }
+    reconcile(n, in, in.under(row));
+  };
+  std::size_t tail = 0;
+  while (tail < kids.size() && tail < wanted.size() &&
+         keyAt(kids.size() - 1 - tail) == keyOfWanted(wanted.size() - 1 - tail))
+    ++tail;
+  const std::size_t wantedEnd = wanted.size() - tail;
+  auto kidsEnd = [&] { return kids.size() - tail; };
+
   std::unordered_map<std::string_view, int> ahead;  // keys of the wanted rows not reached yet
   bool counted = false;                             // counted at the first row out of step, not before
-  auto& kids = parent.children;
   std::size_t i = 0, j = 0;
-  auto keyAt = [&](std::size_t k) -> const std::string& { return kids[k]->key; };
-  while (j < wanted.size()) {
-    Spec& spec = specs[static_cast<std::size_t>(wanted[j])];
-    if (i < kids.size() && keyAt(i) == spec.key) {
-      Node& n = *kids[i];
-      if (n.cells != spec.cells) {
-        n.cells = std::move(spec.cells);
-        emit dataChanged(indexOfNode(&n, 0), indexOfNode(&n, columnCount() - 1));
-      }
-      reconcile(n, specs, spec.children);
-      if (counted) --ahead[spec.key];
+  while (j < wantedEnd) {
+    if (i < kidsEnd() && keyAt(i) == keyOfWanted(j)) {
+      keep(*kids[i], rowAt(j));
+      if (counted) --ahead[keyOfWanted(j)];
       ++i, ++j;
       continue;
     }
     if (!counted) {
-      ahead.reserve(wanted.size() - j);
-      for (std::size_t k = j; k < wanted.size(); ++k) ++ahead[specs[static_cast<std::size_t>(wanted[k])].key];
+      ahead.reserve(wantedEnd - j);
+      for (std::size_t k = j; k < wantedEnd; ++k) ++ahead[keyOfWanted(k)];
       counted = true;
     }
     // Children that no wanted row names any more go, as one run.
@@ -125,55 +159,62 @@ void ListModel::reconcile(Node& parent, std::vector<Spec>& specs, const std::vec
       const auto it = ahead.find(keyAt(k));
       return it != ahead.end() && it->second > 0;
     };
-    while (end < kids.size() && !wantedLater(end)) ++end;
+    while (end < kidsEnd() && !wantedLater(end)) ++end;
     if (end > i) {
+      in.changedShape = true;
       beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(end) - 1);
       kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i),
                  kids.begin() + static_cast<std::ptrdiff_t>(end));
-      renumber(parent);
+      renumber(parent, i);
       endRemoveRows();
       continue;
     }
     // Wanted rows up to the next one the present child stands for come in, as one run.
     std::size_t last = j;
-    while (last < wanted.size() &&
-           (i >= kids.size() || keyAt(i) != specs[static_cast<std::size_t>(wanted[last])].key))
-      ++last;
+    while (last < wantedEnd && (i >= kidsEnd() || keyAt(i) != keyOfWanted(last))) ++last;
     if (last == j) continue;
+    in.changedShape = true;
     beginInsertRows(parentIndex, static_cast<int>(i), static_cast<int>(i + (last - j)) - 1);
     std::vector<std::unique_ptr<Node>> fresh;
+    fresh.reserve(last - j);
     for (std::size_t k = j; k < last; ++k) {
-      --ahead[specs[static_cast<std::size_t>(wanted[k])].key];
-      fresh.push_back(build(&parent, specs, wanted[k]));
+      --ahead[keyOfWanted(k)];
+      fresh.push_back(build(&parent, in, rowAt(k)));
     }
     kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(i), std::make_move_iterator(fresh.begin()),
                 std::make_move_iterator(fresh.end()));
-    renumber(parent);
+    renumber(parent, i);
     endInsertRows();
     i += last - j;
     j = last;
   }
-  if (i < kids.size()) {
-    beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(kids.size()) - 1);
-    kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i), kids.end());
+  if (i < kidsEnd()) {
+    in.changedShape = true;
+    const std::size_t end = kidsEnd();
+    beginRemoveRows(parentIndex, static_cast<int>(i), static_cast<int>(end) - 1);
+    kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(i),
+               kids.begin() + static_cast<std::ptrdiff_t>(end));
+    renumber(parent, i);
     endRemoveRows();
   }
+  for (std::size_t k = 0; k < tail; ++k) keep(*kids[kids.size() - tail + k], rowAt(wantedEnd + k));
 }
 
-std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, std::vector<Spec>& specs, int spec) {
+std::unique_ptr<ListModel::Node> ListModel::build(Node* parent, Reading& in, std::size_t row) {
   auto n = std::make_unique<Node>();
   n->parent = parent;
-  // Each row of the source is taken once: its cells move into the node (its key stays, counted).
-  n->cells = std::move(specs[static_cast<std::size_t>(spec)].cells);
-  n->key = specs[static_cast<std::size_t>(spec)].key;
-  for (int child : specs[static_cast<std::size_t>(spec)].children)
-    n->children.push_back(build(n.get(), specs, child));
-  renumber(*n);
+  // Each row of the source is taken once: its cells move into the node, its key is copied.
+  n->key = in.keys[row];
+  n->cells = std::move(in.rows[row]);
+  const std::span<const int> under = in.under(row);
+  n->children.reserve(under.size());
+  for (int child : under) n->children.push_back(build(n.get(), in, static_cast<std::size_t>(child)));
+  renumber(*n, 0);
   return n;
 }
 
-void ListModel::renumber(Node& parent) {
-  for (std::size_t k = 0; k < parent.children.size(); ++k) parent.children[k]->row = static_cast<int>(k);
+void ListModel::renumber(Node& parent, std::size_t from) {
+  for (std::size_t k = from; k < parent.children.size(); ++k) parent.children[k]->row = static_cast<int>(k);
 }
 
 void ListModel::reorder() {
@@ -286,12 +327,14 @@ QString ListModel::cellText(const std::vector<Cell>& row, const ListColumn& c) c
   return qs(applyPicture(c.picture, std::get<std::string>(cell)));
 }
 
-std::string ListModel::keyOf(const std::vector<Cell>& row) const {
+std::string_view ListModel::keyOf(const std::vector<Cell>& row, std::vector<std::string>& numberKeys,
+                                  std::size_t rows) const {
   const int cell = format_.columns.empty() ? -1 : format_.columns.front().textCell;
   if (cell < 0 || cell >= static_cast<int>(row.size())) return {};
-  if (const auto* n = std::get_if<std::int64_t>(&row[static_cast<std::size_t>(cell)]))
-    return std::to_string(*n);
-  return std::get<std::string>(row[static_cast<std::size_t>(cell)]);
+  if (const auto* s = std::get_if<std::string>(&row[static_cast<std::size_t>(cell)])) return *s;
+  // A number as its digits, kept where the views of the others stay valid.
+  if (numberKeys.capacity() < rows) numberKeys.reserve(rows);
+  return numberKeys.emplace_back(std::to_string(std::get<std::int64_t>(row[static_cast<std::size_t>(cell)])));
 }
 
 QVariant ListModel::data(const QModelIndex& index, int role) const {

@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,16 +61,19 @@ class ListModel final : public QAbstractItemModel {
 
  private:
   struct Node;
-  struct Spec;
+  struct Reading;
 
   Node* nodeOf(const QModelIndex& index) const;
   QModelIndex indexOfNode(const Node* node, int column = 0) const;
-  void reconcile(Node& parent, std::vector<Spec>& specs, const std::vector<int>& wanted);
-  std::unique_ptr<Node> build(Node* parent, std::vector<Spec>& specs, int spec);
-  void renumber(Node& parent);
+  void reconcile(Node& parent, Reading& in, std::span<const int> wanted);
+  std::unique_ptr<Node> build(Node* parent, Reading& in, std::size_t row);
+  void renumber(Node& parent, std::size_t from);  // rows of the children from `from` on
   void reorder();
   QString cellText(const std::vector<Cell>& row, const ListColumn& c) const;
-  std::string keyOf(const std::vector<Cell>& row) const;  // the row's first text, as the source gives it
+  // The row's first text, as the source gives it; a number's digits go into numberKeys (room for
+  // `rows` of them, so that the views already taken stay valid).
+  std::string_view keyOf(const std::vector<Cell>& row, std::vector<std::string>& numberKeys,
+                         std::size_t rows) const;
   std::int64_t cellNumber(const std::vector<Cell>& row, int cell) const;
   std::int64_t levelOf(const std::vector<Cell>& row) const;
 

@@ -10,7 +10,9 @@
 #include <QPainter>
 #include <QPointer>
 #include <QWidget>
+#include <cstddef>
 #include <functional>
+#include <vector>
 
 namespace ui {
 class WindowImpl;
@@ -121,17 +123,43 @@ class DisplayLabel final : public QLabel {
   void refreshTip() { setToolTip(elided() ? text() : QString()); }
 };
 
-// A status bar zone: asks for its width in dialog units but yields when the bar is narrower.
+// A status bar zone. It shows its text whole whenever the bar gives it the room (ZoneBar); given less,
+// it cuts the text at its end with an ellipsis, and the whole text is its tooltip.
 class ZoneLabel final : public QLabel {
  public:
+  // `width`: what the definition gives the zone, in pixels; 0 for a zone that takes what is left.
   explicit ZoneLabel(int width) : width_(width) { setTextFormat(Qt::PlainText); }
-  QSize sizeHint() const override {
-    return {width_ > 0 ? width_ : QLabel::sizeHint().width(), QLabel::sizeHint().height()};
-  }
-  QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+  int definedWidth() const { return width_; }
+  // The width that shows the text whole: the text, its margins and its frame, as the label lays it out.
+  int neededWidth() const { return QLabel::sizeHint().width(); }
+  bool elided() const { return width() < neededWidth(); }
+  void refreshTip() { setToolTip(elided() ? text() : QString()); }
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
 
  private:
   int width_;
+};
+
+// The zones of a status bar side by side, each at least as wide as its definition says. A zone whose
+// text needs more takes room that the others do not use; only a bar too narrow for every text cuts
+// texts, the longest first, so that the short ones stay whole.
+class ZoneBar final : public QWidget {
+ public:
+  static constexpr int kSpacing = 2;
+  void add(ZoneLabel* zone);
+  void setText(std::size_t zone, const QString& text);
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void relayout();
+  std::vector<ZoneLabel*> zones_;
+  bool relayoutPending_ = false;
 };
 
 // Runs a function for the events of one object it watches; returning true swallows the event.

@@ -150,13 +150,16 @@ void WindowImpl::buildStatusBar() {
   if (!def_->hasStatusBar && !isFrame()) return;
   QStatusBar* bar = shell_->statusBar();
   bar->setSizeGripEnabled(def_->resizable || isFrame());
+  if (def_->statusWidths.empty()) return;
+  zoneBar_ = new detail::ZoneBar;
   for (std::size_t i = 0; i < def_->statusWidths.size(); ++i) {
     const int du = def_->statusWidths[i];
     auto* label = new detail::ZoneLabel(du > 0 ? toPixelsX(du) : 0);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    bar->addWidget(label, du > 0 ? 0 : 1);
+    zoneBar_->add(label);
     zoneLabels_.push_back(label);
   }
+  bar->addWidget(zoneBar_, 1);
 }
 
 void WindowImpl::buildControl(const detail::ControlDef& d) {

@@ -42,6 +42,7 @@ namespace detail {
 class ListModel;
 class Content;
 class Shell;
+class ZoneBar;
 }  // namespace detail
 
 class UIRT_API WindowImpl : public QObject {
@@ -156,7 +157,8 @@ class UIRT_API WindowImpl : public QObject {
   detail::Content* content_ = nullptr;
   QMdiArea* mdi_ = nullptr;
   std::vector<QLabel*> zoneLabels_;
-  QElapsedTimer statusShown_;  // since the status bar last showed other threads' texts
+  detail::ZoneBar* zoneBar_ = nullptr;  // holds zoneLabels_; set when they are
+  QElapsedTimer statusShown_;           // since the status bar last showed other threads' texts
   bool statusFrameArmed_ = false;
   std::map<int, Control> controls_;
   std::map<int, QAction*> menuActions_;

@@ -97,6 +97,7 @@ void WindowImpl::openInFrame(WindowImpl& frame) {
     content_ = nullptr;
     controls_.clear();
     zoneLabels_.clear();
+    zoneBar_ = nullptr;
     enqueue(event::CloseWindow, 0);
   });
   sub->adjustSize();
@@ -167,6 +168,7 @@ void WindowImpl::close() {
   updateFrameBusy();
   controls_.clear();
   zoneLabels_.clear();
+  zoneBar_ = nullptr;
   menuActions_.clear();
   content_ = nullptr;
   mdi_ = nullptr;

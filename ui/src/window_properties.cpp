@@ -281,7 +281,7 @@ void WindowImpl::showStatus() {
     shared_->dirty.clear();
   }
   for (const auto& [visible, text] : latest)
-    zoneLabels_[static_cast<std::size_t>(visible)]->setText(qs(text.second));
+    zoneBar_->setText(static_cast<std::size_t>(visible), qs(text.second));
 }
 
 void WindowImpl::showStatusSoon() {

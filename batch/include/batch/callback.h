@@ -30,9 +30,9 @@ void batchStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD dwInter
 // The text a notification code sets, or nothing for a code the batch does not know.
 std::optional<std::string_view> notificationText(DWORD code);
 
-// Percent of a transfer: bytes × 100 ÷ size, 0 for size 0. Not limited to 100. The size is the low 32
-// bits of the file's size, taken as such (a file of 3 GiB still has a positive base).
-int32_t percentOf(int64_t bytes, int32_t size);
+// Percent of a transfer: bytes × 100 ÷ size, 0 for size 0, and 100 at most (a file that grew while it
+// was moved shows a full bar, not more). The size is the file's whole size.
+int32_t percentOf(int64_t bytes, int64_t size);
 
 // "Sent:" or "Received:" (the label without its trailing blanks), a blank, the count, " bytes."; for a
 // download that resumed, " bytes (resumed at byte N)." instead.

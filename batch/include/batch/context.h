@@ -17,11 +17,20 @@
 
 namespace batch {
 
+// The list as it is split: the first 1024 characters of the parameter.
+using FileListText = ui::PText<1024>;
+// A name holds whatever one item of the list can: the list is the batch's own, not exported, and a
+// name cut short would be looked up and moved under a name the file does not have.
+using FileNameText = ui::ZText<FileListText::capacity + 1>;
+using DirectoryText = ui::ZText<260>;
+// A directory and a name, and the double quotes a lookup puts around a path with a blank.
+using PathText = ui::ZText<DirectoryText::capacity + FileNameText::capacity + 2 + 1>;
+
 // One entry of TransferList: a file of the batch.
 struct TransferRecord {
-  ui::ZText<60> FILENAME;  // at most 59 characters, appended to both directories
+  FileNameText FILENAME;   // the item of the list whole, appended to both directories
   uint8_t FILEEXISTS = 0;  // 1 when found on the source side
-  int32_t SIZE = 0;        // low 32 bits of the size found; 0 when not found
+  int64_t SIZE = 0;        // the size found, all 64 bits of it; 0 when not found
 };
 
 // Batch state codes. Exactly one request of the batch is in flight at a time.
@@ -40,14 +49,14 @@ extern ui::ZText<20> BatchUserName;
 extern ui::ZText<20> BatchPassword;
 extern ui::ZText<40> BatchAgentName;
 extern std::atomic<uint32_t> BatchConnectFlags;
-extern ui::ZText<260> BatchRemoteDirectory;  // always ends in "/"
-extern ui::ZText<260> BatchLocalDirectory;   // always ends in "\"
-extern ui::PText<1024> BatchFileList;        // working copy of the list while it is split
-extern ui::PText<256> BatchErrorText;        // why the Internet session could not be opened
+extern DirectoryText BatchRemoteDirectory;  // always ends in "/"
+extern DirectoryText BatchLocalDirectory;   // always ends in "\"
+extern FileListText BatchFileList;          // working copy of the list while it is split
+extern ui::PText<256> BatchErrorText;       // why the Internet session could not be opened
 
 // The entry being checked or transferred.
-extern ui::Guarded<ui::ZText<260>> BatchRemotePath;  // shown after "Processing:"
-extern ui::Guarded<ui::ZText<260>> BatchLocalPath;
+extern ui::Guarded<PathText> BatchRemotePath;  // shown after "Processing:"
+extern ui::Guarded<PathText> BatchLocalPath;
 
 extern ui::Queue<TransferRecord> TransferList;
 // Counted wide: a list of 1024 characters can name more than 255 files, and an 8-bit position would
@@ -59,13 +68,15 @@ extern std::atomic<uint32_t> hBatchFtp;  // connection of the latest HANDLE_CREA
 
 // Used by the local check (window's thread) and by the server check (callback), never at once.
 extern WIN32_FIND_DATAA BatchFindData;
+// The size the find data holds, both halves of it.
+int64_t foundSize(const WIN32_FIND_DATAA& data);
 
 extern ui::Guarded<ui::ZText<260>> BatchStatusText;    // latest notification text, kept between calls
 extern ui::Guarded<ui::PText<20>> BatchProgressLabel;  // "Sent: " or "Received: "
 // Bytes of the file in flight, counted in 64 bits so that a file past 2 GiB does not show a negative
 // count.
 extern std::atomic<int64_t> BatchBytes;
-extern std::atomic<int32_t> BatchFileSize;  // FTPR.SIZE of the file in flight; base of the percentage
+extern std::atomic<int64_t> BatchFileSize;  // FTPR.SIZE of the file in flight; base of the percentage
 extern std::atomic<int32_t> BatchPercent;   // bound to the progress bar
 // Where the download in flight began in its file: the byte at which it resumed the partial file an
 // earlier download left, 0 when it started at the beginning (and for uploads). Set once the FTP layer

@@ -22,7 +22,7 @@ namespace batch {
 void showStatus(int zone, std::string_view text);
 // Lines for the trace only. Any thread.
 void traceFailure(std::string_view what);
-void traceCheck(std::string_view path, int exists, int32_t size);
+void traceCheck(std::string_view path, int exists, int64_t size);
 // Whether a trace is being written (so that a failure is described only when someone will read it).
 bool tracing();
 

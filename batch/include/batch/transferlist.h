@@ -16,7 +16,7 @@ std::string completeDirectory(std::string_view directory, char separator);
 std::vector<std::string> splitFileList(std::string_view list);
 
 // Build transfer list: TransferList := one entry per item of the list (its first 1024 characters),
-// each name cut to 59 characters, not yet found; BatchCount := the number of entries.
+// each name whole, not yet found; BatchCount := the number of entries.
 void buildTransferList(std::string_view fileList);
 
 // A directory (trailing blanks removed) joined with a name (trailing blanks removed).

@@ -61,7 +61,7 @@ extern std::atomic<std::int16_t> OperationState;
 extern std::atomic<std::uint32_t> hFtp;  // connection of the command in flight (its HANDLE_CREATED)
 extern std::atomic<std::uint8_t> bSessionOpen;
 extern ui::Guarded<ui::ZText<260>> RemoteDirectory;  // "/" or "/a/b", relative to the server root
-extern std::atomic<std::int32_t> TransferSize;
+extern std::atomic<std::int64_t> TransferSize;       // bytes, the base of the percentage
 extern ui::Guarded<ui::ZText<260>> RemoteTarget;
 extern ui::Guarded<ui::ZText<260>> RenameSource;
 extern ui::Guarded<ui::ZText<256>> LocalTarget;
@@ -71,7 +71,7 @@ extern ui::Guarded<ui::ZText<256>> RemoteFileName;
 // Transfer progress.
 extern ui::Guarded<ui::PText<20>> ProgressLabel;  // "Received:" or "Sent:"
 extern std::atomic<std::int32_t> ProgressPercent;
-extern std::atomic<std::int32_t> ProgressTotal;  // bytes counted, modulo 2^32
+extern std::atomic<std::int64_t> ProgressTotal;  // bytes counted
 extern std::atomic<std::int16_t> ProgressSkip;
 extern std::atomic<std::uint8_t> bProgressStarted;
 // Where the download in flight began in its file: the byte at which it resumed a partial file an

@@ -25,6 +25,6 @@ ui::ZText<256> lastResponseText();
 void extendedErrorBox(std::uint32_t code, std::string_view prefix);
 
 // "" for 0, "<n> bytes" below 1024 and for negative sizes, "<n,nnn> KB" in whole KiB from 1024 on.
-ui::PText<20> sizeText(std::int32_t size);
+ui::PText<20> sizeText(std::int64_t size);
 
 }  // namespace engine

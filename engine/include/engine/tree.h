@@ -27,6 +27,7 @@ constexpr std::int32_t kDirectoryAttribute = 16;
 // Ascending full paths, compared as byte strings in which "/" sorts before every other character:
 // "srv/pub/a" comes before "srv/pub.txt", so the children of "srv/pub" follow it directly.
 bool treeOrder(const DirectoryListRecord& a, const DirectoryListRecord& b);
+bool pathBefore(std::string_view a, std::string_view b);  // the same order over paths without trailing blanks
 
 // The server the tree was listed from: the root node's name, or the typed server name while there is
 // no tree. The Server Name entry stays open while connected, so a name typed then must change neither

@@ -17,6 +17,7 @@
 #include "transfer.h"
 #include "tree.h"
 #include "trust_question.h"
+#include "ui/text.h"
 
 using namespace inet;
 
@@ -335,8 +336,9 @@ BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD bufferLen
   if (!buffer || *bufferLength <= need) {
     // What fits goes in anyway, cut and NUL-ended: callers that pass a fixed buffer still get the start.
     if (buffer && *bufferLength > 0) {
-      std::memcpy(buffer, last.text.data(), *bufferLength - 1);
-      buffer[*bufferLength - 1] = '\0';
+      const std::string_view fits = ui::utf8Fit(last.text, *bufferLength - 1);
+      std::memcpy(buffer, fits.data(), fits.size());
+      buffer[fits.size()] = '\0';
     }
     *bufferLength = static_cast<DWORD>(need);
     return fail(ERROR_INSUFFICIENT_BUFFER);

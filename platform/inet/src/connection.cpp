@@ -5,6 +5,7 @@
 #include "notifier.h"
 #include "session.h"
 #include "tree.h"
+#include "ui/text.h"
 
 namespace inet {
 
@@ -21,7 +22,9 @@ void fillFindData(const RemoteEntry& entry, WIN32_FIND_DATAA& data) {
     data.nFileSizeHigh = static_cast<DWORD>(*entry.size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(*entry.size & 0xffffffffu);
   }
-  std::strncpy(data.cFileName, entry.name.c_str(), MAX_PATH - 1);
+  const std::string_view name = ui::utf8Fit(entry.name, MAX_PATH - 1);
+  std::memcpy(data.cFileName, name.data(), name.size());
+  data.cFileName[name.size()] = '\0';
 }
 
 Connection::Connection(std::shared_ptr<Handle> root, DWORD_PTR context, ConnectParams params)

@@ -356,6 +356,11 @@ class Queue<Record>::Access {
     q_.insertAt(q_.size_ + 1, rec);
     return q_.size_;
   }
+  std::size_t addAt(std::size_t pos, const Record& rec) {
+    if (pos == 0 || pos > q_.size_ + 1) return 0;
+    q_.insertAt(pos, rec);
+    return pos;
+  }
   template <typename Less>
   std::size_t addSorted(const Record& rec, Less less) {
     const std::size_t pos = q_.upperBound(rec, less);

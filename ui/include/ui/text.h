@@ -7,8 +7,9 @@
 // Both are exactly N bytes with no other members, so a record made of them has the same layout as the
 // plain C record of char arrays (the public header relies on that).
 //
-// Assigning cuts to the width; nothing ever writes past the field. Comparisons ignore trailing blanks.
-// clip() is the explicit "without trailing blanks" of the system's texts.
+// Assigning cuts to the width, on a character boundary (utf8Fit); nothing ever writes past the field.
+// Comparisons ignore trailing blanks. clip() is the explicit "without trailing blanks" of the system's
+// texts.
 #pragma once
 
 #include <algorithm>
@@ -25,6 +26,24 @@ constexpr std::string_view clip(std::string_view s) {
   std::size_t n = s.size();
   while (n > 0 && s[n - 1] == ' ') --n;
   return s.substr(0, n);
+}
+
+// The longest start of `s` that holds at most `capacity` bytes and does not end inside a UTF-8
+// character: a cut that would split a character leaves the whole character out. Bytes that are not
+// UTF-8 (a stray continuation byte, a Latin-1 text) are cut where the width says, as before.
+constexpr std::string_view utf8Fit(std::string_view s, std::size_t capacity) {
+  if (s.size() <= capacity) return s;
+  auto continues = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+  if (!continues(s[capacity])) return s.substr(0, capacity);
+  // The first byte left out continues a character: find where that character starts.
+  std::size_t start = capacity;
+  while (start > 0 && capacity - start < 3) {
+    --start;
+    if (!continues(s[start])) break;
+  }
+  const auto lead = static_cast<unsigned char>(s[start]);
+  const std::size_t length = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  return s.substr(0, length != 0 && start + length > capacity ? start : capacity);
 }
 
 // The text without leading and trailing blanks.
@@ -71,7 +90,7 @@ class ZText {
   ZText& operator=(const std::string& s) noexcept { return assign(s); }
 
   ZText& assign(std::string_view s) noexcept {
-    const std::size_t n = std::min(s.size(), capacity);
+    const std::size_t n = utf8Fit(s, capacity).size();
     // memmove: the source may be this very buffer (x = x.view().substr(..)).
     if (n) std::memmove(buf_, s.data(), n);
     buf_[n] = '\0';
@@ -125,7 +144,7 @@ class PText {
   PText& operator=(const std::string& s) noexcept { return assign(s); }
 
   PText& assign(std::string_view s) noexcept {
-    const std::size_t n = std::min(s.size(), N);
+    const std::size_t n = utf8Fit(s, N).size();
     if (n) std::memmove(buf_, s.data(), n);
     std::fill(buf_ + n, buf_ + N, ' ');
     // A NUL taken from outside would end the text early for C readers; keep it a blank-padded text.

@@ -86,7 +86,7 @@ class SettingsFileManager {
       std::string value(textOf(record.*field1));
       if constexpr (!std::is_null_pointer_v<F2>) value.append(",").append(textOf(record.*field2));
       if constexpr (!std::is_null_pointer_v<F3>) value.append(",").append(textOf(record.*field3));
-      if (value.size() > kRecordValueLimit) value.resize(kRecordValueLimit);
+      value.resize(ui::utf8Fit(value, kRecordValueLimit).size());
       update(section, recordEntry(list, ++i), value);
     }
   }
