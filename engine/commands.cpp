@@ -71,7 +71,7 @@ void startGet(const DirectoryListRecord& picked, std::string_view localDirectory
   RemoteFileName = name;
   LocalTarget = localTarget;
   RemoteTarget = relativePathOf(picked.FULLPATHNAME.view());
-  TransferSize = picked.SIZE;
+  TransferSize = static_cast<std::int64_t>(wholeSize(picked));
   ui::setStatus(MainWindow.load(), 0, "Getting file: " + name);
   ProgressLabel = "Received:";
   start(state::GetConnecting);

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,6 +31,21 @@ std::string_view relativeIn(std::string_view fullPath, std::size_t serverLength)
   return fullPath.size() > serverLength ? fullPath.substr(serverLength) : std::string_view("/");
 }
 
+// The records hold the low 32 bits of a size, as their published layout says. A size that does not
+// fit in them is kept here beside them: by name for the latest listing, by full path for the tree.
+struct WholeSizes {
+  std::mutex mutex;
+  std::unordered_map<std::string, std::uint64_t> found;
+  std::unordered_map<std::string, std::uint64_t> tree;
+};
+
+WholeSizes& wholeSizes() {
+  static WholeSizes* sizes = new WholeSizes;  // never destroyed: a listing may outlive static destruction
+  return *sizes;
+}
+
+bool fitsInRecord(std::uint64_t size) { return size <= std::numeric_limits<std::int32_t>::max(); }
+
 // Writes a changed node back where the window picked it, or where it has moved to since.
 void store(const DirectoryListRecord& node) {
   DirectoryList.locked([&](auto& tree) {
@@ -47,7 +65,13 @@ void appendFound(const WIN32_FIND_DATAA& data, ui::WindowRef window) {
   entry.FILENAME =
       ui::clip(std::string_view(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName)));
   entry.ATTRIBUTE = data.dwFileAttributes;
-  entry.SIZE = static_cast<std::int64_t>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+  entry.SIZE = static_cast<std::int32_t>(data.nFileSizeLow);
+  if (const std::uint64_t whole = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+      !fitsInRecord(whole)) {
+    WholeSizes& sizes = wholeSizes();
+    std::lock_guard lock(sizes.mutex);
+    sizes.found[std::string(entry.FILENAME.view())] = whole;
+  }
   FoundFiles.add(entry);
   ui::setStatus(window, 2, ui::cat("Retrieving ", entry.FILENAME.view(), " info"));
   ui::requestRedisplay(window);
@@ -103,7 +127,27 @@ void restoreOpened(Tree& tree, std::vector<OpenedFolder>& opened) {
   opened.clear();
 }
 
+// The whole size of a listed entry, remembered for the tree node it becomes at `fullPath`.
+std::uint64_t wholeSizeOf(const FoundFilesRecord& entry, const std::string& fullPath) {
+  WholeSizes& sizes = wholeSizes();
+  std::lock_guard lock(sizes.mutex);
+  const auto found = sizes.found.find(std::string(entry.FILENAME.view()));
+  if (found == sizes.found.end()) {
+    sizes.tree.erase(fullPath);
+    return static_cast<std::uint32_t>(entry.SIZE);
+  }
+  sizes.tree[fullPath] = found->second;
+  return found->second;
+}
+
 }  // namespace
+
+std::uint64_t wholeSize(const DirectoryListRecord& node) {
+  WholeSizes& sizes = wholeSizes();
+  std::lock_guard lock(sizes.mutex);
+  const auto it = sizes.tree.find(std::string(node.FULLPATHNAME.view()));
+  return it != sizes.tree.end() ? it->second : static_cast<std::uint32_t>(node.SIZE);
+}
 
 void insertListing(std::string_view parentPath) {
   const std::string parent(ui::clip(parentPath));
@@ -120,6 +164,9 @@ void insertListing(std::string_view parentPath) {
       root.SIZE = 0;
       root.WASENUMERATED = 0;
       tree.add(root);
+      WholeSizes& sizes = wholeSizes();
+      std::lock_guard lock(sizes.mutex);
+      sizes.tree.clear();
       return;
     }
     // Only this file changes the tree, always in order; checking is far cheaper than sorting a
@@ -153,7 +200,7 @@ void insertListing(std::string_view parentPath) {
       node.NAME = entry->FILENAME.view();
       node.FULLPATHNAME = fullPath;
       node.SIZE = entry->SIZE;
-      node.SIZESTR = sizeText(entry->SIZE);
+      node.SIZESTR = sizeText(static_cast<std::int64_t>(wholeSizeOf(*entry, fullPath)));
       node.WASENUMERATED = 0;
       const DirectoryListRecord* next = pos != 0 ? tree.at(pos + 1) : nullptr;
       if (pos != 0 && (next == nullptr || pathBefore(fullPath, next->FULLPATHNAME.clip())))
@@ -183,6 +230,11 @@ void listRemoteDirectory() {
                        password.c_str(), INTERNET_SERVICE_FTP, ConnectFlags.load(), 0);
   hConnection = INET_HANDLE_ID(connection);
   FoundFiles.free();
+  {
+    WholeSizes& sizes = wholeSizes();
+    std::lock_guard lock(sizes.mutex);
+    sizes.found.clear();
+  }
 
   const std::string directory(ListDirectory.get().clip());
   if (directory == server) {

@@ -30,7 +30,7 @@
 struct FoundFilesRecord {
   ui::ZText<80> FILENAME; /* name, at most 79 characters */
   uint32_t ATTRIBUTE;     /* find data attributes; exactly 16 for a directory */
-  int64_t SIZE;           /* size in bytes, all 64 bits of it */
+  int32_t SIZE;           /* low 32 bits of the size */
 };
 
 /* A record of DirectoryList: one node of the remote tree, kept in FULLPATHNAME order. */
@@ -39,7 +39,7 @@ struct DirectoryListRecord {
   int32_t ICONFIELD;           /* 1 open folder, 2 closed folder, 3 file, 4 server */
   int32_t TREELEVEL;           /* depth from 1; negative when collapsed */
   ui::PText<20> SIZESTR;       /* size text */
-  int64_t SIZE;                /* size in bytes, all 64 bits of it */
+  int32_t SIZE;                /* low 32 bits of the size */
   int32_t ATTRIBUTE;           /* exactly 16 means a directory */
   ui::ZText<260> FULLPATHNAME; /* server name, then "/" and the names down to this node; the key */
   uint8_t WASENUMERATED;       /* 1 once the directory has been listed */

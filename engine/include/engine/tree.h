@@ -42,6 +42,8 @@ std::string relativePathOf(std::string_view fullPath);
 // unlisted. Entries whose full path would not fit its field are left out, so that no node ever names
 // a path other than its own.
 void insertListing(std::string_view parentPath);
+// A node's size in bytes: its record holds the low 32 bits, the listing brought all of them.
+std::uint64_t wholeSize(const DirectoryListRecord& node);
 
 // Lists ListDirectory (the top directory when it equals the server name) into FoundFiles and inserts
 // the entries under ListParentPath. Replaces hOpen with a new asynchronous session; leaves the state
