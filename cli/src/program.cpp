@@ -31,6 +31,7 @@
 #include "netrc.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
+#include "ui/termination.h"
 
 namespace cli {
 namespace {
@@ -148,62 +149,6 @@ std::variant<Login, std::string> loginFor(const Url& url) {
     return "the password is longer than the " + std::to_string(kPasswordLimit) + " characters a batch keeps";
   return login;
 }
-
-// ---- Termination ----
-
-// The handler only writes a byte here; the watch thread reads it. (Blocking the signals instead
-// would not do: a thread that exists before main, a sanitizer's, would still take them.)
-int wakePipe[2] = {-1, -1};
-
-extern "C" void onTerminationSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &byte, 1);
-  errno = saved;
-}
-
-// On SIGTERM, SIGINT or SIGHUP, keeps closing the batch window (as its close box would) until the
-// batch has returned: a window that opens after the signal closes too.
-class TerminationWatch {
- public:
-  explicit TerminationWatch(ui::ThreadNo gui) : gui_(gui) {
-    if (::pipe2(wakePipe, O_CLOEXEC) != 0) return;
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
-    thread_ = std::thread([this] { watch(); });
-  }
-  ~TerminationWatch() {
-    if (!thread_.joinable()) return;
-    ended_ = true;
-    onTerminationSignal(0);
-    thread_.join();
-  }
-  TerminationWatch(const TerminationWatch&) = delete;
-  TerminationWatch& operator=(const TerminationWatch&) = delete;
-
-  bool signalled() const { return signalled_; }
-
- private:
-  void watch() {
-    char byte = 0;
-    while (::read(wakePipe[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    if (ended_) return;
-    signalled_ = true;
-    while (!ended_) {
-      if (const ui::WindowRef window = ui::windowOf(gui_)) ui::post(window, ui::event::CloseWindow);
-      std::this_thread::sleep_for(50ms);
-    }
-  }
-
-  ui::ThreadNo gui_;
-  std::atomic<bool> ended_{false};
-  std::atomic<bool> signalled_{false};
-  std::thread thread_;
-};
 
 // ---- Output ----
 
@@ -411,7 +356,7 @@ int runProgram(int argc, char** argv) {
   const Login& credentials = std::get<Login>(login);
   std::optional<SummaryLine> summary;
   {
-    TerminationWatch watch(ui::currentThread());
+    ui::TerminationWatch watch(ui::currentThread());
     Follower follower(report.path, report.start, std::get<std::vector<std::string>>(names),
                       ::isatty(STDOUT_FILENO) == 1);
     if (!watch.signalled())
