@@ -20,11 +20,11 @@ install(TARGETS tarnwick nimbo-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
 install(FILES ${PROJECT_BINARY_DIR}/cli/nimbo-batch.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(TARGETS nimbo uirt LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# nimbo.h includes the runtime's text, queue and guarded-value headers; they go beside it.
+# nimbo.h includes the text, queue and guarded-value headers of types/; they go beside it.
 set(nimbo_includedir ${CMAKE_INSTALL_INCLUDEDIR}/nimbo)
 install(FILES ${PROJECT_SOURCE_DIR}/include/nimbo.h DESTINATION ${nimbo_includedir})
-install(FILES ${PROJECT_SOURCE_DIR}/ui/include/ui/text.h ${PROJECT_SOURCE_DIR}/ui/include/ui/queue.h
-              ${PROJECT_SOURCE_DIR}/ui/include/ui/guarded.h
+install(FILES ${PROJECT_SOURCE_DIR}/types/include/ui/text.h ${PROJECT_SOURCE_DIR}/types/include/ui/queue.h
+              ${PROJECT_SOURCE_DIR}/types/include/ui/guarded.h
         DESTINATION ${nimbo_includedir}/ui)
 
 file(RELATIVE_PATH NIMBO_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
