@@ -106,7 +106,7 @@ void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
   const std::int16_t current = OperationState.load();
   const ui::WindowRef window = MainWindow.load();
   switch (current) {
-    case state::Listing:
+    case state::ConnectConnecting:  // code 2, whichever of its names was entered
       // The connect only proved the server answers; the listing makes a connection of its own.
       listRemoteDirectory();
       bActiveSession = 1;
@@ -133,7 +133,7 @@ void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
       break;
     case state::PutRunning:
       ui::setStatus(window, 0, "Upload complete");
-      finishTransfer(state::Listing);
+      finishTransfer(state::Relisting);
       refreshRemoteNode();
       ui::requestRedisplay(window);
       commandEnded(true);
@@ -175,8 +175,8 @@ void progressStep(DWORD bytes) {
   ui::requestRedisplay(window);
 }
 
-void finishTransfer(std::int16_t nextState) {
-  setOperationState(nextState);
+void finishTransfer(const State& next) {
+  enter(next);
   bProgressStarted = 0;
   ResumedFrom = 0;
   ProgressPercent = 0;
@@ -191,7 +191,7 @@ void failRequest(DWORD error) {
     // The user stopped it: nothing failed that a box should tell.
     ui::setStatus(window, 0, "Transfer stopped");
   } else {
-    if (OperationState.load() == state::Listing && bActiveSession.load() == 0) {
+    if (&currentState() == &state::ConnectConnecting && bActiveSession.load() == 0) {
       // A Connect that failed leaves no tree: the box tells of no server, and the tree shows none.
       DirectoryList.free();
       ui::requestRedisplay(window);
@@ -205,7 +205,7 @@ void failRequest(DWORD error) {
   ProgressPercent = 0;
   ResumedFrom = 0;
   ui::requestRedisplay(window);
-  setOperationState(state::Idle);
+  enter(state::Idle);
   commandEnded(false);
 }
 

@@ -18,8 +18,8 @@ bool fitsOrRefuse(const std::string& path) {
   return false;
 }
 
-bool start(std::int16_t connectingState) {
-  setOperationState(connectingState);
+bool start(const State& connecting) {
+  enter(connecting);
   return issueConnect();
 }
 
@@ -131,29 +131,29 @@ void issueCommand(std::int16_t connectingState) {
   switch (connectingState) {
     case state::GetConnecting:
       ResumedFrom = 0;
-      setOperationState(state::GetRunning);
+      enter(state::GetRunning);
       issued(FtpGetFileA(connection, RemoteTarget.get().c_str(), LocalTarget.get().c_str(), FALSE,
                          FILE_ATTRIBUTE_NORMAL, static_cast<DWORD>(TransferType.load()), 1));
       break;
     case state::PutConnecting:
-      setOperationState(state::PutRunning);
+      enter(state::PutRunning);
       issued(FtpPutFileA(connection, LocalSource.get().c_str(), RemoteFileName.get().c_str(),
                          static_cast<DWORD>(TransferType.load()), 1));
       break;
     case state::CreateConnecting:
-      setOperationState(state::CreateRunning);
+      enter(state::CreateRunning);
       issued(FtpCreateDirectoryA(connection, RemoteTarget.get().c_str()));
       break;
     case state::RemoveConnecting:
-      setOperationState(state::RemoveRunning);
+      enter(state::RemoveRunning);
       issued(FtpRemoveDirectoryA(connection, RemoteTarget.get().c_str()));
       break;
     case state::DeleteConnecting:
-      setOperationState(state::DeleteRunning);
+      enter(state::DeleteRunning);
       issued(FtpDeleteFileA(connection, RemoteTarget.get().c_str()));
       break;
     case state::RenameConnecting:
-      setOperationState(state::RenameRunning);
+      enter(state::RenameRunning);
       issued(FtpRenameFileA(connection, RenameSource.get().c_str(), RemoteTarget.get().c_str()));
       break;
     default:
@@ -182,7 +182,7 @@ void completeCommand(std::int16_t runningState, DWORD_PTR result) {
   }
   // Still busy until the listing below is done: the window must not start a command on the session
   // that the listing replaces.
-  setOperationState(state::Listing);
+  enter(state::Relisting);
   if (runningState == state::RemoveRunning) RemoteDirectory = parentOf(RemoteTarget.get().view());
   // Emptied before the listing, so that it cannot clear the target of a command started after it.
   RemoteTarget = "";

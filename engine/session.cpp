@@ -1,6 +1,8 @@
 #include "engine/session.h"
 
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "engine/callback.h"
 #include "engine/texts.h"
@@ -69,9 +71,26 @@ void commandEnded(bool ok) {
   if (ended) ended(ok);
 }
 
-void setOperationState(std::int16_t to) {
-  const std::int16_t from = OperationState.exchange(to);
-  inet::traceNote(ui::cat("operation state from ", std::to_string(from), " to ", std::to_string(to)));
+namespace {
+// The state's name beside its code: the code alone cannot tell the three kinds of 2 apart. The lock
+// keeps name and code one pair when the window's thread and a delivery thread both enter a state.
+std::mutex stateLock;
+const State* current = &state::Loaded;
+}  // namespace
+
+void enter(const State& to) {
+  const State* from;
+  {
+    std::lock_guard lock(stateLock);
+    from = std::exchange(current, &to);
+    OperationState = to.code;
+  }
+  inet::traceNote(ui::cat("operation state ", from->name, " -> ", to.name));
+}
+
+const State& currentState() {
+  std::lock_guard lock(stateLock);
+  return *current;
 }
 
 std::string serverName() { return std::string(ServerName.get().clip()); }
@@ -130,7 +149,7 @@ void connect() {
   insertListing(server);
   RemoteDirectory = "/";
   ListDirectory = server;
-  setOperationState(state::Listing);
+  enter(state::ConnectConnecting);
   issueConnect();
   ui::setStatus(window, 0, "Done");
 }

@@ -272,7 +272,7 @@ void listRemoteDirectory() {
   ui::setStatus(window, 0, "");
   ui::setStatus(window, 2, "");
   // Idle only now: a command started while hOpen was still the listing's session would be lost.
-  setOperationState(state::Idle);
+  enter(state::Idle);
   ui::restoreCursor();
 }
 
@@ -318,7 +318,7 @@ void refreshRemoteNode() {
     return false;
   });
   if (!found) {
-    setOperationState(state::Idle);
+    enter(state::Idle);
     return;
   }
   ListParentPath = nodePath;
@@ -346,7 +346,7 @@ void nodeAction(const DirectoryListRecord& picked) {
         ListParentPath = fullPath;
         ListDirectory = relative;
         RemoteDirectory = relative;
-        setOperationState(state::Listing);
+        enter(state::FolderListing);
         listRemoteDirectory();
       }
       break;

@@ -140,13 +140,13 @@ TEST(StatusCallback, NotificationsFedByHand) {
   notify(INTERNET_STATUS_HANDLE_CREATED, DWORD{7}, 2);  // less than a handle: not read
   EXPECT_EQ(hFtp.load(), 0x1234u);
 
-  setOperationState(state::Idle);
+  enter(state::Idle);
   notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, sizeof(INTERNET_ASYNC_RESULT));
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(window.status(1), "Request completed");
   EXPECT_TRUE(ui::test::messagesShown().empty());
   // A completion too short to say how it ended is a failure, not a success.
-  setOperationState(state::DeleteRunning);
+  enter(state::DeleteRunning);
   notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, 4);
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");
@@ -154,10 +154,10 @@ TEST(StatusCallback, NotificationsFedByHand) {
   // Progress: a connect's replies are not a transfer's, nor are the commands sent in a download.
   TransferSize = 1000;
   ProgressLabel = "Received:";
-  setOperationState(state::GetConnecting);
+  enter(state::GetConnecting);
   notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(bProgressStarted.load(), 0);
-  setOperationState(state::GetRunning);
+  enter(state::GetRunning);
   for (int i = 0; i < 3; ++i) notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   notify(INTERNET_STATUS_REQUEST_SENT, DWORD{100}, 4);  // not a download's count
   EXPECT_EQ(ProgressTotal.load(), 0);
@@ -176,7 +176,7 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
   // A path cut to its field would name another file: the command is not started.
-  setOperationState(state::Idle);
+  enter(state::Idle);
   RemoteDirectory = "/" + std::string(250, 'd');
   startDeleteFile("a-name-that-does-not-fit.txt");
   EXPECT_EQ(OperationState.load(), state::Idle);
@@ -184,7 +184,7 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
 
   // A connect the FTP layer refuses at once gets no completion: it must not leave the state busy.
   hOpen = 0x7ffffff0;
-  setOperationState(state::DeleteConnecting);
+  enter(state::DeleteConnecting);
   EXPECT_FALSE(issueConnect());
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");

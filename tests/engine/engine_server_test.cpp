@@ -229,14 +229,15 @@ TEST_P(EngineOnServer, DownloadAndUploadCountTheirBytes) {
   std::remove(ftpTrace.c_str());
   // The command's connect logs on, or takes the listing's logged-on connection again.
   if (inet::currentKeeping().on)
-    EXPECT_TRUE(inOrder(
-        dialogue, {"#0 = operation state from 1 to 3", "= taken again", "#0 = operation state from 3 to 4",
-                   "> TYPE I", "> RETR ", "< 226", "#0 = operation state from 4 to 1"}))
+    EXPECT_TRUE(inOrder(dialogue, {"#0 = operation state Idle -> Connecting for Get", "= taken again",
+                                   "#0 = operation state Connecting for Get -> Get in flight", "> TYPE I",
+                                   "> RETR ", "< 226", "#0 = operation state Get in flight -> Idle"}))
         << dialogue;
   else
-    EXPECT_TRUE(inOrder(dialogue, {"#0 = operation state from 1 to 3", "> USER ", "> PASS ****",
-                                   "#0 = operation state from 3 to 4", "> TYPE I", "> RETR ", "< 226",
-                                   "#0 = operation state from 4 to 1"}))
+    EXPECT_TRUE(
+        inOrder(dialogue, {"#0 = operation state Idle -> Connecting for Get", "> USER ", "> PASS ****",
+                           "#0 = operation state Connecting for Get -> Get in flight", "> TYPE I", "> RETR ",
+                           "< 226", "#0 = operation state Get in flight -> Idle"}))
         << dialogue;
   EXPECT_EQ(testsupport::readFile(local_ / "big.bin"), randomBytes(300000, 3));
   EXPECT_EQ(localReads_.load(), 1);
@@ -316,7 +317,7 @@ TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
 
   // A call that completes with a result of 0: no message, yet idle again and listed again.
   const auto session = hOpen.load();
-  setOperationState(state::DeleteRunning);
+  enter(state::DeleteRunning);
   const INTERNET_ASYNC_RESULT noResult{0, 0};
   statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, const_cast<INTERNET_ASYNC_RESULT*>(&noResult),
                  sizeof noResult);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/session.h"
 #include "inet/wininet.h"
 
 namespace engine {
@@ -26,9 +27,9 @@ std::string_view statusTextOf(DWORD status);
 // commands that open it, not its data, and are passed over.
 void progressStep(DWORD bytes);
 
-// The end of a transfer: progress reset, "Finished". nextState is Idle, or Listing when a listing of the
+// The end of a transfer: progress reset, "Finished". next is Idle, or Relisting when a listing of the
 // remote directory follows at once, so that no command can start while it runs.
-void finishTransfer(std::int16_t nextState);
+void finishTransfer(const State& next);
 
 // A request that failed: its error text in a box captioned "OrinFTP Client Error", the progress reset
 // and the state back to Idle. Used for a REQUEST_COMPLETE with an error, and for a call the FTP layer

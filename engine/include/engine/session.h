@@ -23,23 +23,33 @@
 namespace engine {
 
 // Operation state: 1 idle, an odd code while connecting for a command, the next even code while the
-// command's FTP call is in flight.
+// command's FTP call is in flight. A State is a code with the name the trace gives it; it reads as
+// its code wherever a code is compared. Code 2 has three names, one for each thing it marks.
+struct State {
+  std::int16_t code;
+  const char* name;
+  constexpr operator std::int16_t() const { return code; }
+};
 namespace state {
-constexpr std::int16_t Loaded = 0;  // no command possible yet
-constexpr std::int16_t Idle = 1;
-constexpr std::int16_t Listing = 2;  // connecting for the root listing; also any tree listing
-constexpr std::int16_t GetConnecting = 3;
-constexpr std::int16_t GetRunning = 4;
-constexpr std::int16_t PutConnecting = 5;
-constexpr std::int16_t PutRunning = 6;
-constexpr std::int16_t CreateConnecting = 7;
-constexpr std::int16_t CreateRunning = 8;
-constexpr std::int16_t RemoveConnecting = 9;
-constexpr std::int16_t RemoveRunning = 10;
-constexpr std::int16_t DeleteConnecting = 11;
-constexpr std::int16_t DeleteRunning = 12;
-constexpr std::int16_t RenameConnecting = 13;
-constexpr std::int16_t RenameRunning = 14;
+inline constexpr State Loaded{0, "Loaded"};  // no command possible yet
+inline constexpr State Idle{1, "Idle"};
+// Code 2: connecting for the root listing of Connect; a folder opened by the user being listed; the
+// remote directory of a finished command being listed again.
+inline constexpr State ConnectConnecting{2, "Connecting for Connect"};
+inline constexpr State FolderListing{2, "Listing an opened folder"};
+inline constexpr State Relisting{2, "Listing after a command"};
+inline constexpr State GetConnecting{3, "Connecting for Get"};
+inline constexpr State GetRunning{4, "Get in flight"};
+inline constexpr State PutConnecting{5, "Connecting for Put"};
+inline constexpr State PutRunning{6, "Put in flight"};
+inline constexpr State CreateConnecting{7, "Connecting for Create directory"};
+inline constexpr State CreateRunning{8, "Create directory in flight"};
+inline constexpr State RemoveConnecting{9, "Connecting for Remove directory"};
+inline constexpr State RemoveRunning{10, "Remove directory in flight"};
+inline constexpr State DeleteConnecting{11, "Connecting for Delete file"};
+inline constexpr State DeleteRunning{12, "Delete file in flight"};
+inline constexpr State RenameConnecting{13, "Connecting for Rename file"};
+inline constexpr State RenameRunning{14, "Rename file in flight"};
 }  // namespace state
 
 // What a server name is when the user has typed none: the bundled demo server.
@@ -56,7 +66,7 @@ extern std::atomic<std::uint32_t> ConnectFlags;  // INTERNET_FLAG_PASSIVE or 0, 
 extern std::atomic<std::int32_t> TransferType;   // FTP_TRANSFER_TYPE_BINARY (2) or _ASCII (1)
 extern ui::Guarded<ui::ZText<40>> AgentName;
 
-// The command in flight. Read it freely; change it only through setOperationState.
+// The command in flight. Read it freely; change it only through enter().
 extern std::atomic<std::int16_t> OperationState;
 extern std::atomic<std::uint32_t> hFtp;  // connection of the command in flight (its HANDLE_CREATED)
 extern std::atomic<std::uint8_t> bSessionOpen;
@@ -106,9 +116,12 @@ void refreshControls();
 void readLocalFiles();
 void commandEnded(bool ok);
 
-// The one way the operation state changes. Each change is written to the FTP trace (NIMBO_FTP_TRACE)
-// as "operation state from 3 to 4", between the dialogue lines that caused it.
-void setOperationState(std::int16_t to);
+// The one way the operation state changes: OperationState takes the code of `to`, and the change is
+// written to the FTP trace (NIMBO_FTP_TRACE) by name, "operation state Connecting for Get -> Get in
+// flight", between the dialogue lines that caused it.
+void enter(const State& to);
+// The state last entered, with its name (OperationState holds only its code).
+const State& currentState();
 
 // "Start Internet Session": a new asynchronous session with the status callback registered.
 void openSession();
