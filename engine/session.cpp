@@ -55,18 +55,18 @@ ui::Guarded<WindowHooks> hooks;
 
 void installWindowHooks(WindowHooks h) { hooks.set(h); }
 
-void refreshControls() {
+void refreshControlsHook() {
   // A copy, so that the window may install new hooks while this one runs.
   const auto refresh = hooks.get().refreshControls;
   if (refresh) refresh();
 }
 
-void readLocalFiles() {
+void readLocalFilesHook() {
   const auto read = hooks.get().readLocalFiles;
   if (read) read();
 }
 
-void commandEnded(bool ok) {
+void commandEndedHook(bool ok) {
   const auto ended = hooks.get().commandEnded;
   if (ended) ended(ok);
 }
@@ -126,64 +126,8 @@ void openSession() {
   hConnection = 0;
   InternetSetStatusCallback(INET_HANDLE(session), statusCallback);
   bSessionOpen = 1;
-  refreshControls();
+  refreshControlsHook();
   TransferType = FTP_TRANSFER_TYPE_BINARY;
-}
-
-void connect() {
-  if (bActiveSession.load() == 1 || hOpen.load() == 0) return;
-  const std::string server = serverName();
-  if (server.empty()) {
-    ui::message("Please enter a server name!", {}, ui::ICON_NONE, ui::BUTTON_OK);
-    return;
-  }
-  // Stored without trailing blanks: the tree's full paths begin with it, and relative paths are cut
-  // from them by its length.
-  ServerName = server;
-  ConnectFlags = bPassive.load() != 0 ? INTERNET_FLAG_PASSIVE : 0;
-  const ui::WindowRef window = MainWindow.load();
-  ui::setStatus(window, 0, "Connecting to " + server);
-  // No session is active, so a tree left here is the root of a connect that failed; the new root
-  // must not land beside it.
-  DirectoryList.free();
-  insertListing(server);
-  RemoteDirectory = "/";
-  ListDirectory = server;
-  enter(state::ConnectConnecting);
-  issueConnect();
-  ui::setStatus(window, 0, "Done");
-}
-
-bool issueConnect() {
-  StopRequested = false;
-  const std::string server = sessionServer();
-  const auto user = UserName.get();
-  const auto password = Password.get();
-  HINTERNET connection =
-      InternetConnectA(INET_HANDLE(hOpen.load()), server.c_str(), INTERNET_INVALID_PORT_NUMBER, user.c_str(),
-                       password.c_str(), INTERNET_SERVICE_FTP, ConnectFlags.load(), 1);
-  const DWORD error = GetLastError();
-  hConnection = INET_HANDLE_ID(connection);
-  if (connection == nullptr && error != ERROR_IO_PENDING) {
-    failRequest(error != 0 ? error : ERROR_INTERNET_INTERNAL_ERROR);
-    return false;
-  }
-  return true;
-}
-
-bool stopTransfer() {
-  const std::int16_t s = OperationState.load();
-  if (s < state::GetConnecting || s > state::PutRunning) return false;
-  StopRequested = true;
-  // Closed, not cleared: the failure path that the cancellation takes clears the command's handles.
-  if (const std::uint32_t connection = hConnection.load()) InternetCloseHandle(INET_HANDLE(connection));
-  return true;
-}
-
-void endWithWindow() {
-  const std::int16_t s = OperationState.load();
-  if (s != state::Idle && s != state::Loaded) StopRequested = true;
-  closeSession();
 }
 
 void disconnect() {
@@ -194,7 +138,7 @@ void disconnect() {
   RemoteDirectory = "";
   bActiveSession = 0;
   bSessionOpen = 1;
-  refreshControls();
+  refreshControlsHook();
 }
 
 void closeSession() {
@@ -205,7 +149,7 @@ void closeSession() {
   RemoteDirectory = "";
   bActiveSession = 0;
   bSessionOpen = 0;
-  refreshControls();
+  refreshControlsHook();
 }
 
 }  // namespace engine

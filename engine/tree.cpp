@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/callback.h"
-#include "engine/commands.h"
+#include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "engine/texts.h"
 #include "inet/wininet.h"
@@ -271,8 +271,6 @@ void listRemoteDirectory() {
   ui::setStatus(window, 3, "");
   ui::setStatus(window, 0, "");
   ui::setStatus(window, 2, "");
-  // Idle only now: a command started while hOpen was still the listing's session would be lost.
-  enter(state::Idle);
   ui::restoreCursor();
 }
 
@@ -317,10 +315,7 @@ void refreshRemoteNode() {
     }
     return false;
   });
-  if (!found) {
-    enter(state::Idle);
-    return;
-  }
+  if (!found) return;
   ListParentPath = nodePath;
   ListDirectory = directory;
   reopenAfterListing = std::move(opened);
@@ -343,11 +338,7 @@ void nodeAction(const DirectoryListRecord& picked) {
       } else {
         node.WASENUMERATED = 1;
         store(node);
-        ListParentPath = fullPath;
-        ListDirectory = relative;
-        RemoteDirectory = relative;
-        enter(state::FolderListing);
-        listRemoteDirectory();
+        listOpenedFolder(fullPath, relative);
       }
       break;
     case icon::OpenFolder:

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "client/local_tags.h"
+#include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "nimbo.h"
 

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "client/client_window.h"
-#include "engine/commands.h"
+#include "engine/remote_commands.h"
 #include "engine/session.h"
 
 namespace client {

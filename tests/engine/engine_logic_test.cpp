@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/callback.h"
-#include "engine/commands.h"
+#include "engine/remote_commands.h"
 #include "engine/notification.h"
 #include "engine/session.h"
 #include "engine/texts.h"

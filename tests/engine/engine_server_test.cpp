@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/callback.h"
-#include "engine/commands.h"
+#include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "engine/texts.h"
 #include "engine/tree.h"

@@ -112,9 +112,10 @@ struct WindowHooks {
   inet::TrustQuestion trustQuestion;
 };
 void installWindowHooks(WindowHooks hooks);
-void refreshControls();
-void readLocalFiles();
-void commandEnded(bool ok);
+// The hooks, called where the engine needs them; each does nothing while its hook is empty.
+void refreshControlsHook();
+void readLocalFilesHook();
+void commandEndedHook(bool ok);
 
 // The one way the operation state changes: OperationState takes the code of `to`, and the change is
 // written to the FTP trace (NIMBO_FTP_TRACE) by name, "operation state Connecting for Get -> Get in
@@ -125,25 +126,13 @@ const State& currentState();
 
 // "Start Internet Session": a new asynchronous session with the status callback registered.
 void openSession();
-// The Connect button: the root node, then a connect whose completion lists the top directory.
-void connect();
-// A fresh connection for the command whose connecting state is set. False when the FTP layer refused
-// at once; the failure has then been reported like a failed request and the state is Idle again.
-bool issueConnect();
+// Set while a command in flight is being stopped by the user; cleared by the next command.
+extern std::atomic<bool> StopRequested;
+
 // "Disonnect": the latest connection closed, the tree emptied; the session stays.
 void disconnect();
 // "Close Internet Session": connection and session closed, the tree emptied.
 void closeSession();
-
-// The user stops the transfer in flight (a Get or Put, connecting or running): its connection is
-// closed, which cancels it, and it ends with the status text "Transfer stopped" rather than an error
-// box. A download's target stays as it was. False, and nothing done, when no transfer is in flight.
-bool stopTransfer();
-// The client window is going away: whatever command is in flight ends without a box, and the
-// session is closed (Close session).
-void endWithWindow();
-// Set while a command in flight is being stopped by the user; cleared by the next command.
-extern std::atomic<bool> StopRequested;
 
 // The session handle for a listing or for the client: the access type follows the proxy fields; the
 // window's trust question goes with it.

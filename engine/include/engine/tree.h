@@ -46,8 +46,8 @@ void insertListing(std::string_view parentPath);
 std::uint64_t wholeSize(const DirectoryListRecord& node);
 
 // Lists ListDirectory (the top directory when it equals the server name) into FoundFiles and inserts
-// the entries under ListParentPath. Replaces hOpen with a new asynchronous session; leaves the state
-// Idle.
+// the entries under ListParentPath. Replaces hOpen with a new asynchronous session. The state is its
+// caller's: the commands enter a busy state before and Idle after (remote_commands.h).
 void listRemoteDirectory();
 
 // Prunes the directory node of RemoteDirectory and lists it again. The folders below it that the user
