@@ -7,6 +7,7 @@
 #include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "engine/tree.h"
 #include "inet/options.h"
 #include "ui/runtime.h"
@@ -62,6 +63,7 @@ std::string_view statusTextOf(DWORD status) {
 }
 
 void statusCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoLength) {
+  ENGINE_RUNS_ON(Delivery);
   switch (status) {
     case INTERNET_STATUS_HANDLE_CREATED:
       if (const auto handle = createdHandleOf(info, infoLength)) hFtp = *handle;

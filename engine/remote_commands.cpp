@@ -3,6 +3,7 @@
 #include "engine/callback.h"
 #include "engine/session.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "engine/tree.h"
 #include "ui/runtime.h"
 
@@ -181,6 +182,7 @@ std::string parentOf(std::string_view path) {
 // --- Starting a command (window's thread) ----------------------------------------------------------
 
 void connect() {
+  ENGINE_RUNS_ON(Window);
   if (bActiveSession.load() == 1 || hOpen.load() == 0) return;
   const std::string server = serverName();
   if (server.empty()) {
@@ -204,6 +206,7 @@ void connect() {
 }
 
 void listOpenedFolder(std::string_view fullPath, std::string_view relativePath) {
+  ENGINE_RUNS_ON(Window);
   ListParentPath = fullPath;
   ListDirectory = relativePath;
   RemoteDirectory = relativePath;
@@ -213,6 +216,7 @@ void listOpenedFolder(std::string_view fullPath, std::string_view relativePath) 
 }
 
 void startGet(const DirectoryListRecord& picked, std::string_view localDirectory) {
+  ENGINE_RUNS_ON(Window);
   const std::string name(picked.NAME.view());
   std::string_view directory = localDirectory;
   if (!directory.empty()) directory.remove_suffix(1);
@@ -229,6 +233,7 @@ void startGet(const DirectoryListRecord& picked, std::string_view localDirectory
 }
 
 bool startPut(std::string_view localName, std::int32_t size, std::string_view localDirectory) {
+  ENGINE_RUNS_ON(Window);
   const std::string_view name = ui::clip(localName);
   const std::string localSource = ui::cat(localDirectory, name);
   const std::string remote = uploadTarget(RemoteDirectory.get().view(), name);
@@ -244,6 +249,7 @@ bool startPut(std::string_view localName, std::int32_t size, std::string_view lo
 }
 
 void startCreateDirectory(std::string_view name) {
+  ENGINE_RUNS_ON(Window);
   if (ui::clip(name).empty()) return;
   const std::string target = placeIn(RemoteDirectory.get().view(), name);
   if (!fitsOrRefuse<ui::ZText<260>>(target)) return;
@@ -252,11 +258,13 @@ void startCreateDirectory(std::string_view name) {
 }
 
 void startRemoveDirectory(const DirectoryListRecord& picked) {
+  ENGINE_RUNS_ON(Window);
   RemoteTarget = relativePathOf(picked.FULLPATHNAME.view());
   start(state::RemoveConnecting);
 }
 
 void startDeleteFile(std::string_view name) {
+  ENGINE_RUNS_ON(Window);
   const std::string target = placeIn(RemoteDirectory.get().view(), name);
   if (!fitsOrRefuse<ui::ZText<260>>(target)) return;
   RemoteTarget = target;
@@ -264,6 +272,7 @@ void startDeleteFile(std::string_view name) {
 }
 
 void startRenameFile(std::string_view oldName, std::string_view newName) {
+  ENGINE_RUNS_ON(Window);
   if (ui::clip(newName).empty()) return;
   const auto directory = RemoteDirectory.get();
   const std::string source = placeIn(directory.view(), oldName);
@@ -275,6 +284,7 @@ void startRenameFile(std::string_view oldName, std::string_view newName) {
 }
 
 bool issueConnect() {
+  ENGINE_RUNS_ON(Window);
   StopRequested = false;
   const std::string server = sessionServer();
   const auto user = UserName.get();
@@ -292,6 +302,7 @@ bool issueConnect() {
 }
 
 bool stopTransfer() {
+  ENGINE_RUNS_ON(Window);
   const std::int16_t s = OperationState.load();
   if (s < state::GetConnecting || s > state::PutRunning) return false;
   StopRequested = true;
@@ -301,6 +312,7 @@ bool stopTransfer() {
 }
 
 void endWithWindow() {
+  ENGINE_RUNS_ON(Window);
   const std::int16_t s = OperationState.load();
   if (s != state::Idle && s != state::Loaded) StopRequested = true;
   closeSession();
@@ -309,6 +321,7 @@ void endWithWindow() {
 // --- Moving the command in flight on (delivery thread) ---------------------------------------------
 
 void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
+  ENGINE_RUNS_ON(Delivery);
   // By code: a completion in code 2 is Connect's, whichever of its names the state was entered by.
   const std::int16_t code = OperationState.load();
   for (const Command& command : kCommands) {

@@ -6,6 +6,7 @@
 
 #include "engine/callback.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "engine/tree.h"
 #include "inet/certificates.h"
 #include "inet/options.h"
@@ -116,6 +117,7 @@ std::uint32_t openInternet(std::uint32_t flags) {
 }
 
 void openSession() {
+  ENGINE_RUNS_ON(Window);
   const std::uint32_t session = openInternet(INTERNET_FLAG_ASYNC);
   const DWORD error = GetLastError();
   hOpen = session;
@@ -131,6 +133,7 @@ void openSession() {
 }
 
 void disconnect() {
+  ENGINE_RUNS_ON(Window);
   if (const std::uint32_t connection = hConnection.exchange(0)) InternetCloseHandle(INET_HANDLE(connection));
   FoundFiles.free();
   DirectoryList.free();
@@ -142,6 +145,7 @@ void disconnect() {
 }
 
 void closeSession() {
+  ENGINE_RUNS_ON(Window);
   if (const std::uint32_t connection = hConnection.exchange(0)) InternetCloseHandle(INET_HANDLE(connection));
   if (const std::uint32_t session = hOpen.exchange(0)) InternetCloseHandle(INET_HANDLE(session));
   DirectoryList.free();

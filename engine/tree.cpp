@@ -14,6 +14,7 @@
 #include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "inet/wininet.h"
 #include "ui/runtime.h"
 
@@ -324,6 +325,7 @@ void refreshRemoteNode() {
 }
 
 void nodeAction(const DirectoryListRecord& picked) {
+  ENGINE_RUNS_ON(Window);
   DirectoryListRecord node = picked;
   const std::string server = sessionServer();
   const std::string_view fullPath = node.FULLPATHNAME.clip();

@@ -7,13 +7,15 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/callback.h"
-#include "engine/remote_commands.h"
 #include "engine/notification.h"
+#include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "engine/tree.h"
 #include "standin_window.h"
 
@@ -130,8 +132,9 @@ TEST(StatusCallback, NotificationsFedByHand) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
   enginetest::StandInWindow window;
+  // As the FTP layer delivers them: on a thread other than the window's.
   const auto notify = [](DWORD status, auto value, DWORD length) {
-    statusCallback(nullptr, 1, status, &value, length);
+    std::thread([&] { statusCallback(nullptr, 1, status, &value, length); }).join();
   };
   window.window().setStatus(1, "Resolving name");
   notify(INTERNET_STATUS_DETECTING_PROXY, 0, 0);  // not described: clears the line
@@ -191,5 +194,26 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
   hOpen = 0;
   RemoteDirectory = "/";
 }
+
+#if NIMBO_THREAD_CHECKS
+// A window's entry point run on another thread, or a delivery thread's run on the window's, stops the
+// program at once and names it.
+TEST(ThreadChecksDeathTest, AnEntryPointOnTheWrongThreadAborts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        MainThread = ui::currentThread();
+        std::thread([] { startDeleteFile("a.txt"); }).join();
+      },
+      "startDeleteFile runs on the window's thread");
+  EXPECT_DEATH(
+      {
+        MainThread = ui::currentThread();
+        requestCompleted(INTERNET_ASYNC_RESULT{TRUE, 0});
+      },
+      "requestCompleted runs on a delivery thread");
+  EXPECT_TRUE(onWindowThread());  // no window: nothing to tell apart
+}
+#endif
 
 }  // namespace

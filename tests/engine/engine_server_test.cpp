@@ -8,12 +8,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/callback.h"
 #include "engine/remote_commands.h"
 #include "engine/session.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "engine/tree.h"
 #include "ftp_servers.h"
 #include "inet/options.h"
@@ -34,6 +36,7 @@ struct Step {
   std::int64_t total = 0;
   std::int32_t percent = 0;
   std::string progressText;
+  bool onWindowThread = false;
 };
 
 // Never destroyed: the FTP layer's delivery threads are not joined at exit.
@@ -51,6 +54,7 @@ void tracingCallback(HINTERNET h, DWORD_PTR context, DWORD status, LPVOID info, 
   step.total = ProgressTotal.load();
   step.percent = ProgressPercent.load();
   step.progressText = ui::status(MainWindow.load(), 2);
+  step.onWindowThread = onWindowThread();
   std::lock_guard lock(traceMutex);
   trace.push_back(step);
 }
@@ -319,11 +323,39 @@ TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
   const auto session = hOpen.load();
   enter(state::DeleteRunning);
   const INTERNET_ASYNC_RESULT noResult{0, 0};
-  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, const_cast<INTERNET_ASYNC_RESULT*>(&noResult),
-                 sizeof noResult);
+  std::thread([&] {
+    statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE,
+                   const_cast<INTERNET_ASYNC_RESULT*>(&noResult), sizeof noResult);
+  }).join();
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_NE(hOpen.load(), session);
   EXPECT_TRUE(ui::test::messagesShown().empty());
+}
+
+// The threads of a Get: started on the window's; its FTP call, its end and the hooks its end calls on
+// the FTP layer's delivery threads, never on the window's.
+TEST_P(EngineOnServer, GetRunsEachStepOnItsThread) {
+  connectToServer();
+  nodeAction(node("/pub"));
+  std::mutex mutex;
+  std::vector<std::string> hooks;
+  const auto record = [&](std::string step) {
+    std::lock_guard lock(mutex);
+    hooks.push_back(step + (onWindowThread() ? " on the window's thread" : " on a delivery thread"));
+  };
+  installWindowHooks({{}, [&] { record("readLocalFiles"); }, [&](bool) { record("commandEnded"); }, {}});
+  ASSERT_TRUE(onWindowThread());
+  EXPECT_EQ(run([&] { startGet(node("/pub/notes.txt"), localDirectory_); }), (Transitions{{3, 4}, {4, 1}}));
+  for (const Step& s : traced(INTERNET_STATUS_REQUEST_COMPLETE))
+    EXPECT_FALSE(s.onWindowThread) << "completion in state " << s.before;
+  EXPECT_TRUE(window_->waitUntil([&] {
+    std::lock_guard lock(mutex);
+    return hooks.size() == 2;
+  }));
+  installWindowHooks({});
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(hooks, (std::vector<std::string>{"readLocalFiles on a delivery thread",
+                                             "commandEnded on a delivery thread"}));
 }
 
 TEST_P(EngineOnServer, FailedCommandShowsTheServerReplyAndReturnsToIdle) {

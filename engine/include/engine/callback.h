@@ -14,13 +14,14 @@
 
 namespace engine {
 
+// Delivery thread.
 void statusCallback(HINTERNET hInternet, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength);
 
-// The status text of a notification code; empty for a code the client does not describe.
+// Any thread. The status text of a notification code; empty for a code the client does not describe.
 std::string_view statusTextOf(DWORD status);
 
-// One byte count of the transfer in flight. The first three counts of a transfer are the replies and
-// commands that open it, not its data, and are passed over.
+// Delivery thread. One byte count of the transfer in flight. The first three counts of a transfer are the
+// replies and commands that open it, not its data, and are passed over.
 void progressStep(DWORD bytes);
 
 }  // namespace engine

@@ -111,34 +111,37 @@ struct WindowHooks {
   // connection's thread, or on the window's own when a listing connects from there.
   inet::TrustQuestion trustQuestion;
 };
+// Any thread.
 void installWindowHooks(WindowHooks hooks);
-// The hooks, called where the engine needs them; each does nothing while its hook is empty.
+// The hooks, called where the engine needs them (on the threads named above); each does nothing while its
+// hook is empty.
 void refreshControlsHook();
 void readLocalFilesHook();
 void commandEndedHook(bool ok);
 
-// The one way the operation state changes: OperationState takes the code of `to`, and the change is
-// written to the FTP trace (NIMBO_FTP_TRACE) by name, "operation state Connecting for Get -> Get in
+// Any thread. The one way the operation state changes: OperationState takes the code of `to`, and the change
+// is written to the FTP trace (NIMBO_FTP_TRACE) by name, "operation state Connecting for Get -> Get in
 // flight", between the dialogue lines that caused it.
 void enter(const State& to);
 // The state last entered, with its name (OperationState holds only its code).
 const State& currentState();
 
-// "Start Internet Session": a new asynchronous session with the status callback registered.
+// Window's thread. "Start Internet Session": a new asynchronous session with the status callback registered.
 void openSession();
 // Set while a command in flight is being stopped by the user; cleared by the next command.
 extern std::atomic<bool> StopRequested;
 
-// "Disonnect": the latest connection closed, the tree emptied; the session stays.
+// Window's thread. "Disonnect": the latest connection closed, the tree emptied; the session stays.
 void disconnect();
-// "Close Internet Session": connection and session closed, the tree emptied.
+// Window's thread (or any, once the window has gone). "Close Internet Session": connection and session
+// closed, the tree emptied.
 void closeSession();
 
-// The session handle for a listing or for the client: the access type follows the proxy fields; the
-// window's trust question goes with it.
+// Any thread. The session handle for a listing or for the client: the access type follows the proxy fields;
+// the window's trust question goes with it.
 std::uint32_t openInternet(std::uint32_t flags);
 
-// The server name as the tree and the connects use it: without trailing blanks.
+// Any thread. The server name as the tree and the connects use it: without trailing blanks.
 std::string serverName();
 
 }  // namespace engine

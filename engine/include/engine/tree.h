@@ -37,26 +37,27 @@ std::string sessionServer();
 // A node's path on the server: its full path less the session's server name ("/" for the root).
 std::string relativePathOf(std::string_view fullPath);
 
-// Make root node / Insert listing. With an empty tree and the server name as parent: the root node.
-// Otherwise every FoundFiles entry goes under the node whose full path is parentPath, closed and
+// Any thread. Make root node / Insert listing. With an empty tree and the server name as parent: the root
+// node. Otherwise every FoundFiles entry goes under the node whose full path is parentPath, closed and
 // unlisted. Entries whose full path would not fit its field are left out, so that no node ever names
 // a path other than its own.
 void insertListing(std::string_view parentPath);
 // A node's size in bytes: its record holds the low 32 bits, the listing brought all of them.
 std::uint64_t wholeSize(const DirectoryListRecord& node);
 
-// Lists ListDirectory (the top directory when it equals the server name) into FoundFiles and inserts
-// the entries under ListParentPath. Replaces hOpen with a new asynchronous session. The state is its
-// caller's: the commands enter a busy state before and Idle after (remote_commands.h).
+// Any thread (the window's for an opened folder, a delivery thread after a command). Lists ListDirectory (the
+// top directory when it equals the server name) into FoundFiles and inserts the entries under ListParentPath.
+// Replaces hOpen with a new asynchronous session. The state is its caller's: the commands enter a busy state
+// before and Idle after (remote_commands.h).
 void listRemoteDirectory();
 
-// Prunes the directory node of RemoteDirectory and lists it again. The folders below it that the user
-// had opened come back as they were, with what they held, when the new listing still has them as
-// folders. With no such node nothing is listed.
+// Any thread, as the listing. Prunes the directory node of RemoteDirectory and lists it again. The folders
+// below it that the user had opened come back as they were, with what they held, when the new listing still
+// has them as folders. With no such node nothing is listed.
 void refreshRemoteNode();
 
-// A double-click on the picked node (TreeIndex set by the window): open, close, list the first time,
-// and make its directory the current remote directory.
+// Window's thread. A double-click on the picked node (TreeIndex set by the window): open, close, list the
+// first time, and make its directory the current remote directory.
 void nodeAction(const DirectoryListRecord& picked);
 
 }  // namespace engine
