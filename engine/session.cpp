@@ -15,41 +15,6 @@
 
 namespace engine {
 
-ui::Guarded<ui::ZText<20>> UserName;
-ui::Guarded<ui::ZText<20>> Password;
-ui::Guarded<ui::ZText<40>> ProxyServer;
-std::atomic<std::uint8_t> bProxyFromRegistry{0};
-std::atomic<std::uint8_t> bPassive{1};
-std::atomic<std::uint32_t> ConnectFlags{0};
-std::atomic<std::int32_t> TransferType{FTP_TRANSFER_TYPE_BINARY};
-ui::Guarded<ui::ZText<40>> AgentName;
-
-std::atomic<std::int16_t> OperationState{state::Loaded};
-std::atomic<std::uint32_t> hFtp{0};
-std::atomic<bool> StopRequested{false};
-std::atomic<std::uint8_t> bSessionOpen{0};
-ui::Guarded<ui::ZText<260>> RemoteDirectory;
-std::atomic<std::int64_t> TransferSize{0};
-ui::Guarded<ui::ZText<260>> RemoteTarget;
-ui::Guarded<ui::ZText<260>> RenameSource;
-ui::Guarded<ui::ZText<256>> LocalTarget;
-ui::Guarded<ui::ZText<256>> LocalSource;
-ui::Guarded<ui::ZText<256>> RemoteFileName;
-
-ui::Guarded<ui::PText<20>> ProgressLabel;
-std::atomic<std::int32_t> ProgressPercent{0};
-std::atomic<std::int64_t> ProgressTotal{0};
-std::atomic<std::int16_t> ProgressSkip{0};
-std::atomic<std::uint8_t> bProgressStarted{0};
-std::atomic<std::uint64_t> ResumedFrom{0};
-
-ui::Guarded<ui::ZText<260>> ListDirectory;
-ui::Guarded<ui::ZText<260>> ListParentPath;
-ui::Guarded<ui::ZText<260>> SearchPattern;
-std::atomic<std::int32_t> TreeIndex{0};
-
-ui::Guarded<ui::PText<256>> ErrorText;
-
 namespace {
 ui::Guarded<WindowHooks> hooks;
 }

@@ -103,6 +103,14 @@ std::string relativePathOf(std::string_view fullPath) {
   return std::string(relativeIn(ui::clip(fullPath), sessionServer().size()));
 }
 
+std::string directoryOfRow(const DirectoryListRecord& row) {
+  const std::string relative = relativePathOf(row.FULLPATHNAME.view());
+  if (row.ATTRIBUTE == kDirectoryAttribute) return relative;
+  // A file: its path less "/" and its name, or the root when nothing is left.
+  const std::size_t name = row.NAME.clip().size();
+  return relative.size() > name + 1 ? relative.substr(0, relative.size() - name - 1) : std::string("/");
+}
+
 namespace {
 
 // A folder the user opened, with the records below it, kept while its parent is listed again.
@@ -349,13 +357,9 @@ void nodeAction(const DirectoryListRecord& picked) {
       store(node);
       RemoteDirectory = relative;
       break;
-    case icon::File: {
-      const std::size_t name = node.NAME.clip().size();
-      RemoteDirectory = fullPath.size() > server.size() + 1 + name
-                            ? relative.substr(0, relative.size() - name - 1)
-                            : std::string("/");
+    case icon::File:
+      RemoteDirectory = directoryOfRow(node);
       break;
-    }
     case icon::Server:
       RemoteDirectory = "/";
       break;

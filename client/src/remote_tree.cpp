@@ -65,14 +65,6 @@ void nodeAction(ClientWindow& cw) {
 
 }  // namespace
 
-std::string remoteDirectoryOf(const DirectoryListRecord& row) {
-  const std::string relative = engine::relativePathOf(row.FULLPATHNAME.view());
-  if (isDirectory(row)) return relative.empty() ? std::string("/") : relative;
-  // A file: its path less "/" and its name, or the root when nothing is left.
-  const std::size_t name = row.NAME.clip().size();
-  return relative.size() > name + 1 ? relative.substr(0, relative.size() - name - 1) : std::string("/");
-}
-
 std::string contextMenuText(const DirectoryListRecord& row) {
   const std::string_view name = row.NAME.clip();
   const ui::PText<160> text = isDirectory(row) ? ui::cat("~Rename|Delete ", name, "|Create Dir")
@@ -89,7 +81,7 @@ void followTreeSelection(ClientWindow& cw) {
   const int row = cw.window.selectedRow(control::RemoteTree);
   if (row <= 0 || !DirectoryList.get(static_cast<std::size_t>(row), cw.DLS)) return;
   engine::TreeIndex = row;
-  engine::RemoteDirectory = remoteDirectoryOf(cw.DLS);
+  engine::RemoteDirectory = engine::directoryOfRow(cw.DLS);
   cw.window.redisplay(control::RemotePath);
 }
 

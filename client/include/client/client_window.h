@@ -103,9 +103,6 @@ bool readHighlightedRow(ClientWindow& cw);
 void followTreeSelection(ClientWindow& cw);
 void remoteTreeAlert(ClientWindow& cw);
 void clearRemoteTags();
-// The remote directory that a row stands for: a directory row its own path, a file row the
-// directory that holds it.
-std::string remoteDirectoryOf(const DirectoryListRecord& row);
 // The context menu's items for a row, cut to the menu's 160 characters.
 std::string contextMenuText(const DirectoryListRecord& row);
 

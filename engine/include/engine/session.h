@@ -5,7 +5,8 @@
 // command's paths; the status callback, on the FTP layer's delivery threads, reads them and advances the
 // command. Numbers are atomics and texts are guarded, so the window may redisplay a field while the
 // callback writes it. Exactly one command is in flight at a time: the window starts one only while
-// OperationState is Idle, and the callback advances only the one in flight.
+// OperationState is Idle, and the callback advances only the one in flight. Each field is defined
+// here, once (an inline variable), not declared here and written out again elsewhere.
 //
 // The exported fields (hOpen, hConnection, bActiveSession, ServerName, FoundFiles, DirectoryList,
 // MainWindow, MainThread, NullString) are declared in nimbo.h.
@@ -16,6 +17,7 @@
 #include <functional>
 
 #include "inet/certificates.h"
+#include "inet/wininet.h"
 #include "nimbo.h"
 #include "ui/guarded.h"
 #include "ui/text.h"
@@ -57,44 +59,45 @@ constexpr const char* kDefaultServerName = "127.0.0.1:2121";
 constexpr const char* kAgentName = "orin wininet";
 
 // Connection fields, edited in the client window.
-extern ui::Guarded<ui::ZText<20>> UserName;
-extern ui::Guarded<ui::ZText<20>> Password;
-extern ui::Guarded<ui::ZText<40>> ProxyServer;
-extern std::atomic<std::uint8_t> bProxyFromRegistry;
-extern std::atomic<std::uint8_t> bPassive;
-extern std::atomic<std::uint32_t> ConnectFlags;  // INTERNET_FLAG_PASSIVE or 0, fixed at Connect
-extern std::atomic<std::int32_t> TransferType;   // FTP_TRANSFER_TYPE_BINARY (2) or _ASCII (1)
-extern ui::Guarded<ui::ZText<40>> AgentName;
+inline ui::Guarded<ui::ZText<20>> UserName;
+inline ui::Guarded<ui::ZText<20>> Password;
+inline ui::Guarded<ui::ZText<40>> ProxyServer;
+inline std::atomic<std::uint8_t> bProxyFromRegistry{0};
+inline std::atomic<std::uint8_t> bPassive{1};
+inline std::atomic<std::uint32_t> ConnectFlags{0};  // INTERNET_FLAG_PASSIVE or 0, fixed at Connect
+inline std::atomic<std::int32_t> TransferType{
+    FTP_TRANSFER_TYPE_BINARY};  // FTP_TRANSFER_TYPE_BINARY (2) or _ASCII (1)
+inline ui::Guarded<ui::ZText<40>> AgentName;
 
 // The command in flight. Read it freely; change it only through enter().
-extern std::atomic<std::int16_t> OperationState;
-extern std::atomic<std::uint32_t> hFtp;  // connection of the command in flight (its HANDLE_CREATED)
-extern std::atomic<std::uint8_t> bSessionOpen;
-extern ui::Guarded<ui::ZText<260>> RemoteDirectory;  // "/" or "/a/b", relative to the server root
-extern std::atomic<std::int64_t> TransferSize;       // bytes, the base of the percentage
-extern ui::Guarded<ui::ZText<260>> RemoteTarget;
-extern ui::Guarded<ui::ZText<260>> RenameSource;
-extern ui::Guarded<ui::ZText<256>> LocalTarget;
-extern ui::Guarded<ui::ZText<256>> LocalSource;
-extern ui::Guarded<ui::ZText<256>> RemoteFileName;
+inline std::atomic<std::int16_t> OperationState{state::Loaded};
+inline std::atomic<std::uint32_t> hFtp{0};  // connection of the command in flight (its HANDLE_CREATED)
+inline std::atomic<std::uint8_t> bSessionOpen{0};
+inline ui::Guarded<ui::ZText<260>> RemoteDirectory;  // "/" or "/a/b", relative to the server root
+inline std::atomic<std::int64_t> TransferSize{0};    // bytes, the base of the percentage
+inline ui::Guarded<ui::ZText<260>> RemoteTarget;
+inline ui::Guarded<ui::ZText<260>> RenameSource;
+inline ui::Guarded<ui::ZText<256>> LocalTarget;
+inline ui::Guarded<ui::ZText<256>> LocalSource;
+inline ui::Guarded<ui::ZText<256>> RemoteFileName;
 
 // Transfer progress.
-extern ui::Guarded<ui::PText<20>> ProgressLabel;  // "Received:" or "Sent:"
-extern std::atomic<std::int32_t> ProgressPercent;
-extern std::atomic<std::int64_t> ProgressTotal;  // bytes counted
-extern std::atomic<std::int16_t> ProgressSkip;
-extern std::atomic<std::uint8_t> bProgressStarted;
+inline ui::Guarded<ui::PText<20>> ProgressLabel;  // "Received:" or "Sent:"
+inline std::atomic<std::int32_t> ProgressPercent{0};
+inline std::atomic<std::int64_t> ProgressTotal{0};  // bytes counted
+inline std::atomic<std::int16_t> ProgressSkip{0};
+inline std::atomic<std::uint8_t> bProgressStarted{0};
 // Where the download in flight began in its file: the byte at which it resumed a partial file an
 // earlier download left, 0 when it started at the beginning.
-extern std::atomic<std::uint64_t> ResumedFrom;
+inline std::atomic<std::uint64_t> ResumedFrom{0};
 
 // Working fields of the tree listing.
-extern ui::Guarded<ui::ZText<260>> ListDirectory;   // directory to list, or ServerName for the top
-extern ui::Guarded<ui::ZText<260>> ListParentPath;  // full path of the node the entries go under
-extern ui::Guarded<ui::ZText<260>> SearchPattern;
-extern std::atomic<std::int32_t> TreeIndex;  // position of the node being refreshed or picked
+inline ui::Guarded<ui::ZText<260>> ListDirectory;   // directory to list, or ServerName for the top
+inline ui::Guarded<ui::ZText<260>> ListParentPath;  // full path of the node the entries go under
+inline ui::Guarded<ui::ZText<260>> SearchPattern;
+inline std::atomic<std::int32_t> TreeIndex{0};  // position of the node being refreshed or picked
 
-extern ui::Guarded<ui::PText<256>> ErrorText;  // text of the last error box
+inline ui::Guarded<ui::PText<256>> ErrorText;  // text of the last error box
 
 // What the engine asks of the client window. The window installs these when it opens; the engine
 // lives without them (tests, the batch), so each may be empty.
@@ -129,7 +132,7 @@ const State& currentState();
 // Window's thread. "Start Internet Session": a new asynchronous session with the status callback registered.
 void openSession();
 // Set while a command in flight is being stopped by the user; cleared by the next command.
-extern std::atomic<bool> StopRequested;
+inline std::atomic<bool> StopRequested{false};
 
 // Window's thread. "Disonnect": the latest connection closed, the tree emptied; the session stays.
 void disconnect();

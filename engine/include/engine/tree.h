@@ -37,6 +37,10 @@ std::string sessionServer();
 // A node's path on the server: its full path less the session's server name ("/" for the root).
 std::string relativePathOf(std::string_view fullPath);
 
+// Any thread. The remote directory a row stands for: a folder's own path ("/" for the server's row),
+// and for a file the folder that holds it ("/" when it lies in the root).
+std::string directoryOfRow(const DirectoryListRecord& row);
+
 // Any thread. Make root node / Insert listing. With an empty tree and the server name as parent: the root
 // node. Otherwise every FoundFiles entry goes under the node whose full path is parentPath, closed and
 // unlisted. Entries whose full path would not fit its field are left out, so that no node ever names
