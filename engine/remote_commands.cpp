@@ -1,10 +1,10 @@
 #include "engine/remote_commands.h"
 
-#include "engine/callback.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
-#include "engine/tree.h"
 #include "ui/runtime.h"
 
 namespace engine {

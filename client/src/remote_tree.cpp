@@ -2,9 +2,9 @@
 // double-click opens or closes a folder, the right button brings the context menu (rename, delete or
 // remove, create a directory). Neither acts while a command is in flight.
 #include "client/client_window.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "engine/remote_commands.h"
-#include "engine/session.h"
-#include "engine/tree.h"
 
 namespace client {
 

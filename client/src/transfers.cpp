@@ -2,9 +2,9 @@
 // local files when there are any, one command at a time, each started when the one before has ended.
 #include "client/client_window.h"
 #include "client/local_tags.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "engine/remote_commands.h"
-#include "engine/session.h"
-#include "engine/tree.h"
 
 namespace client {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "client/client_window.h"
-#include "engine/tree.h"
+#include "engine/directory_tree.h"
 #include "nimbo.h"
 
 namespace client {

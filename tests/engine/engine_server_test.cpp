@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/callback.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "engine/remote_commands.h"
-#include "engine/session.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
-#include "engine/tree.h"
 #include "ftp_servers.h"
 #include "inet/options.h"
 #include "inet/wininet.h"

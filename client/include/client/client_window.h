@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "client/certificate_question.h"
 #include "client/local.h"
 #include "client/resizer.h"
-#include "client/trust_question.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 #include "ui/text.h"
@@ -106,7 +106,7 @@ void clearRemoteTags();
 // The context menu's items for a row, cut to the menu's 160 characters.
 std::string contextMenuText(const DirectoryListRecord& row);
 
-// ---- The dialogs (dialogs.cpp) -------------------------------------------------------------------
+// ---- The dialogs (name_dialogs.cpp) --------------------------------------------------------------
 void createDirectoryDialog(ClientWindow& cw);
 void renameFileDialog(ClientWindow& cw);
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "inet/wininet.h"
 #include "nimbo.h"
 

@@ -1,14 +1,14 @@
-#include "engine/callback.h"
+#include "engine/status_callback.h"
 
 #include <algorithm>
 #include <string>
 
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "engine/notification.h"
 #include "engine/remote_commands.h"
-#include "engine/session.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
-#include "engine/tree.h"
 #include "inet/options.h"
 #include "ui/runtime.h"
 

@@ -1,13 +1,13 @@
-#include "engine/session.h"
+#include "engine/client_session.h"
 
 #include <mutex>
 #include <string>
 #include <utility>
 
-#include "engine/callback.h"
+#include "engine/directory_tree.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
-#include "engine/tree.h"
 #include "inet/certificates.h"
 #include "inet/options.h"
 #include "inet/wininet.h"

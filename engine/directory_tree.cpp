@@ -1,4 +1,4 @@
-#include "engine/tree.h"
+#include "engine/directory_tree.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/callback.h"
+#include "engine/client_session.h"
 #include "engine/remote_commands.h"
-#include "engine/session.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
 #include "inet/wininet.h"
