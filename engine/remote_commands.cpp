@@ -122,14 +122,12 @@ const Command kCommands[] = {
      "FTP Client"},
 };
 
-const Command& removeDirectory = kCommands[4];
-
 void remoteCommandEnded(const Command& command, DWORD_PTR result) {
   if (result != 0) ui::message(command.doneMessage, command.doneCaption);
   // Still busy until the listing below is done: the window must not start a command on the session
   // that the listing replaces.
   enter(state::Relisting);
-  if (&command == &removeDirectory) RemoteDirectory = parentOf(RemoteTarget.get().view());
+  if (&command.connecting == &state::RemoveConnecting) RemoteDirectory = parentOf(RemoteTarget.get().view());
   // Emptied before the listing, so that it cannot clear the target of a command started after it.
   RemoteTarget = "";
   relist();
