@@ -5,6 +5,7 @@
 #include "engine/client_session.h"
 #include "engine/directory_tree.h"
 #include "engine/remote_commands.h"
+#include "engine/thread_check.h"
 
 namespace client {
 
@@ -86,6 +87,7 @@ void followTreeSelection(ClientWindow& cw) {
 }
 
 void remoteTreeAlert(ClientWindow& cw) {
+  ENGINE_RUNS_ON(Window);
   if (engine::OperationState.load() != engine::state::Idle) return;
   switch (ui::keyCode()) {
     case ui::key::MouseRight:
