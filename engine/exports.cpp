@@ -1,6 +1,6 @@
 // The library's exported data: one set for the whole process, shared by the interactive client and
 // the batch.
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "nimbo.h"
 
 extern "C" {

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "client/local_tags.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
+#include "engine/remote_commands.h"
 #include "nimbo.h"
 
 namespace client {

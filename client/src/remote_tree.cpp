@@ -2,9 +2,10 @@
 // double-click opens or closes a folder, the right button brings the context menu (rename, delete or
 // remove, create a directory). Neither acts while a command is in flight.
 #include "client/client_window.h"
-#include "engine/commands.h"
-#include "engine/session.h"
-#include "engine/tree.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
+#include "engine/remote_commands.h"
+#include "engine/thread_check.h"
 
 namespace client {
 
@@ -65,14 +66,6 @@ void nodeAction(ClientWindow& cw) {
 
 }  // namespace
 
-std::string remoteDirectoryOf(const DirectoryListRecord& row) {
-  const std::string relative = engine::relativePathOf(row.FULLPATHNAME.view());
-  if (isDirectory(row)) return relative.empty() ? std::string("/") : relative;
-  // A file: its path less "/" and its name, or the root when nothing is left.
-  const std::size_t name = row.NAME.clip().size();
-  return relative.size() > name + 1 ? relative.substr(0, relative.size() - name - 1) : std::string("/");
-}
-
 std::string contextMenuText(const DirectoryListRecord& row) {
   const std::string_view name = row.NAME.clip();
   const ui::PText<160> text = isDirectory(row) ? ui::cat("~Rename|Delete ", name, "|Create Dir")
@@ -89,11 +82,12 @@ void followTreeSelection(ClientWindow& cw) {
   const int row = cw.window.selectedRow(control::RemoteTree);
   if (row <= 0 || !DirectoryList.get(static_cast<std::size_t>(row), cw.DLS)) return;
   engine::TreeIndex = row;
-  engine::RemoteDirectory = remoteDirectoryOf(cw.DLS);
+  engine::RemoteDirectory = engine::directoryOfRow(cw.DLS);
   cw.window.redisplay(control::RemotePath);
 }
 
 void remoteTreeAlert(ClientWindow& cw) {
+  ENGINE_RUNS_ON(Window);
   if (engine::OperationState.load() != engine::state::Idle) return;
   switch (ui::keyCode()) {
     case ui::key::MouseRight:

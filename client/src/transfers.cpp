@@ -2,9 +2,10 @@
 // local files when there are any, one command at a time, each started when the one before has ended.
 #include "client/client_window.h"
 #include "client/local_tags.h"
-#include "engine/commands.h"
-#include "engine/session.h"
-#include "engine/tree.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
+#include "engine/remote_commands.h"
+#include "engine/thread_check.h"
 
 namespace client {
 
@@ -48,6 +49,7 @@ void sendNextTagged(ClientWindow& cw) {
 }  // namespace
 
 void get(ClientWindow& cw) {
+  ENGINE_RUNS_ON(Window);
   if (::bActiveSession.load() == 0) {
     ui::message("Not in session.");
     return;
@@ -66,6 +68,7 @@ void get(ClientWindow& cw) {
 }
 
 void put(ClientWindow& cw) {
+  ENGINE_RUNS_ON(Window);
   if (::bActiveSession.load() == 0) return;
   if (busy()) {
     cannotProcess();
@@ -94,6 +97,7 @@ void put(ClientWindow& cw) {
 }
 
 void commandEnded(ClientWindow& cw, bool ok) {
+  ENGINE_RUNS_ON(Window);
   if (!cw.tagged.active) return;
   // A failure stops the run; the files still tagged are those not sent.
   if (!ok || ::bActiveSession.load() == 0) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "client/client_window.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "nimbo.h"
 #include "real_input.h"
 #include "ui/runtime.h"

@@ -14,7 +14,7 @@
 #include "client/client_window.h"
 #include "client/local.h"
 #include "client_driver.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "ftp_servers.h"
 #include "inet/wininet.h"
 #include "window_fixture.h"

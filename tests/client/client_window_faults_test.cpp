@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "client_fixture.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
 
 namespace client {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "client_fixture.h"
-#include "engine/commands.h"
+#include "engine/remote_commands.h"
 
 namespace fs = std::filesystem;
 

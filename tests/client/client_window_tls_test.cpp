@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "certificates.h"
-#include "client/trust_question.h"
+#include "client/certificate_question.h"
 #include "client_fixture.h"
 #include "inet/certificates.h"
 #include "timing.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "client/client_window.h"
+#include "engine/directory_tree.h"
 #include "nimbo.h"
 
 namespace client {
@@ -31,18 +32,18 @@ class RemoteTree : public ::testing::Test {
 };
 
 TEST_F(RemoteTree, ARowStandsForItsOwnDirectoryOrTheOneHoldingIt) {
-  EXPECT_EQ(remoteDirectoryOf(row("ftp.example.org", "/", true)), "/");
-  EXPECT_EQ(remoteDirectoryOf(row("ftp.example.org", "/pub/src", true)), "/pub/src");
-  EXPECT_EQ(remoteDirectoryOf(row("ftp.example.org", "/pub/src/a.c", false)), "/pub/src");
-  EXPECT_EQ(remoteDirectoryOf(row("ftp.example.org", "/readme.txt", false)), "/");
+  EXPECT_EQ(engine::directoryOfRow(row("ftp.example.org", "/", true)), "/");
+  EXPECT_EQ(engine::directoryOfRow(row("ftp.example.org", "/pub/src", true)), "/pub/src");
+  EXPECT_EQ(engine::directoryOfRow(row("ftp.example.org", "/pub/src/a.c", false)), "/pub/src");
+  EXPECT_EQ(engine::directoryOfRow(row("ftp.example.org", "/readme.txt", false)), "/");
   // A directory entry with more attribute bits than 16 is a file.
   DirectoryListRecord readOnly = row("ftp.example.org", "/pub/ro", true);
   readOnly.ATTRIBUTE = 17;
-  EXPECT_EQ(remoteDirectoryOf(readOnly), "/pub");
+  EXPECT_EQ(engine::directoryOfRow(readOnly), "/pub");
 
   // A server name typed since the tree was listed changes nothing.
   ServerName = "other.example.org:2121";
-  EXPECT_EQ(remoteDirectoryOf(row("ftp.example.org", "/pub/src/a.c", false)), "/pub/src");
+  EXPECT_EQ(engine::directoryOfRow(row("ftp.example.org", "/pub/src/a.c", false)), "/pub/src");
   ServerName = "127.0.0.1:2121";
 }
 

@@ -7,14 +7,16 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "engine/callback.h"
-#include "engine/commands.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "engine/notification.h"
-#include "engine/session.h"
+#include "engine/remote_commands.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
-#include "engine/tree.h"
+#include "engine/thread_check.h"
 #include "standin_window.h"
 
 namespace {
@@ -130,8 +132,9 @@ TEST(StatusCallback, NotificationsFedByHand) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
   enginetest::StandInWindow window;
+  // As the FTP layer delivers them: on a thread other than the window's.
   const auto notify = [](DWORD status, auto value, DWORD length) {
-    statusCallback(nullptr, 1, status, &value, length);
+    std::thread([&] { statusCallback(nullptr, 1, status, &value, length); }).join();
   };
   window.window().setStatus(1, "Resolving name");
   notify(INTERNET_STATUS_DETECTING_PROXY, 0, 0);  // not described: clears the line
@@ -140,13 +143,13 @@ TEST(StatusCallback, NotificationsFedByHand) {
   notify(INTERNET_STATUS_HANDLE_CREATED, DWORD{7}, 2);  // less than a handle: not read
   EXPECT_EQ(hFtp.load(), 0x1234u);
 
-  setOperationState(state::Idle);
+  enter(state::Idle);
   notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, sizeof(INTERNET_ASYNC_RESULT));
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(window.status(1), "Request completed");
   EXPECT_TRUE(ui::test::messagesShown().empty());
   // A completion too short to say how it ended is a failure, not a success.
-  setOperationState(state::DeleteRunning);
+  enter(state::DeleteRunning);
   notify(INTERNET_STATUS_REQUEST_COMPLETE, INTERNET_ASYNC_RESULT{TRUE, 0}, 4);
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");
@@ -154,10 +157,10 @@ TEST(StatusCallback, NotificationsFedByHand) {
   // Progress: a connect's replies are not a transfer's, nor are the commands sent in a download.
   TransferSize = 1000;
   ProgressLabel = "Received:";
-  setOperationState(state::GetConnecting);
+  enter(state::GetConnecting);
   notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   EXPECT_EQ(bProgressStarted.load(), 0);
-  setOperationState(state::GetRunning);
+  enter(state::GetRunning);
   for (int i = 0; i < 3; ++i) notify(INTERNET_STATUS_RESPONSE_RECEIVED, DWORD{100}, 4);
   notify(INTERNET_STATUS_REQUEST_SENT, DWORD{100}, 4);  // not a download's count
   EXPECT_EQ(ProgressTotal.load(), 0);
@@ -176,7 +179,7 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
   ui::test::headlessDialogs(true);
   ui::test::messagesShown();
   // A path cut to its field would name another file: the command is not started.
-  setOperationState(state::Idle);
+  enter(state::Idle);
   RemoteDirectory = "/" + std::string(250, 'd');
   startDeleteFile("a-name-that-does-not-fit.txt");
   EXPECT_EQ(OperationState.load(), state::Idle);
@@ -184,12 +187,33 @@ TEST(Commands, RefusedBeforeTheyReachTheServer) {
 
   // A connect the FTP layer refuses at once gets no completion: it must not leave the state busy.
   hOpen = 0x7ffffff0;
-  setOperationState(state::DeleteConnecting);
+  enter(state::DeleteConnecting);
   EXPECT_FALSE(issueConnect());
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_EQ(ui::test::messagesShown().at(0).caption, "OrinFTP Client Error");
   hOpen = 0;
   RemoteDirectory = "/";
 }
+
+#if NIMBO_THREAD_CHECKS
+// A window's entry point run on another thread, or a delivery thread's run on the window's, stops the
+// program at once and names it.
+TEST(ThreadChecksDeathTest, AnEntryPointOnTheWrongThreadAborts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        MainThread = ui::currentThread();
+        std::thread([] { startDeleteFile("a.txt"); }).join();
+      },
+      "startDeleteFile runs on the window's thread");
+  EXPECT_DEATH(
+      {
+        MainThread = ui::currentThread();
+        requestCompleted(INTERNET_ASYNC_RESULT{TRUE, 0});
+      },
+      "requestCompleted runs on a delivery thread");
+  EXPECT_TRUE(onWindowThread());  // no window: nothing to tell apart
+}
+#endif
 
 }  // namespace

@@ -8,13 +8,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "engine/callback.h"
-#include "engine/commands.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
+#include "engine/remote_commands.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
-#include "engine/tree.h"
+#include "engine/thread_check.h"
 #include "ftp_servers.h"
 #include "inet/options.h"
 #include "inet/wininet.h"
@@ -34,6 +36,7 @@ struct Step {
   std::int64_t total = 0;
   std::int32_t percent = 0;
   std::string progressText;
+  bool onWindowThread = false;
 };
 
 // Never destroyed: the FTP layer's delivery threads are not joined at exit.
@@ -51,6 +54,7 @@ void tracingCallback(HINTERNET h, DWORD_PTR context, DWORD status, LPVOID info, 
   step.total = ProgressTotal.load();
   step.percent = ProgressPercent.load();
   step.progressText = ui::status(MainWindow.load(), 2);
+  step.onWindowThread = onWindowThread();
   std::lock_guard lock(traceMutex);
   trace.push_back(step);
 }
@@ -229,14 +233,15 @@ TEST_P(EngineOnServer, DownloadAndUploadCountTheirBytes) {
   std::remove(ftpTrace.c_str());
   // The command's connect logs on, or takes the listing's logged-on connection again.
   if (inet::currentKeeping().on)
-    EXPECT_TRUE(inOrder(
-        dialogue, {"#0 = operation state from 1 to 3", "= taken again", "#0 = operation state from 3 to 4",
-                   "> TYPE I", "> RETR ", "< 226", "#0 = operation state from 4 to 1"}))
+    EXPECT_TRUE(inOrder(dialogue, {"#0 = operation state Idle -> Connecting for Get", "= taken again",
+                                   "#0 = operation state Connecting for Get -> Get in flight", "> TYPE I",
+                                   "> RETR ", "< 226", "#0 = operation state Get in flight -> Idle"}))
         << dialogue;
   else
-    EXPECT_TRUE(inOrder(dialogue, {"#0 = operation state from 1 to 3", "> USER ", "> PASS ****",
-                                   "#0 = operation state from 3 to 4", "> TYPE I", "> RETR ", "< 226",
-                                   "#0 = operation state from 4 to 1"}))
+    EXPECT_TRUE(
+        inOrder(dialogue, {"#0 = operation state Idle -> Connecting for Get", "> USER ", "> PASS ****",
+                           "#0 = operation state Connecting for Get -> Get in flight", "> TYPE I", "> RETR ",
+                           "< 226", "#0 = operation state Get in flight -> Idle"}))
         << dialogue;
   EXPECT_EQ(testsupport::readFile(local_ / "big.bin"), randomBytes(300000, 3));
   EXPECT_EQ(localReads_.load(), 1);
@@ -316,13 +321,41 @@ TEST_P(EngineOnServer, DirectoryAndFileCommandsReportAndListAgain) {
 
   // A call that completes with a result of 0: no message, yet idle again and listed again.
   const auto session = hOpen.load();
-  setOperationState(state::DeleteRunning);
+  enter(state::DeleteRunning);
   const INTERNET_ASYNC_RESULT noResult{0, 0};
-  statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE, const_cast<INTERNET_ASYNC_RESULT*>(&noResult),
-                 sizeof noResult);
+  std::thread([&] {
+    statusCallback(nullptr, 1, INTERNET_STATUS_REQUEST_COMPLETE,
+                   const_cast<INTERNET_ASYNC_RESULT*>(&noResult), sizeof noResult);
+  }).join();
   EXPECT_EQ(OperationState.load(), state::Idle);
   EXPECT_NE(hOpen.load(), session);
   EXPECT_TRUE(ui::test::messagesShown().empty());
+}
+
+// The threads of a Get: started on the window's; its FTP call, its end and the hooks its end calls on
+// the FTP layer's delivery threads, never on the window's.
+TEST_P(EngineOnServer, GetRunsEachStepOnItsThread) {
+  connectToServer();
+  nodeAction(node("/pub"));
+  std::mutex mutex;
+  std::vector<std::string> hooks;
+  const auto record = [&](std::string step) {
+    std::lock_guard lock(mutex);
+    hooks.push_back(step + (onWindowThread() ? " on the window's thread" : " on a delivery thread"));
+  };
+  installWindowHooks({{}, [&] { record("readLocalFiles"); }, [&](bool) { record("commandEnded"); }, {}});
+  ASSERT_TRUE(onWindowThread());
+  EXPECT_EQ(run([&] { startGet(node("/pub/notes.txt"), localDirectory_); }), (Transitions{{3, 4}, {4, 1}}));
+  for (const Step& s : traced(INTERNET_STATUS_REQUEST_COMPLETE))
+    EXPECT_FALSE(s.onWindowThread) << "completion in state " << s.before;
+  EXPECT_TRUE(window_->waitUntil([&] {
+    std::lock_guard lock(mutex);
+    return hooks.size() == 2;
+  }));
+  installWindowHooks({});
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(hooks, (std::vector<std::string>{"readLocalFiles on a delivery thread",
+                                             "commandEnded on a delivery thread"}));
 }
 
 TEST_P(EngineOnServer, FailedCommandShowsTheServerReplyAndReturnsToIdle) {

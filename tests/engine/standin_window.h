@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "ui/runtime.h"
 
 namespace enginetest {

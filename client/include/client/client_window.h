@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "client/certificate_question.h"
 #include "client/local.h"
 #include "client/resizer.h"
-#include "client/trust_question.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 #include "ui/text.h"
@@ -103,13 +103,10 @@ bool readHighlightedRow(ClientWindow& cw);
 void followTreeSelection(ClientWindow& cw);
 void remoteTreeAlert(ClientWindow& cw);
 void clearRemoteTags();
-// The remote directory that a row stands for: a directory row its own path, a file row the
-// directory that holds it.
-std::string remoteDirectoryOf(const DirectoryListRecord& row);
 // The context menu's items for a row, cut to the menu's 160 characters.
 std::string contextMenuText(const DirectoryListRecord& row);
 
-// ---- The dialogs (dialogs.cpp) -------------------------------------------------------------------
+// ---- The dialogs (name_dialogs.cpp) --------------------------------------------------------------
 void createDirectoryDialog(ClientWindow& cw);
 void renameFileDialog(ClientWindow& cw);
 

@@ -1,30 +1,20 @@
-#include "engine/callback.h"
+#include "engine/status_callback.h"
 
 #include <algorithm>
 #include <string>
 
-#include "engine/commands.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "engine/notification.h"
-#include "engine/session.h"
+#include "engine/remote_commands.h"
 #include "engine/texts.h"
-#include "engine/tree.h"
+#include "engine/thread_check.h"
 #include "inet/options.h"
 #include "ui/runtime.h"
 
 namespace engine {
 
 namespace {
-
-// A command's connection is of no use once the command has ended. Left open, it would stay logged in
-// until the next listing closes the session, and a server that allows few connections from one address
-// would refuse the next download.
-void closeCommandConnection() {
-  const std::uint32_t connection = hFtp.exchange(0);
-  if (connection == 0) return;
-  std::uint32_t latest = connection;
-  hConnection.compare_exchange_strong(latest, 0);
-  InternetCloseHandle(INET_HANDLE(connection));
-}
 
 // A download that continues a partial file says so once, as soon as the layer has told the server
 // where (its REST goes before the RETR, so at the latest with the RETR's reply).
@@ -73,6 +63,7 @@ std::string_view statusTextOf(DWORD status) {
 }
 
 void statusCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoLength) {
+  ENGINE_RUNS_ON(Delivery);
   switch (status) {
     case INTERNET_STATUS_HANDLE_CREATED:
       if (const auto handle = createdHandleOf(info, infoLength)) hFtp = *handle;
@@ -102,53 +93,6 @@ void statusCallback(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD infoL
   ui::setStatus(MainWindow.load(), 1, statusTextOf(status));
 }
 
-void requestCompleted(const INTERNET_ASYNC_RESULT& result) {
-  const std::int16_t current = OperationState.load();
-  const ui::WindowRef window = MainWindow.load();
-  switch (current) {
-    case state::Listing:
-      // The connect only proved the server answers; the listing makes a connection of its own.
-      listRemoteDirectory();
-      bActiveSession = 1;
-      bSessionOpen = 1;
-      ui::postToThread(MainThread.load(), ui::event::User);
-      ui::setStatus(window, 3, "");
-      break;
-    case state::GetConnecting:
-    case state::PutConnecting:
-    case state::CreateConnecting:
-    case state::RemoveConnecting:
-    case state::DeleteConnecting:
-    case state::RenameConnecting:
-      issueCommand(current);
-      break;
-    case state::GetRunning:
-      ui::setStatus(window, 0, "Download complete");
-      closeCommandConnection();
-      finishTransfer(state::Idle);
-      readLocalFiles();
-      ui::setStatus(window, 0, "Done");
-      ui::requestRedisplay(window);
-      commandEnded(true);
-      break;
-    case state::PutRunning:
-      ui::setStatus(window, 0, "Upload complete");
-      finishTransfer(state::Listing);
-      refreshRemoteNode();
-      ui::requestRedisplay(window);
-      commandEnded(true);
-      break;
-    case state::CreateRunning:
-    case state::RemoveRunning:
-    case state::DeleteRunning:
-    case state::RenameRunning:
-      completeCommand(current, result.dwResult);
-      break;
-    default:
-      break;
-  }
-}
-
 void progressStep(DWORD bytes) {
   if (bProgressStarted.load() == 0) {
     bProgressStarted = 1;
@@ -173,40 +117,6 @@ void progressStep(DWORD bytes) {
   const ui::WindowRef window = MainWindow.load();
   ui::setStatus(window, 2, ui::cat(ProgressLabel.get().clip(), " ", std::to_string(total), " bytes."));
   ui::requestRedisplay(window);
-}
-
-void finishTransfer(std::int16_t nextState) {
-  setOperationState(nextState);
-  bProgressStarted = 0;
-  ResumedFrom = 0;
-  ProgressPercent = 0;
-  ui::setStatus(MainWindow.load(), 2, "Finished");
-}
-
-void failRequest(DWORD error) {
-  ErrorText = internetErrorText(error).clip();
-  closeCommandConnection();
-  const ui::WindowRef window = MainWindow.load();
-  if (StopRequested.exchange(false)) {
-    // The user stopped it: nothing failed that a box should tell.
-    ui::setStatus(window, 0, "Transfer stopped");
-  } else {
-    if (OperationState.load() == state::Listing && bActiveSession.load() == 0) {
-      // A Connect that failed leaves no tree: the box tells of no server, and the tree shows none.
-      DirectoryList.free();
-      ui::requestRedisplay(window);
-    }
-    ui::message(ErrorText.get().clip(), "OrinFTP Client Error", ui::IDI_ASTERISK, ui::BUTTON_OK);
-  }
-  // The next transfer starts its count afresh, not where the failed one stopped.
-  bProgressStarted = 0;
-  ProgressSkip = 0;
-  ProgressTotal = 0;
-  ProgressPercent = 0;
-  ResumedFrom = 0;
-  ui::requestRedisplay(window);
-  setOperationState(state::Idle);
-  commandEnded(false);
 }
 
 }  // namespace engine

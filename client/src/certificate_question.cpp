@@ -1,4 +1,4 @@
-#include "client/trust_question.h"
+#include "client/certificate_question.h"
 
 #include <algorithm>
 #include <deque>

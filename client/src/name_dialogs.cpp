@@ -4,8 +4,8 @@
 #include <functional>
 
 #include "client/client_window.h"
-#include "engine/commands.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
+#include "engine/remote_commands.h"
 
 namespace client {
 

@@ -1,4 +1,4 @@
-#include "engine/tree.h"
+#include "engine/directory_tree.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,10 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "engine/callback.h"
-#include "engine/commands.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
+#include "engine/remote_commands.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
+#include "engine/thread_check.h"
 #include "inet/wininet.h"
 #include "ui/runtime.h"
 
@@ -100,6 +101,14 @@ std::string sessionServer() {
 
 std::string relativePathOf(std::string_view fullPath) {
   return std::string(relativeIn(ui::clip(fullPath), sessionServer().size()));
+}
+
+std::string directoryOfRow(const DirectoryListRecord& row) {
+  const std::string relative = relativePathOf(row.FULLPATHNAME.view());
+  if (row.ATTRIBUTE == kDirectoryAttribute) return relative;
+  // A file: its path less "/" and its name, or the root when nothing is left.
+  const std::size_t name = row.NAME.clip().size();
+  return relative.size() > name + 1 ? relative.substr(0, relative.size() - name - 1) : std::string("/");
 }
 
 namespace {
@@ -271,8 +280,6 @@ void listRemoteDirectory() {
   ui::setStatus(window, 3, "");
   ui::setStatus(window, 0, "");
   ui::setStatus(window, 2, "");
-  // Idle only now: a command started while hOpen was still the listing's session would be lost.
-  setOperationState(state::Idle);
   ui::restoreCursor();
 }
 
@@ -317,10 +324,7 @@ void refreshRemoteNode() {
     }
     return false;
   });
-  if (!found) {
-    setOperationState(state::Idle);
-    return;
-  }
+  if (!found) return;
   ListParentPath = nodePath;
   ListDirectory = directory;
   reopenAfterListing = std::move(opened);
@@ -329,6 +333,7 @@ void refreshRemoteNode() {
 }
 
 void nodeAction(const DirectoryListRecord& picked) {
+  ENGINE_RUNS_ON(Window);
   DirectoryListRecord node = picked;
   const std::string server = sessionServer();
   const std::string_view fullPath = node.FULLPATHNAME.clip();
@@ -343,11 +348,7 @@ void nodeAction(const DirectoryListRecord& picked) {
       } else {
         node.WASENUMERATED = 1;
         store(node);
-        ListParentPath = fullPath;
-        ListDirectory = relative;
-        RemoteDirectory = relative;
-        setOperationState(state::Listing);
-        listRemoteDirectory();
+        listOpenedFolder(fullPath, relative);
       }
       break;
     case icon::OpenFolder:
@@ -356,13 +357,9 @@ void nodeAction(const DirectoryListRecord& picked) {
       store(node);
       RemoteDirectory = relative;
       break;
-    case icon::File: {
-      const std::size_t name = node.NAME.clip().size();
-      RemoteDirectory = fullPath.size() > server.size() + 1 + name
-                            ? relative.substr(0, relative.size() - name - 1)
-                            : std::string("/");
+    case icon::File:
+      RemoteDirectory = directoryOfRow(node);
       break;
-    }
     case icon::Server:
       RemoteDirectory = "/";
       break;
