@@ -83,7 +83,7 @@ void retireThenConnect() {
 void moveOn(int16_t connectState) {
   if (BatchPosition.load() < BatchCount.load()) {
     BatchPercent = 0;
-    BatchState = connectState;
+    setBatchState(connectState);
     retireThenConnect();
   } else {
     finishBatch();
@@ -231,7 +231,7 @@ void transferNext(bool upload) {
                         : FtpGetFileA(connection, remote.c_str(), local.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
                                       FTP_TRANSFER_TYPE_BINARY, 1);
   const DWORD error = GetLastError();
-  BatchState = upload ? StatePutting : StateGetting;
+  setBatchState(upload ? StatePutting : StateGetting);
   if (done)
     completeAtOnce(Run::Request::Transfer, TRUE, ERROR_SUCCESS);
   else if (error != ERROR_IO_PENDING)
@@ -289,7 +289,7 @@ void reportBatchProgress(DWORD bytes) {
 }
 
 void finishBatch() {
-  BatchState = StateFinished;
+  setBatchState(StateFinished);
   BatchPercent = 0;
   showStatus(2, "Finished");
 }

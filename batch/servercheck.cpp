@@ -67,7 +67,9 @@ void checkAndReconnect() {
   lookUpEntries(connection);
   if (!TheRun.running()) return;
 
-  BatchState = StateFinished;
+  // Between the two sessions nothing of the batch is in flight, and the state says so until the
+  // connect for the first download is issued.
+  setBatchState(StateFinished);
   // Nothing uses the lookups' session any more: close it rather than leave it open until the
   // process ends.
   closeHandleIn(hConnection);
@@ -77,7 +79,7 @@ void checkAndReconnect() {
   if (!TheRun.adopt(hOpen, session)) return;
   InternetSetStatusCallback(session, batchStatusCallback);
   showStatus(1, "");
-  BatchState = StateConnectingGet;
+  setBatchState(StateConnectingGet);
   issueConnect();
 }
 

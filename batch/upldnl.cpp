@@ -70,7 +70,7 @@ void checkLocalFiles(ui::Window& window) {
     window.redisplay();
   }
   showStatus(1, "");
-  BatchState = StateConnectingPut;
+  setBatchState(StateConnectingPut);
   RUNINTERNETCONNECT();
 }
 
@@ -100,7 +100,7 @@ void startBatch(ui::Window& window, std::string_view fileList, bool download) {
 
   if (download) {
     window.setTitle("DOWNLOAD");
-    BatchState = StateFirstConnect;
+    setBatchState(StateFirstConnect);
     RUNINTERNETCONNECT();
   } else {
     window.setTitle("UPLOAD");

@@ -63,7 +63,7 @@ class CallbackTest : public testing::Test {
     hOpen = hConnection = hBatchFtp = 0;
     TheRun.begin();
     TheRun.setFloor(1);
-    BatchState = StateFinished;
+    setBatchState(StateFinished);
     ::setenv("NIMBO_BATCH_TRACE", trace_.c_str(), 1);
     std::remove(trace_.c_str());
     openTrace();
@@ -113,7 +113,7 @@ TEST_F(CallbackTest, EachNotificationShowsItsTextAndAnUnknownOneTheLatestAgain) 
 TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
   constexpr uint32_t file = 7, retired = 5;
   hBatchFtp = file;
-  BatchState = StateGetting;
+  setBatchState(StateGetting);
   BatchProgressLabel = "Received: ";
   BatchFileSize = 200;
   BatchBytes = 0;
@@ -132,7 +132,7 @@ TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
   EXPECT_EQ(BatchPercent.load(), 100) << "more than the size shows a full bar, no more";
   EXPECT_EQ(zone(2), "Received: 300 bytes.");
 
-  BatchState = StatePutting;
+  setBatchState(StatePutting);
   BatchProgressLabel = "Sent: ";
   BatchFileSize = 0;  // not found by the check, or empty
   BatchBytes = 0;
@@ -154,7 +154,7 @@ TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
 }
 
 TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {
-  BatchState = StateGetting;
+  setBatchState(StateGetting);
   BatchPosition = BatchCount = 1;
   BatchPercent = 60;
   TheRun.issued(Run::Request::Transfer);
@@ -176,7 +176,7 @@ TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {
 
 TEST_F(CallbackTest, AFailedConnectIsRetriedAfterAGrowingPauseUntilTheBatchEnds) {
   // hOpen is 0, so every connect fails at once: taken as a completion with that error.
-  BatchState = StateConnectingPut;
+  setBatchState(StateConnectingPut);
   notify(INTERNET_STATUS_RESPONSE_RECEIVED);
   const auto start = std::chrono::steady_clock::now();
   RUNINTERNETCONNECT();
@@ -210,7 +210,7 @@ TEST_F(CallbackTest, ATransferThatFailsAtOnceIsTakenAsItsCompletion) {
   BatchPosition = 0;
   BatchRemoteDirectory = "/incoming/";
   BatchLocalDirectory = "C:\\nowhere\\";
-  BatchState = StateConnectingGet;
+  setBatchState(StateConnectingGet);
   TheRun.issued(Run::Request::Connect);
   complete();  // the connect for the entry; the download goes to a connection that does not exist
   EXPECT_EQ(BatchPosition.load(), 1u);
@@ -228,7 +228,7 @@ TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
   notify(INTERNET_STATUS_HANDLE_CLOSING, nullptr, 0, 99);
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");
   TheRun.stop();
-  BatchState = StateGetting;
+  setBatchState(StateGetting);
   TheRun.issued(Run::Request::Transfer);
   complete();
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");

@@ -35,6 +35,7 @@ struct Trace {
   std::vector<std::pair<int, std::string>> zones;  // every status text, in order
   Strings checks;                                  // "path exists size"
   Strings failures;
+  Strings states;  // "batch state <from> -> <to>"
 
   Strings zone(int z) const {
     Strings out;
@@ -71,6 +72,8 @@ Trace readTrace(const fs::path& file) {
     const std::string tag = line.substr(0, line.find('\t')), rest = line.substr(tag.size() + 1);
     if (tag == "!") {
       t.failures.push_back(rest);
+    } else if (tag == "=") {
+      t.states.push_back(rest);
     } else if (tag == "?") {
       std::string& check = t.checks.emplace_back(rest);
       std::replace(check.begin(), check.end(), '\t', ' ');
@@ -79,6 +82,11 @@ Trace readTrace(const fs::path& file) {
     }
   }
   return t;
+}
+
+Strings prefixed(const std::string& prefix, Strings texts) {
+  for (std::string& text : texts) text.insert(0, prefix);
+  return texts;
 }
 
 struct Batch {
@@ -158,6 +166,15 @@ TEST_P(BatchServers, DownloadTheDefaultListAndUploadItBack) {
   EXPECT_TRUE(got.any(2, "Received: "));
   EXPECT_EQ(got.zone(2).back(), "Finished");
   EXPECT_EQ(got.failures.size(), 1u) << server->log();
+  // The state of a download: 19, a short 1 between the check's sessions, then 3 and 4 for each file.
+  Strings states = {"First connect -> Finished", "Finished -> Connecting for Get"};
+  for (int file = 1; file <= 4; ++file) {
+    states.push_back("Connecting for Get -> Get in flight");
+    states.push_back(file < 4 ? "Get in flight -> Connecting for Get" : "Get in flight -> Finished");
+  }
+  ASSERT_FALSE(got.states.empty());
+  EXPECT_TRUE(got.states[0].ends_with("-> First connect")) << got.states[0];
+  EXPECT_EQ(Strings(got.states.begin() + 1, got.states.end()), prefixed("batch state ", states));
 
   const Trace put = run({server->address(), server->user(), server->password(), "/back/",
                          local.path().string(), kDefaultList, passive, kUpload});

@@ -23,6 +23,8 @@ void showStatus(int zone, std::string_view text);
 // Lines for the trace only. Any thread.
 void traceFailure(std::string_view what);
 void traceCheck(std::string_view path, int exists, int64_t size);
+// "=", a tab and a change of the batch's state.
+void traceState(std::string_view change);
 // Whether a trace is being written (so that a failure is described only when someone will read it).
 bool tracing();
 
