@@ -48,6 +48,10 @@ void setBatchState(int16_t to) {
 }
 std::atomic<uint32_t> hBatchFtp{0};
 
+void closeHandleIn(std::atomic<uint32_t>& slot) {
+  if (const uint32_t handle = slot.exchange(0)) InternetCloseHandle(INET_HANDLE(handle));
+}
+
 WIN32_FIND_DATAA BatchFindData{};
 
 int64_t foundSize(const WIN32_FIND_DATAA& data) {

@@ -36,6 +36,7 @@ struct Trace {
   Strings checks;                                  // "path exists size"
   Strings failures;
   Strings states;  // "batch state <from> -> <to>"
+  Strings steps;   // "<step> <thread>"
 
   Strings zone(int z) const {
     Strings out;
@@ -74,6 +75,9 @@ Trace readTrace(const fs::path& file) {
       t.failures.push_back(rest);
     } else if (tag == "=") {
       t.states.push_back(rest);
+    } else if (tag == "@") {
+      std::string& step = t.steps.emplace_back(rest);
+      std::replace(step.begin(), step.end(), '\t', ' ');
     } else if (tag == "?") {
       std::string& check = t.checks.emplace_back(rest);
       std::replace(check.begin(), check.end(), '\t', ' ');
@@ -300,6 +304,32 @@ TEST(Batches, FilesOfThreeAndFiveGiBShowTheirSizesAndTheirProgressAgainstThem) {
   EXPECT_LE(highest, got * 100 / (5 * GiB)) << "measured against 5 GiB, not against its low 32 bits (1 GiB)";
   // The cut download stays only as the partial file a later batch resumes.
   EXPECT_EQ(ts::listTree(local.path()), (Strings{".five.bin.part", ".five.bin.part.info"}));
+}
+
+// Which thread takes each step of one file: the window's thread prepares, the FTP layer's delivery
+// threads move the file, and the window's thread ends. (The build stops a step on a wrong thread.)
+TEST(Batches, EachStepOfAFileRunsOnItsThread) {
+  auto server = ts::startPyftpdlib();
+  REQUIRE_FTP_SERVER(server);
+  server->put("incoming/a.txt", "a");
+  server->makeDirectory("back");
+  ts::TempDir local;
+  const Trace get = run({server->address(), server->user(), server->password(), "/incoming",
+                         local.path().string(), "a.txt", 1, kDownload});
+  EXPECT_EQ(get.steps, (Strings{"start window", "connect window", "check delivery", "connect delivery",
+                                "transfer delivery", "finish delivery", "end window"}));
+  const Trace put = run({server->address(), server->user(), server->password(), "/back",
+                         local.path().string(), "a.txt", 1, kUpload});
+  EXPECT_EQ(put.steps, (Strings{"start window", "check window", "connect window", "transfer delivery",
+                                "finish delivery", "end window"}));
+  // A refused login: the retry is taken where the failure is delivered, the next connect after its
+  // pause on the retry thread.
+  const Trace wrong = run(
+      {server->address(), server->user(), "wrong", "/incoming", local.path().string(), "a.txt", 1, kDownload},
+      closeWhen([](const Trace& t) { return t.failures.size() >= 2; }));
+  ASSERT_GE(wrong.steps.size(), 5u);
+  EXPECT_EQ(Strings(wrong.steps.begin(), wrong.steps.begin() + 5),
+            (Strings{"start window", "connect window", "retry delivery", "connect retry", "retry delivery"}));
 }
 
 TEST(Batches, MoreThan255FilesAreAllTransferred) {

@@ -81,6 +81,8 @@ void setBatchState(int16_t to);
 // "First connect", "Connecting for Get", "Get in flight", ...; the number for a code not in the table.
 std::string stateName(int16_t code);
 extern std::atomic<uint32_t> hBatchFtp;  // connection of the latest HANDLE_CREATED
+// Closes the handle a slot holds, if any, and leaves the slot at 0.
+void closeHandleIn(std::atomic<uint32_t>& slot);
 
 // Used by the local check (window's thread) and by the server check (callback), never at once.
 extern WIN32_FIND_DATAA BatchFindData;

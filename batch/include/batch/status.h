@@ -25,6 +25,8 @@ void traceFailure(std::string_view what);
 void traceCheck(std::string_view path, int exists, int64_t size);
 // "=", a tab and a change of the batch's state.
 void traceState(std::string_view change);
+// "@", a tab, a step of the batch, a tab and the kind of thread it runs on.
+void traceStep(std::string_view step, std::string_view thread);
 // Whether a trace is being written (so that a failure is described only when someone will read it).
 bool tracing();
 

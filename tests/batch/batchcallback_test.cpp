@@ -1,6 +1,6 @@
 // The batch status callback fed notifications by hand, with the batch window open. No server: the
 // requests it issues go to handles that do not exist and fail at once.
-#include "batch/callback.h"
+#include "batch/batchcallback.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -31,8 +31,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Delivered on a thread of its own, as the FTP layer delivers, never on the window's.
 void notify(DWORD code, const void* info = nullptr, DWORD length = 0, uint32_t handle = 0) {
-  batchStatusCallback(INET_HANDLE(handle), 1, code, const_cast<void*>(info), length);
+  std::thread([&] {
+    batchStatusCallback(INET_HANDLE(handle), 1, code, const_cast<void*>(info), length);
+  }).join();
 }
 void notifyCount(DWORD code, DWORD n, uint32_t handle = 0) { notify(code, &n, sizeof n, handle); }
 // One command and its reply, as a connection announces them.
