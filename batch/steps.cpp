@@ -33,10 +33,6 @@ namespace {
 
 void closeWindowWhenDone() { ui::postToThread(MainThread.load(), ui::event::CloseWindow); }
 
-// ---- Connect ----------------------------------------------------------------------------------
-
-void completeAtOnce(Run::Request kind, DWORD result, DWORD error);
-
 // ---- Retry --------------------------------------------------------------------------------------
 
 std::string describeFailure(Run::Request kind, DWORD error) {
@@ -89,12 +85,25 @@ void retireThenConnect() {
   issueConnect();
 }
 
+// A request that returned at once: its completion is made up and delivered from the retry thread, so
+// that the batch moves on exactly as if the FTP layer had delivered it. Never from here: a connect
+// that keeps failing at once must not recurse, and the step that issued the request must finish
+// first, as it would for the FTP layer.
+void completeAtOnce(Run::Request kind, DWORD result, DWORD error) {
+  TheRun.settledAtOnce();
+  TheRun.after(std::chrono::milliseconds{0}, [kind, result, error] {
+    Run::Step step(TheRun);
+    if (!step) return;
+    const INTERNET_ASYNC_RESULT completion{result, error};
+    handleNotification(Source::AtOnce, 0, INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion,
+                       kind);
+  });
+}
+
 bool certificateRefused(DWORD error) {
   return error == ERROR_INTERNET_INVALID_CA || error == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
          error == ERROR_INTERNET_SEC_CERT_DATE_INVALID || error == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
 }
-
-// ---- Finish -------------------------------------------------------------------------------------
 
 // The connect has failed as often in a row as the batch may try: the files not yet moved are given
 // up, and the window closes as after the last file.
@@ -123,6 +132,8 @@ void retry(Run::Request kind, DWORD error) {
     retireThenConnect();
   }
 }
+
+// ---- Finish -------------------------------------------------------------------------------------
 
 // After a transfer: the next entry's connect, or the end of the batch.
 void moveOn(int16_t connectState) {
@@ -254,7 +265,7 @@ void checkAndReconnect() {
   issueConnect();
 }
 
-// ---- The table ----------------------------------------------------------------------------------
+// ---- The table: what a completion starts --------------------------------------------------------
 
 // What the completion of the request in flight starts, by the state it finds. A state not listed
 // (Loaded, Finished, any other) starts nothing.
@@ -262,28 +273,15 @@ struct Next {
   int16_t state;
   void (*step)();
 };
+// clang-format off
 constexpr Next kNext[] = {
-    {StateFirstConnect, checkFilesOnServer},  // the first connect of a download: check the server
-    {StateConnectingGet, getNextFile},       {StateConnectingPut, putNextFile},
-    {StateGetting, downloadEnded},           {StatePutting, uploadEnded},
+    {StateFirstConnect,  checkFilesOnServer},  // the first connect of a download: check the server
+    {StateConnectingGet, getNextFile},         // the file's connect: its download
+    {StateConnectingPut, putNextFile},         // the file's connect: its upload
+    {StateGetting,       downloadEnded},       // "Download complete": the next file's connect, or finish
+    {StatePutting,       uploadEnded},         // "Upload complete": the next file's connect, or finish
 };
-
-// ---- Connect, continued -------------------------------------------------------------------------
-
-// A request that returned at once: its completion is made up and delivered from the retry thread, so
-// that the batch moves on exactly as if the FTP layer had delivered it. Never from here: a connect
-// that keeps failing at once must not recurse, and the step that issued the request must finish
-// first, as it would for the FTP layer.
-void completeAtOnce(Run::Request kind, DWORD result, DWORD error) {
-  TheRun.settledAtOnce();
-  TheRun.after(std::chrono::milliseconds{0}, [kind, result, error] {
-    Run::Step step(TheRun);
-    if (!step) return;
-    const INTERNET_ASYNC_RESULT completion{result, error};
-    handleNotification(Source::AtOnce, 0, INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion,
-                       kind);
-  });
-}
+// clang-format on
 
 }  // namespace
 
