@@ -23,6 +23,7 @@
 #include "batch/context.h"
 #include "batch/run.h"
 #include "batch/status.h"
+#include "batch/threadcheck.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 
@@ -236,6 +237,18 @@ TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
   complete();
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");
   EXPECT_EQ(BatchState.load(), StateGetting);
+}
+
+// The tree's builds check the threads: a step on a thread it must not run on stops the program.
+TEST(ThreadCheck, AStepOnAWrongThreadStopsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  MainThread = ui::currentThread();
+  EXPECT_EQ(currentThread(), Thread::Window);
+  EXPECT_DEATH(onThread("transfer", Thread::Delivery), "batch: transfer runs on the window thread");
+  std::thread([] {
+    EXPECT_EQ(currentThread(), Thread::Delivery);
+    onThread("check", Thread::Delivery);
+  }).join();
 }
 
 TEST(RunRetries, EachRunsWhenDueNotBehindOneAskedForEarlierThatIsDueLater) {
