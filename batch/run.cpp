@@ -25,6 +25,7 @@ void Run::begin() {
     pause_ = std::chrono::milliseconds{0};
     retries_.clear();
     closing_.clear();
+    retiring_ = 0;
   }
   retryThread_ = std::thread([this] { retryLoop(); });
 }
@@ -121,6 +122,18 @@ void Run::closed(uint32_t connection) {
   settled_.notify_all();
 }
 
+void Run::awaitRetired(uint32_t connection) {
+  std::lock_guard lock(mutex_);
+  retiring_ = connection;
+}
+
+bool Run::takeRetired(uint32_t connection) {
+  std::lock_guard lock(mutex_);
+  if (connection == 0 || retiring_ != connection) return false;
+  retiring_ = 0;
+  return true;
+}
+
 bool Run::waitClosed(std::chrono::milliseconds patience) {
   std::unique_lock lock(mutex_);
   const bool gone = settled_.wait_for(lock, patience, [this] { return closing_.empty(); });
@@ -152,6 +165,7 @@ void Run::connected() {
 }
 
 void Run::retryLoop() {
+  retryThreadId_ = std::this_thread::get_id();
   std::unique_lock lock(mutex_);
   while (running_) {
     if (retries_.empty()) {
@@ -171,6 +185,9 @@ void Run::retryLoop() {
     action();
     lock.lock();
   }
+  // Thread ids are reused once a thread has ended: a delivery thread started later must not pass
+  // for this one.
+  retryThreadId_ = std::thread::id{};
 }
 
 }  // namespace batch

@@ -56,6 +56,12 @@ void traceCheck(std::string_view path, int exists, int64_t size) {
   traceLine("?", ui::cat(field(path), "\t", std::to_string(exists), "\t", std::to_string(size)));
 }
 
+void traceState(std::string_view change) { traceLine("=", field(change)); }
+
+void traceStep(std::string_view step, std::string_view thread) {
+  traceLine("@", ui::cat(field(step), "\t", field(thread)));
+}
+
 bool tracing() {
   std::lock_guard lock(traceMutex);
   return traceFile != nullptr;

@@ -1,18 +1,20 @@
-// UPLDNL_AS: the unattended transfer. Uploads every listed file from the local directory into the
-// remote one, or downloads them the other way, one after the other, each over a connection of its
-// own, in a small window that closes by itself after the last file. It runs on the caller's thread
-// and returns when its window has closed; the status callback moves the batch meanwhile.
+// UPLDNL_AS: the unattended transfer (the window's thread: the caller's). Uploads every listed file from the
+// local directory into the remote one, or downloads them the other way, one after the other, each over a
+// connection of its own, in a small window that closes by itself after the last file. It runs on the caller's
+// thread and returns when its window has closed; the status callback moves the batch meanwhile.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "batch/callback.h"
+#include "batch/batchcallback.h"
 #include "batch/context.h"
 #include "batch/report.h"
 #include "batch/run.h"
 #include "batch/status.h"
+#include "batch/steps.h"
+#include "batch/threadcheck.h"
 #include "batch/transferlist.h"
 #include "engine/texts.h"
 #include "nimbo.h"
@@ -32,8 +34,6 @@ std::atomic<bool> inBatch{false};
 // How long End batch waits for the request in flight to end once its handle is closed. Closing
 // cancels at once; this only bounds a layer that fails to.
 constexpr std::chrono::seconds kEndPatience{5};
-// How long it waits for the last connection to close (a QUIT and its reply).
-constexpr std::chrono::seconds kRetireLimit{2};
 
 std::string_view textOf(const char* s) { return s ? std::string_view(s) : std::string_view(); }
 
@@ -41,44 +41,12 @@ std::vector<ui::Cell> cellsOf(const TransferRecord& r) {
   return {std::string(r.FILENAME.view()), static_cast<int64_t>(r.FILEEXISTS), r.SIZE};
 }
 
-void closeHandleIn(std::atomic<uint32_t>& slot) {
-  if (const uint32_t handle = slot.exchange(0)) InternetCloseHandle(INET_HANDLE(handle));
-}
-
-// Upload only: marks which files exist locally and how large they are, then connects for the first
-// upload. Every entry is transferred (or attempted) whatever the marks say.
-void checkLocalFiles(ui::Window& window) {
-  const uint32_t count = BatchCount.load();
-  for (uint32_t position = 1; position <= count; ++position) {
-    TransferRecord FTPR;
-    if (!TransferList.get(position, FTPR)) break;
-    const PathText local = joinPath(BatchLocalDirectory.view(), FTPR.FILENAME.view());
-    BatchLocalPath = local;
-    showStatus(1, ui::cat("Checking for ", FTPR.FILENAME.view()));
-    BatchFindData.cFileName[0] = '\0';
-    BatchFindData.nFileSizeLow = BatchFindData.nFileSizeHigh = 0;
-    const HANDLE found = FindFirstFileA(local.c_str(), &BatchFindData);
-    if (found != INVALID_HANDLE_VALUE) {
-      FTPR.FILEEXISTS = 1;
-      FTPR.SIZE = foundSize(BatchFindData);
-      FindClose(found);
-    } else {
-      FTPR.FILEEXISTS = 0;
-    }
-    TransferList.put(position, FTPR);
-    traceCheck(local.view(), FTPR.FILEEXISTS, FTPR.SIZE);
-    window.redisplay();
-  }
-  showStatus(1, "");
-  BatchState = StateConnectingPut;
-  RUNINTERNETCONNECT();
-}
-
 void startBatch(ui::Window& window, std::string_view fileList, bool download) {
   window.open();
   MainWindow = window.ref();
   MainThread = ui::currentThread();
   openTrace();
+  onThread("start", Thread::Window);
   buildTransferList(fileList);
   report::begin(download);
 
@@ -100,7 +68,7 @@ void startBatch(ui::Window& window, std::string_view fileList, bool download) {
 
   if (download) {
     window.setTitle("DOWNLOAD");
-    BatchState = StateFirstConnect;
+    setBatchState(StateFirstConnect);
     RUNINTERNETCONNECT();
   } else {
     window.setTitle("UPLOAD");
@@ -109,6 +77,7 @@ void startBatch(ui::Window& window, std::string_view fileList, bool download) {
 }
 
 void endBatch(ui::Window& window) {
+  onThread("end", Thread::Window);
   TheRun.stop();
   // Closing ends the request in flight; its completion is still counted before the wait below ends.
   if (const uint32_t connection = hConnection.exchange(0)) closeConnection(connection);
@@ -126,7 +95,7 @@ void endBatch(ui::Window& window) {
   window.close();
   // The last connection says goodbye to the server before the batch returns, so that a batch
   // started right after does not connect while the server is still tearing it down.
-  TheRun.waitClosed(kRetireLimit);
+  TheRun.waitClosed(Run::kRetireLimit);
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ struct Trace {
   std::vector<std::pair<int, std::string>> zones;  // every status text, in order
   Strings checks;                                  // "path exists size"
   Strings failures;
+  Strings states;  // "batch state <from> -> <to>"
+  Strings steps;   // "<step> <thread>"
 
   Strings zone(int z) const {
     Strings out;
@@ -71,6 +73,11 @@ Trace readTrace(const fs::path& file) {
     const std::string tag = line.substr(0, line.find('\t')), rest = line.substr(tag.size() + 1);
     if (tag == "!") {
       t.failures.push_back(rest);
+    } else if (tag == "=") {
+      t.states.push_back(rest);
+    } else if (tag == "@") {
+      std::string& step = t.steps.emplace_back(rest);
+      std::replace(step.begin(), step.end(), '\t', ' ');
     } else if (tag == "?") {
       std::string& check = t.checks.emplace_back(rest);
       std::replace(check.begin(), check.end(), '\t', ' ');
@@ -79,6 +86,11 @@ Trace readTrace(const fs::path& file) {
     }
   }
   return t;
+}
+
+Strings prefixed(const std::string& prefix, Strings texts) {
+  for (std::string& text : texts) text.insert(0, prefix);
+  return texts;
 }
 
 struct Batch {
@@ -158,6 +170,15 @@ TEST_P(BatchServers, DownloadTheDefaultListAndUploadItBack) {
   EXPECT_TRUE(got.any(2, "Received: "));
   EXPECT_EQ(got.zone(2).back(), "Finished");
   EXPECT_EQ(got.failures.size(), 1u) << server->log();
+  // The state of a download: 19, a short 1 between the check's sessions, then 3 and 4 for each file.
+  Strings states = {"First connect -> Finished", "Finished -> Connecting for Get"};
+  for (int file = 1; file <= 4; ++file) {
+    states.push_back("Connecting for Get -> Get in flight");
+    states.push_back(file < 4 ? "Get in flight -> Connecting for Get" : "Get in flight -> Finished");
+  }
+  ASSERT_FALSE(got.states.empty());
+  EXPECT_TRUE(got.states[0].ends_with("-> First connect")) << got.states[0];
+  EXPECT_EQ(Strings(got.states.begin() + 1, got.states.end()), prefixed("batch state ", states));
 
   const Trace put = run({server->address(), server->user(), server->password(), "/back/",
                          local.path().string(), kDefaultList, passive, kUpload});
@@ -283,6 +304,32 @@ TEST(Batches, FilesOfThreeAndFiveGiBShowTheirSizesAndTheirProgressAgainstThem) {
   EXPECT_LE(highest, got * 100 / (5 * GiB)) << "measured against 5 GiB, not against its low 32 bits (1 GiB)";
   // The cut download stays only as the partial file a later batch resumes.
   EXPECT_EQ(ts::listTree(local.path()), (Strings{".five.bin.part", ".five.bin.part.info"}));
+}
+
+// Which thread takes each step of one file: the window's thread prepares, the FTP layer's delivery
+// threads move the file, and the window's thread ends. (The build stops a step on a wrong thread.)
+TEST(Batches, EachStepOfAFileRunsOnItsThread) {
+  auto server = ts::startPyftpdlib();
+  REQUIRE_FTP_SERVER(server);
+  server->put("incoming/a.txt", "a");
+  server->makeDirectory("back");
+  ts::TempDir local;
+  const Trace get = run({server->address(), server->user(), server->password(), "/incoming",
+                         local.path().string(), "a.txt", 1, kDownload});
+  EXPECT_EQ(get.steps, (Strings{"start window", "connect window", "check delivery", "connect delivery",
+                                "transfer delivery", "finish delivery", "end window"}));
+  const Trace put = run({server->address(), server->user(), server->password(), "/back",
+                         local.path().string(), "a.txt", 1, kUpload});
+  EXPECT_EQ(put.steps, (Strings{"start window", "check window", "connect window", "transfer delivery",
+                                "finish delivery", "end window"}));
+  // A refused login: the retry is taken where the failure is delivered, the next connect after its
+  // pause on the retry thread.
+  const Trace wrong = run(
+      {server->address(), server->user(), "wrong", "/incoming", local.path().string(), "a.txt", 1, kDownload},
+      closeWhen([](const Trace& t) { return t.failures.size() >= 2; }));
+  ASSERT_GE(wrong.steps.size(), 5u);
+  EXPECT_EQ(Strings(wrong.steps.begin(), wrong.steps.begin() + 5),
+            (Strings{"start window", "connect window", "retry delivery", "connect retry", "retry delivery"}));
 }
 
 TEST(Batches, MoreThan255FilesAreAllTransferred) {

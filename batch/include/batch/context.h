@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "inet/wininet.h"
 #include "ui/guarded.h"
@@ -63,8 +64,25 @@ extern ui::Queue<TransferRecord> TransferList;
 // wrap and silently skip them.
 extern std::atomic<uint32_t> BatchPosition;  // entry in flight; 0 before the first transfer
 extern std::atomic<uint32_t> BatchCount;
-extern std::atomic<int16_t> BatchState;
+// Read anywhere; written only by setBatchState, so that every change of state is one line of code
+// and one line of the trace.
+class BatchStateCode {
+ public:
+  int16_t load() const { return value_.load(); }
+  operator int16_t() const { return load(); }
+
+ private:
+  friend void setBatchState(int16_t to);
+  std::atomic<int16_t> value_{StateLoaded};
+};
+extern BatchStateCode BatchState;
+// The one writer of BatchState. The trace (NIMBO_BATCH_TRACE) gets "batch state <from> -> <to>".
+void setBatchState(int16_t to);
+// "First connect", "Connecting for Get", "Get in flight", ...; the number for a code not in the table.
+std::string stateName(int16_t code);
 extern std::atomic<uint32_t> hBatchFtp;  // connection of the latest HANDLE_CREATED
+// Closes the handle a slot holds, if any, and leaves the slot at 0.
+void closeHandleIn(std::atomic<uint32_t>& slot);
 
 // Used by the local check (window's thread) and by the server check (callback), never at once.
 extern WIN32_FIND_DATAA BatchFindData;

@@ -1,5 +1,8 @@
-// One run of the batch: whether it is going, which step of it is being taken, what is in flight, and
-// the paced retries.
+// One run of the batch: whether it is going, which step of it is being taken, and everything the
+// run is waiting for: the request in flight (its completion is owed), the connections being closed
+// (their HANDLE_CLOSING is owed, and the next connect may wait for one of them), and the retries
+// queued on its own thread (a paced reconnect, a retired connection's time limit, or a completion
+// the batch makes up for a request that ended at once). End batch waits for all of them.
 //
 // The batch moves on the FTP layer's delivery threads (one per Internet session, and the server check
 // replaces the session mid-batch) and on the run's own retry thread. Every step holds a Step for its
@@ -46,6 +49,8 @@ class Run {
   // then joins the retry thread. False when the wait ran out.
   bool waitIdle(std::chrono::milliseconds patience);
   bool running() const;
+  // Whether the calling thread is this run's retry thread.
+  bool onRetryThread() const { return std::this_thread::get_id() == retryThreadId_.load(); }
 
   // Held for the whole body of a step.
   class Step {
@@ -79,6 +84,10 @@ class Run {
   // Connections being closed, until their HANDLE_CLOSING has come (any thread, run going or not).
   void closing(uint32_t connection);
   void closed(uint32_t connection);
+  // The connection the next connect waits for (0: none). The wait ends when its HANDLE_CLOSING comes
+  // or its time runs out, whichever is first: takeRetired() says true to exactly one of the two.
+  void awaitRetired(uint32_t connection);
+  bool takeRetired(uint32_t connection);
   // Waits until every connection being closed has gone, at most `patience`. False when it ran out.
   bool waitClosed(std::chrono::milliseconds patience);
 
@@ -93,6 +102,10 @@ class Run {
 
   static constexpr std::chrono::milliseconds kFirstPause{200};
   static constexpr std::chrono::milliseconds kLongestPause{5000};
+  // How long the next connect, and End batch, wait for a retired connection to close. Closing takes
+  // a QUIT and its reply; a server that does not answer it must not hold the batch up for its whole
+  // timeout.
+  static constexpr std::chrono::milliseconds kRetireLimit{2000};
 
  private:
   bool enter(uint32_t handle);
@@ -110,10 +123,13 @@ class Run {
   int pending_ = 0;
   Request inFlight_ = Request::None;
   std::vector<uint32_t> closing_;
+  uint32_t retiring_ = 0;
   std::chrono::milliseconds pause_{0};
 
   std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> retries_;  // by due time
   std::thread retryThread_;
+  // Set by the retry thread itself before it runs anything, so that a step can ask where it runs.
+  std::atomic<std::thread::id> retryThreadId_{};
 
   // Serialises the steps themselves.
   std::mutex stepMutex_;

@@ -9,8 +9,10 @@
 // variable NIMBO_BATCH_TRACE names a file, every zone text and every check and failed request of a batch is
 // also appended to it, one line each: the zone number, a tab and the text; "?", the path looked up, whether
 // it was found and its size, tab-separated; or
-// "!", a tab and what failed (tabs and line ends in a text written as \t, \r, \n). Failed files are
-// otherwise passed over silently.
+// "!", a tab and what failed; "=", a tab and a change of the batch's state ("batch state Get in flight
+// -> Connecting for Get"); "@", a step, a tab and the kind of thread it ran on ("transfer", "delivery")
+// (tabs and line ends in a text written as \t, \r, \n). Failed files are otherwise passed over
+// silently.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,10 @@ void showStatus(int zone, std::string_view text);
 // Lines for the trace only. Any thread.
 void traceFailure(std::string_view what);
 void traceCheck(std::string_view path, int exists, int64_t size);
+// "=", a tab and a change of the batch's state.
+void traceState(std::string_view change);
+// "@", a tab, a step of the batch, a tab and the kind of thread it runs on.
+void traceStep(std::string_view step, std::string_view thread);
 // Whether a trace is being written (so that a failure is described only when someone will read it).
 bool tracing();
 

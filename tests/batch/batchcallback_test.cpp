@@ -1,6 +1,6 @@
 // The batch status callback fed notifications by hand, with the batch window open. No server: the
 // requests it issues go to handles that do not exist and fail at once.
-#include "batch/callback.h"
+#include "batch/batchcallback.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -23,6 +23,7 @@
 #include "batch/context.h"
 #include "batch/run.h"
 #include "batch/status.h"
+#include "batch/threadcheck.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 
@@ -31,8 +32,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Delivered on a thread of its own, as the FTP layer delivers, never on the window's.
 void notify(DWORD code, const void* info = nullptr, DWORD length = 0, uint32_t handle = 0) {
-  batchStatusCallback(INET_HANDLE(handle), 1, code, const_cast<void*>(info), length);
+  std::thread([&] {
+    batchStatusCallback(INET_HANDLE(handle), 1, code, const_cast<void*>(info), length);
+  }).join();
 }
 void notifyCount(DWORD code, DWORD n, uint32_t handle = 0) { notify(code, &n, sizeof n, handle); }
 // One command and its reply, as a connection announces them.
@@ -63,7 +67,7 @@ class CallbackTest : public testing::Test {
     hOpen = hConnection = hBatchFtp = 0;
     TheRun.begin();
     TheRun.setFloor(1);
-    BatchState = StateFinished;
+    setBatchState(StateFinished);
     ::setenv("NIMBO_BATCH_TRACE", trace_.c_str(), 1);
     std::remove(trace_.c_str());
     openTrace();
@@ -113,7 +117,7 @@ TEST_F(CallbackTest, EachNotificationShowsItsTextAndAnUnknownOneTheLatestAgain) 
 TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
   constexpr uint32_t file = 7, retired = 5;
   hBatchFtp = file;
-  BatchState = StateGetting;
+  setBatchState(StateGetting);
   BatchProgressLabel = "Received: ";
   BatchFileSize = 200;
   BatchBytes = 0;
@@ -132,7 +136,7 @@ TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
   EXPECT_EQ(BatchPercent.load(), 100) << "more than the size shows a full bar, no more";
   EXPECT_EQ(zone(2), "Received: 300 bytes.");
 
-  BatchState = StatePutting;
+  setBatchState(StatePutting);
   BatchProgressLabel = "Sent: ";
   BatchFileSize = 0;  // not found by the check, or empty
   BatchBytes = 0;
@@ -154,7 +158,7 @@ TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
 }
 
 TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {
-  BatchState = StateGetting;
+  setBatchState(StateGetting);
   BatchPosition = BatchCount = 1;
   BatchPercent = 60;
   TheRun.issued(Run::Request::Transfer);
@@ -176,7 +180,7 @@ TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {
 
 TEST_F(CallbackTest, AFailedConnectIsRetriedAfterAGrowingPauseUntilTheBatchEnds) {
   // hOpen is 0, so every connect fails at once: taken as a completion with that error.
-  BatchState = StateConnectingPut;
+  setBatchState(StateConnectingPut);
   notify(INTERNET_STATUS_RESPONSE_RECEIVED);
   const auto start = std::chrono::steady_clock::now();
   RUNINTERNETCONNECT();
@@ -210,7 +214,7 @@ TEST_F(CallbackTest, ATransferThatFailsAtOnceIsTakenAsItsCompletion) {
   BatchPosition = 0;
   BatchRemoteDirectory = "/incoming/";
   BatchLocalDirectory = "C:\\nowhere\\";
-  BatchState = StateConnectingGet;
+  setBatchState(StateConnectingGet);
   TheRun.issued(Run::Request::Connect);
   complete();  // the connect for the entry; the download goes to a connection that does not exist
   EXPECT_EQ(BatchPosition.load(), 1u);
@@ -228,11 +232,23 @@ TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
   notify(INTERNET_STATUS_HANDLE_CLOSING, nullptr, 0, 99);
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");
   TheRun.stop();
-  BatchState = StateGetting;
+  setBatchState(StateGetting);
   TheRun.issued(Run::Request::Transfer);
   complete();
   EXPECT_EQ(BatchStatusText.get().view(), "Connected");
   EXPECT_EQ(BatchState.load(), StateGetting);
+}
+
+// The tree's builds check the threads: a step on a thread it must not run on stops the program.
+TEST(ThreadCheck, AStepOnAWrongThreadStopsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  MainThread = ui::currentThread();
+  EXPECT_EQ(currentThread(), Thread::Window);
+  EXPECT_DEATH(onThread("transfer", Thread::Delivery), "batch: transfer runs on the window thread");
+  std::thread([] {
+    EXPECT_EQ(currentThread(), Thread::Delivery);
+    onThread("check", Thread::Delivery);
+  }).join();
 }
 
 TEST(RunRetries, EachRunsWhenDueNotBehindOneAskedForEarlierThatIsDueLater) {
