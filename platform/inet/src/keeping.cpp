@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <openssl/ssl.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -78,13 +79,17 @@ struct KeptConnections::State {
   int sessions = 0;
   Clock::time_point lastSessionClosed{};
   bool reaping = false;
+  bool ending = false;  // the process is ending: a connection that finishes now is closed, not kept
 };
 
 KeptConnections& KeptConnections::instance() {
   // Never destroyed, so that a thread still ending at exit finds it; the idle ones say goodbye first.
   static auto* kept = [] {
     auto* k = new KeptConnections;
-    std::atexit([] { KeptConnections::instance().closeAll(); });
+    // OpenSSL cleans up at exit too; started first, its cleanup runs after ours (handlers run in
+    // reverse), so the kept TLS connections are freed while it still can free them.
+    OPENSSL_init_ssl(0, nullptr);
+    std::atexit([] { KeptConnections::instance().closeAllForGood(); });
     return k;
   }();
   return *kept;
@@ -112,6 +117,11 @@ void KeptConnections::keep(Link link) {
   const Keeping settings = currentKeeping();
   if (!settings.on || link.ftp->key().empty()) {
     closeLink(link, "keeping is off");
+    return;
+  }
+  if (ending()) {
+    // Kept now, it would outlive the goodbyes said at exit and go without its QUIT.
+    closeLink(link, "the process is ending");
     return;
   }
   std::vector<Link> surplus;
@@ -208,6 +218,24 @@ void KeptConnections::closeAll() {
   }
   state().changed.notify_all();
   for (auto& i : all) closeLink(i.link, "closing them all");
+}
+
+void KeptConnections::closeAllForGood() {
+  {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.ending = true;
+  }
+  closeAll();
+  // Their threads end by themselves now; OpenSSL frees a thread's own state only when it ends, so a
+  // program that returns from main right after its last transfer waits for them, briefly.
+  waitForThreads(0, std::chrono::milliseconds(500));
+}
+
+bool KeptConnections::ending() const {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.ending;
 }
 
 int KeptConnections::idle() const {

@@ -50,6 +50,10 @@ class KeptConnections {
   // Every idle link goes now, with QUIT.
   void closeAll();
   int idle() const;
+  // At the process's end: closes the idle ones, and every connection that finishes later is closed
+  // rather than kept.
+  void closeAllForGood();
+  bool ending() const;
 
  private:
   KeptConnections() = default;
