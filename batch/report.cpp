@@ -217,7 +217,10 @@ Clock::duration fileTime(const State& s) {
   return s.fileStart ? Clock::now() - *s.fileStart : Clock::duration{};
 }
 
-void countData(State& s, DWORD status, const void* info, DWORD length) {
+void countData(State& s, std::uint32_t handle, DWORD status, const void* info, DWORD length) {
+  // Only the connection of the file in flight moves its bytes: a retired one saying goodbye meanwhile
+  // has notices of its own, which would pair with this one's.
+  if (handle == 0 || handle != hBatchFtp.load()) return;
   const int16_t batchState = BatchState.load();
   switch (status) {
     case INTERNET_STATUS_SENDING_REQUEST:
@@ -359,7 +362,7 @@ void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length
   State& s = state();
   std::lock_guard lock(s.mutex);
   if (status != INTERNET_STATUS_REQUEST_COMPLETE) {
-    countData(s, status, info, length);
+    countData(s, handle, status, info, length);
     return;
   }
   const INTERNET_ASYNC_RESULT result = engine::completionOf(info, length);
