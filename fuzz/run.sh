@@ -16,7 +16,10 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DNIMBO_FUZZ=ON -DBUILD_TESTING=OFF "${launcher[@]}" >/dev/null
+werror=OFF
+case "${CI:-}" in 1 | true) werror=ON ;; esac  # warnings fail the build under CI, as in scripts/build.sh
+CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DNIMBO_FUZZ=ON -DBUILD_TESTING=OFF -DNIMBO_WERROR="$werror" \
+  "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null
 
 status=0

@@ -4,13 +4,11 @@
 
 #include "nimbo.h"
 #include "procedure.h"
+#include "tarnwick/controls.h"
 #include "tarnwick/program.h"
 
 namespace tarnwick {
 namespace {
-
-constexpr int kStartAsyncClient = -5;
-constexpr int kStartAutoUploadDownload = -6;
 
 std::atomic<ui::WindowRef> theFrame{0};
 

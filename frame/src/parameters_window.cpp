@@ -7,22 +7,12 @@
 
 #include "nimbo.h"
 #include "procedure.h"
+#include "tarnwick/controls.h"
 #include "tarnwick/parameters.h"
 #include "tarnwick/program.h"
 
 namespace tarnwick {
 namespace {
-
-constexpr int kActionType = 1;
-constexpr int kPassive = 4;
-constexpr int kServer = 6;
-constexpr int kUserName = 8;
-constexpr int kPassword = 10;
-constexpr int kRemoteDirectory = 12;
-constexpr int kLocalDirectory = 14;
-constexpr int kFileList = 16;
-constexpr int kStart = 17;
-constexpr int kCancel = 18;
 
 constexpr int kFrameHintZone = 0;
 

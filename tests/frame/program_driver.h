@@ -19,6 +19,7 @@
 #include <type_traits>
 
 #include "real_input.h"
+#include "tarnwick/controls.h"
 #include "tarnwick/program.h"
 #include "ui/runtime.h"
 
@@ -32,15 +33,28 @@ namespace programtest {
 using namespace std::chrono_literals;
 
 // The program's menu entries and the parameters window's controls, as a user finds them.
-constexpr int kPrintSetup = -2, kExit = -3;
-constexpr int kStartAsyncClient = -5;
-constexpr int kStartAutoUploadDownload = -6;
-constexpr int kCut = -8, kCopy = -9, kPaste = -10;
-constexpr int kTile = -11, kCascade = -12;
-constexpr int kHelpContents = -14;
-constexpr int kUpload = 2, kDownload = 3, kPassive = 4;
-constexpr int kServer = 6, kUser = 8, kPassword = 10, kRemote = 12, kLocal = 14, kFileList = 16;
-constexpr int kStart = 17, kCancel = 18;
+using tarnwick::kActionType;
+using tarnwick::kCancel;
+using tarnwick::kCascade;
+using tarnwick::kCopy;
+using tarnwick::kCut;
+using tarnwick::kDownload;
+using tarnwick::kExit;
+using tarnwick::kFileList;
+using tarnwick::kHelpContents;
+using tarnwick::kLocalDirectory;
+using tarnwick::kPassive;
+using tarnwick::kPassword;
+using tarnwick::kPaste;
+using tarnwick::kPrintSetup;
+using tarnwick::kRemoteDirectory;
+using tarnwick::kServer;
+using tarnwick::kStart;
+using tarnwick::kStartAsyncClient;
+using tarnwick::kStartAutoUploadDownload;
+using tarnwick::kTile;
+using tarnwick::kUpload;
+using tarnwick::kUserName;
 
 // True once pred holds, polling; false after the limit.
 inline bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit = 20s) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/message_table.h"
@@ -77,7 +78,8 @@ TEST_F(ProgramWindows, ParametersShowTheirDefaultsAtEveryOpeningAndPassThemAtFul
       const ui::WindowRef params = openParameters(user, frame);
       ASSERT_NE(params, 0u);
       std::vector<std::string> texts;
-      for (int control : {1, kPassive, kServer, kUser, kPassword, kRemote, kLocal, kFileList})
+      for (int control :
+           {1, kPassive, kServer, kUserName, kPassword, kRemoteDirectory, kLocalDirectory, kFileList})
         texts.push_back(ui::test::shownText(params, control));
       shown.push_back(texts);
       // The first time, the user changes everything and starts a batch; the second, only starts one.
@@ -85,10 +87,10 @@ TEST_F(ProgramWindows, ParametersShowTheirDefaultsAtEveryOpeningAndPassThemAtFul
         ASSERT_TRUE(uitest::press(params, kUpload));
         ASSERT_TRUE(uitest::press(params, kPassive));
         ASSERT_TRUE(uitest::type(params, kServer, "ftp.example.org"));
-        ASSERT_TRUE(uitest::type(params, kUser, "ann"));
+        ASSERT_TRUE(uitest::type(params, kUserName, "ann"));
         ASSERT_TRUE(uitest::type(params, kPassword, "secret"));
-        ASSERT_TRUE(uitest::type(params, kRemote, "/pub"));
-        ASSERT_TRUE(uitest::type(params, kLocal, "C:\\TEMP"));
+        ASSERT_TRUE(uitest::type(params, kRemoteDirectory, "/pub"));
+        ASSERT_TRUE(uitest::type(params, kLocalDirectory, "C:\\TEMP"));
         // The entry takes 255 characters of a longer list; the variable is passed at 512.
         ASSERT_TRUE(uitest::type(params, kFileList, std::string(300, 'x')));
       }
@@ -127,6 +129,37 @@ TEST_F(ProgramWindows, ParametersShowTheirDefaultsAtEveryOpeningAndPassThemAtFul
   EXPECT_EQ(calls[1].direction, 1);
 }
 
+// The numbers the program and these tests use (tarnwick/controls.h) are those of the windows as built
+// from their definitions, each of the kind the code expects of it.
+TEST_F(ProgramWindows, EveryControlNumberTheProgramUsesIsInItsWindows) {
+  runProgram([&](User& user) {
+    const ui::WindowRef frame = frameOf(user);
+    ASSERT_NE(frame, 0u);
+    ui::test::withWidgets(frame, [](const ui::test::Widgets& w) {
+      for (int entry : {kPrintSetup, kExit, kStartAsyncClient, kStartAutoUploadDownload, kCut, kCopy, kPaste,
+                        kTile, kCascade, kHelpContents})
+        EXPECT_NE(w.menuEntry(entry), nullptr) << "menu entry " << entry;
+    });
+    const ui::WindowRef params = openParameters(user, frame);
+    ASSERT_NE(params, 0u);
+    ui::test::withWidgets(params, [](const ui::test::Widgets& w) {
+      const std::pair<int, const char*> controls[] = {
+          {kActionType, "QGroupBox"}, {kUpload, "QRadioButton"},       {kDownload, "QRadioButton"},
+          {kPassive, "QCheckBox"},    {kServer, "QLineEdit"},          {kUserName, "QLineEdit"},
+          {kPassword, "QLineEdit"},   {kRemoteDirectory, "QLineEdit"}, {kLocalDirectory, "QLineEdit"},
+          {kFileList, "QLineEdit"},   {kStart, "QPushButton"},         {kCancel, "QPushButton"}};
+      for (const auto& [number, kind] : controls) {
+        QWidget* control = w.control(number);
+        ASSERT_NE(control, nullptr) << "control " << number;
+        EXPECT_TRUE(control->inherits(kind))
+            << "control " << number << " is a " << control->metaObject()->className();
+      }
+    });
+    ASSERT_TRUE(uitest::press(params, kCancel));
+    ASSERT_TRUE(user.backTo(frame));
+  });
+}
+
 // A current directory whose name does not fit the 60-character field is not cut (a cut name is
 // another folder): the field names it relative to itself, and the frame's status bar says why.
 TEST_F(ProgramWindows, ACurrentDirectoryTooLongForTheFieldIsNamedRelativeToItself) {
@@ -142,7 +175,7 @@ TEST_F(ProgramWindows, ACurrentDirectoryTooLongForTheFieldIsNamedRelativeToItsel
     const ui::WindowRef frame = frameOf(user);
     const ui::WindowRef params = openParameters(user, frame);
     ASSERT_NE(params, 0u);
-    local = ui::test::shownText(params, kLocal);
+    local = ui::test::shownText(params, kLocalDirectory);
     hint = ui::test::shownStatus(frame, 0);
     ASSERT_TRUE(uitest::press(params, kStart));
     ASSERT_TRUE(uitest::press(params, kCancel));
@@ -215,7 +248,7 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
     EXPECT_EQ(user.onGui([] { return QApplication::clipboard()->text(); }), "192.0.2.7:2121");
     ASSERT_TRUE(focusEntryShowing("/incoming"));
     ASSERT_TRUE(uitest::chooseMenu(frame, kPaste));
-    EXPECT_EQ(ui::test::shownText(params, kRemote), "192.0.2.7:2121");
+    EXPECT_EQ(ui::test::shownText(params, kRemoteDirectory), "192.0.2.7:2121");
     ASSERT_TRUE(focusEntryShowing(QString::fromLatin1(tarnwick::kDefaultFileList.data(),
                                                       static_cast<int>(tarnwick::kDefaultFileList.size()))));
     ASSERT_TRUE(uitest::chooseMenu(frame, kCut));

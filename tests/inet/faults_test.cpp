@@ -125,6 +125,25 @@ TEST_F(Faults, LogonRefusalsNameTheirStep) {
   EXPECT_EQ(c.response, "530 This FTP server is anonymous only.");
 }
 
+// A server that greets with 120 ("ready in a moment") is waited for; a greeting that is no 220 in
+// the end refuses the logon before any USER goes out.
+TEST_F(Faults, TheGreetingIsWaitedForAndAnyOtherRefusesTheLogon) {
+  FaultServer waits;
+  waits.add(Fault::on("GREETING").replying("120 Ready in a moment.\r\n220 Ready."));
+  Client client;
+  Completion c;
+  HINTERNET conn = client.connect(waits.address(), "ann", "pw", INTERNET_FLAG_PASSIVE, &c);
+  EXPECT_NE(conn, nullptr) << c.error;
+  EXPECT_EQ(waits.verbs().at(0), "USER");
+
+  FaultServer refuses;
+  refuses.add(Fault::on("GREETING").replying("120 Ready in a moment.\r\n554 Not for you."));
+  EXPECT_EQ(client.connect(refuses.address(), "ann", "pw", INTERNET_FLAG_PASSIVE, &c), nullptr);
+  EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INTERNET_LOGIN_FAILURE));
+  EXPECT_EQ(c.responseCode, 554u);
+  EXPECT_TRUE(refuses.verbs().empty());
+}
+
 TEST_F(Faults, RefusedCommandGivesExtendedErrorWithTheReply) {
   FaultServer server;
   Client client;

@@ -1098,6 +1098,27 @@ TEST_F(Windows, AWorkerMayOnlyAskForARedisplay) {
 
 // ---- Loud failures ------------------------------------------------------------------------------------
 
+// A control renumbered in the definitions but not in the code (or the other way round) stops the
+// program naming window and number, instead of leaving a field that never shows.
+TEST_F(Windows, BindingANumberTheWindowLacksHalts) {
+  threadsafeDeathTests();
+  std::atomic<int> percent{40};
+  EXPECT_EXIT(
+      {
+        ui::test::headlessDialogs(true);
+        ui::Window w("TESTWIN", "MAIN");
+        w.bind(999, percent);
+      },
+      ::testing::ExitedWithCode(1), "Window TESTWIN/MAIN: Window::bind of control 999, which its definition");
+  EXPECT_EXIT(
+      {
+        ui::test::headlessDialogs(true);
+        ui::Window w("TESTWIN", "MAIN");
+        w.bindList(12, std::shared_ptr<ui::ListSource>());
+      },
+      ::testing::ExitedWithCode(1), "Window::bindList of control 12, which is not a list");
+}
+
 void buildBad(const char* json, const char* window) {
   ui::test::headlessDialogs(true);
   ui::addWindowDefinitions(json);

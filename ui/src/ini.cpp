@@ -15,6 +15,7 @@
 
 #include "hostdir.h"
 #include "kernel/ascii.h"
+#include "kernel/replace.h"
 #include "ui/runtime.h"
 
 namespace ui {
@@ -141,8 +142,7 @@ void fileSystemError(int err) {
   setError(ERROR_FILE_SYSTEM, "File System Error", std::to_string(err), std::strerror(err));
 }
 
-// Writes the whole file beside the old one and renames it over: a crash or a full disk leaves the
-// old file as it was.
+// The whole file replaced in one step: a crash or a full disk leaves the old file as it was.
 bool writeAtomically(const std::string& path, const std::vector<Line>& lines, int& err) {
   std::string target = path;
   if (char* real = ::realpath(path.c_str(), nullptr)) {  // write through a link, not over it
@@ -152,40 +152,10 @@ bool writeAtomically(const std::string& path, const std::vector<Line>& lines, in
   mode_t mode = 0644;
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  std::string tmp = target + ".XXXXXX";
-  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    err = errno;
-    return false;
-  }
   std::string data;
   for (const Line& l : lines) data += l.text + l.end;
-  const char* p = data.data();
-  std::size_t left = data.size();
-  bool ok = true;
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (ok && ::fchmod(fd, mode) != 0) ok = false;
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (!ok) err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  err = kernel::replaceFile(target, data, mode);
+  return err == 0;
 }
 
 bool hasBreak(std::string_view s) {

@@ -18,10 +18,23 @@ namespace ui {
 
 using detail::qs;
 
+namespace {
+
+// A binding to a number the definition lacks is a program out of step with its windows (a control
+// renumbered on one side only): stopped at once, naming both, rather than a field that silently never
+// shows.
+[[noreturn]] void unboundControl(const detail::WindowDef& def, const char* member, int control,
+                                 const char* what) {
+  detail::fatal("Window " + def.module + "/" + def.name + ": Window::" + member + " of control " +
+                std::to_string(control) + ", " + what);
+}
+
+}  // namespace
+
 void Window::bind(int control, Binding binding) {
   WindowImpl& w = gui("bind");
   auto it = w.controls_.find(control);
-  if (it == w.controls_.end()) return;
+  if (it == w.controls_.end()) unboundControl(*w.def_, "bind", control, "which its definition does not have");
   it->second.binding = std::move(binding);
   it->second.bound = true;
 }
@@ -29,7 +42,8 @@ void Window::bind(int control, Binding binding) {
 void Window::bindList(int control, std::shared_ptr<ListSource> source) {
   WindowImpl& w = gui("bindList");
   WindowImpl::Control* c = w.find(control);
-  if (!c || !c->model) return;
+  if (!c) unboundControl(*w.def_, "bindList", control, "which its definition does not have");
+  if (!c->model) unboundControl(*w.def_, "bindList", control, "which is not a list");
   c->source = source;
   ++w.quiet_;
   c->model->setSource(std::move(source));

@@ -22,7 +22,6 @@ class ControlChannel {
   void bind(const Notifier* notifier, const Canceller* cancel);
   int fd() const { return transport_->fd(); }
   const Transport& transport() const { return *transport_; }
-  bool healthy() const { return healthy_; }
   const Trace& trace() const { return trace_; }
   void setTrace(Trace trace) { trace_ = std::move(trace); }
   const Reply& lastReply() const { return last_; }

@@ -116,8 +116,10 @@ Outcome Ftp::open(uint32_t connectionId) {
   if (params_.tls != TlsMode::None) {
     o = logOnSecurely(user);
   } else {
+    Greeting greeting;
     Logon logon(user, params_.password, features_);
-    o = run(logon);
+    o = run(greeting);
+    if (o.ok()) o = run(logon);
   }
   if (o.ok()) logonReply_ = lastReply();
   return o;
@@ -126,13 +128,19 @@ Outcome Ftp::open(uint32_t connectionId) {
 Outcome Ftp::logOnSecurely(const std::string& user) {
   tls_ = TlsContext::make(params_.host, params_.port);
   if (!tls_) return Outcome::failure(ERROR_NOT_ENOUGH_MEMORY);
+  // Explicit TLS: the greeting and AUTH TLS in clear, then the handshake. Implicit: the handshake
+  // first, and the greeting comes through it.
+  Greeting greeting;
   const bool explicitTls = params_.tls == TlsMode::Explicit;
   if (explicitTls) {
     AuthTls auth;
+    if (Outcome o = run(greeting); !o.ok()) return o;
     if (Outcome o = run(auth); !o.ok()) return o;
   }
   if (Outcome o = control_->secure(controlTls(tls_, trace_, params_.trustQuestion)); !o.ok()) return o;
-  Logon logon(user, params_.password, features_, explicitTls);
+  if (!explicitTls)
+    if (Outcome o = run(greeting); !o.ok()) return o;
+  Logon logon(user, params_.password, features_);
   if (Outcome o = run(logon); !o.ok()) return o;
   ProtectData protect;
   if (Outcome o = run(protect); !o.ok()) return o;
@@ -276,12 +284,9 @@ class BlockAnnouncer {
   void flush() {
     if (pending_ == 0) return;
     notifier_.block(status_, static_cast<DWORD>(pending_), cancel_);
-    announced_ += pending_;
     pending_ = 0;
   }
   size_t pending() const { return pending_; }
-  uint64_t announced() const { return announced_; }
-  uint64_t counted() const { return announced_ + pending_; }
 
  private:
   const Notifier& notifier_;
@@ -289,7 +294,6 @@ class BlockAnnouncer {
   const Canceller* cancel_;
   size_t block_;
   size_t pending_ = 0;
-  uint64_t announced_ = 0;
 };
 
 }  // namespace

@@ -110,7 +110,6 @@ class Ftp {
   Place& place() { return place_; }
   const Trace& trace() const { return trace_; }
   const Notifier& notifier() const { return *notifier_; }
-  const Canceller* canceller() const { return cancel_; }
   // The last reply the server sent, whatever it said.
   Reply lastReply() const;
 

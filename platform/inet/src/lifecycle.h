@@ -17,7 +17,6 @@ class HandleLife {
  public:
   enum class Stage { Open, Closed, Ended };
 
-  Stage stage() const { return stage_; }
   bool open() const { return stage_ == Stage::Open; }
   bool ended() const { return stage_ == Stage::Ended; }
   // Open → Closed.
@@ -40,8 +39,6 @@ class ConnectionLife {
   enum class State { New, Connecting, Idle, Busy, Failed, Cancelling, Finalizing };
 
   State state() const { return state_; }
-  bool closed() const { return state_ == State::Cancelling || state_ == State::Finalizing; }
-  bool failed() const { return state_ == State::Failed; }
   // The request in flight reports to `target`.
   bool serving(const std::shared_ptr<Handle>& target) const { return requestRunning() && current_ == target; }
   const std::shared_ptr<Handle>& target() const { return current_; }

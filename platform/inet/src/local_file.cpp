@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "kernel/paths.h"
+#include "kernel/replace.h"
 
 namespace inet {
 namespace {
@@ -82,16 +83,8 @@ std::string readSmallFile(const std::string& path) {
 }
 
 Outcome writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Outcome::failure(fileError(errno, false));
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return Outcome::success();
+  const int err = kernel::writeAll(fd, data, size);
+  return err == 0 ? Outcome::success() : Outcome::failure(fileError(err, false));
 }
 
 }  // namespace
@@ -313,16 +306,7 @@ Outcome DownloadFile::commit() {
     fd_ = std::move(lock);
     return Outcome::failure(fileError(err, false));
   };
-  if (failIfExists_) {
-    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
-      if (errno != EINVAL && errno != ENOSYS) return failed(errno);
-      // A file system without RENAME_NOREPLACE: link() refuses an existing name just as well.
-      if (::link(path_.c_str(), target_.c_str()) != 0) return failed(errno);
-      ::unlink(path_.c_str());
-    }
-  } else if (::rename(path_.c_str(), target_.c_str()) != 0) {
-    return failed(errno);
-  }
+  if (const int err = kernel::renameOver(path_, target_, failIfExists_); err != 0) return failed(err);
   if (kind_ == Kind::Partial) removeRecord();
   state_ = State::Done;
   return Outcome::success();

@@ -43,7 +43,6 @@ class DownloadFile {
   const std::string& name() const { return name_; }
   // A partial file with bytes and a record is there from an earlier download: it may be continued.
   bool continuable() const { return kind_ == Kind::Partial && existing_ > 0 && !record_.empty(); }
-  uint64_t existing() const { return existing_; }
   // A record of the remote file is written: should the download end early, its bytes stay.
   bool labelled() const { return state_ == State::Labelled; }
 

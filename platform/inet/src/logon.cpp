@@ -4,16 +4,18 @@
 
 namespace inet {
 
-Logon::Logon(std::string user, std::string password, Features& features, bool greeted)
-    : user_(std::move(user)), password_(std::move(password)), features_(features), greeted_(greeted) {}
+Step Greeting::onReply(const Reply& r) {
+  if (r.preliminary()) return Step::awaitReply();  // 120: ready in a moment
+  if (r.code != 220) return Step::done(Outcome::failure(ERROR_INTERNET_LOGIN_FAILURE, r));
+  return Step::done(Outcome::success());
+}
+
+Logon::Logon(std::string user, std::string password, Features& features)
+    : user_(std::move(user)), password_(std::move(password)), features_(features) {}
 
 Step Logon::start() {
-  if (greeted_) {
-    state_ = State::User;
-    return Step::send({"USER", user_, false});
-  }
-  state_ = State::Greeting;
-  return Step::awaitReply();
+  state_ = State::User;
+  return Step::send({"USER", user_, false});
 }
 
 Step Logon::afterLogon() {
@@ -23,11 +25,6 @@ Step Logon::afterLogon() {
 
 Step Logon::onReply(const Reply& r) {
   switch (state_) {
-    case State::Greeting:
-      if (r.preliminary()) return Step::awaitReply();  // 120: ready in a moment
-      if (r.code != 220) return Step::done(Outcome::failure(ERROR_INTERNET_LOGIN_FAILURE, r));
-      state_ = State::User;
-      return Step::send({"USER", user_, false});
     case State::User:
       if (r.code == 230) return afterLogon();
       if (r.code == 331) {

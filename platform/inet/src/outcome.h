@@ -16,7 +16,6 @@ struct Reply {
 
   bool preliminary() const { return code >= 100 && code < 200; }
   bool completion() const { return code >= 200 && code < 300; }
-  bool intermediate() const { return code >= 300 && code < 400; }
   bool failure() const { return code >= 400; }
 };
 

@@ -4,24 +4,12 @@
 
 namespace inet {
 
-Step AuthTls::start() {
-  state_ = State::Greeting;
-  return Step::awaitReply();
-}
+Step AuthTls::start() { return Step::send({"AUTH", "TLS", false}); }
 
 Step AuthTls::onReply(const Reply& r) {
-  switch (state_) {
-    case State::Greeting:
-      if (r.preliminary()) return Step::awaitReply();  // 120: ready in a moment
-      if (r.code != 220) return Step::done(Outcome::failure(ERROR_INTERNET_LOGIN_FAILURE, r));
-      state_ = State::Auth;
-      return Step::send({"AUTH", "TLS", false});
-    case State::Auth:
-      // Anything but 234 leaves the connection in clear, where no password may go.
-      if (r.code == 234) return Step::done(Outcome::success());
-      return Step::done(Outcome::failure(ERROR_INTERNET_SECURITY_CHANNEL_ERROR, r));
-  }
-  return Step::done(Outcome::failure(ERROR_INTERNET_INTERNAL_ERROR));
+  // Anything but 234 leaves the connection in clear, where no password may go.
+  if (r.code == 234) return Step::done(Outcome::success());
+  return Step::done(Outcome::failure(ERROR_INTERNET_SECURITY_CHANNEL_ERROR, r));
 }
 
 Step ProtectData::start() {

@@ -1,6 +1,6 @@
-// The commands of FTP over TLS around the logon: AUTH TLS before it (explicit TLS: the greeting, then
-// the request; the driver makes the handshake once the server said 234), PBSZ 0 and PROT P after it, so
-// that every data connection is protected too.
+// The commands of FTP over TLS around the logon: AUTH TLS before it (explicit TLS, after the greeting;
+// the driver makes the handshake once the server said 234), PBSZ 0 and PROT P after it, so that every
+// data connection is protected too.
 #pragma once
 
 #include "operation.h"
@@ -14,10 +14,6 @@ class AuthTls final : public Operation {
   // Nothing is logged on yet: a server that goes away now refused the logon.
   DWORD droppedError() const override { return ERROR_INTERNET_LOGIN_FAILURE; }
   DWORD closedError() const override { return ERROR_INTERNET_CONNECTION_ABORTED; }
-
- private:
-  enum class State { Greeting, Auth };
-  State state_ = State::Greeting;
 };
 
 class ProtectData final : public Operation {

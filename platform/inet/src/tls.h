@@ -104,8 +104,6 @@ class TlsStream {
   // "TLS 1.3, TLS_AES_256_GCM_SHA384, certificate SHA-256 3F:A2:..." (and ", session resumed").
   std::string summary() const;
   bool resumed() const;
-  Role role() const { return role_; }
-  const Verdict& verdict() const { return verdict_; }
 
  private:
   friend class TlsContext;  // installs onVerify

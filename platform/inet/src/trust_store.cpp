@@ -16,6 +16,7 @@
 
 #include "kernel/ascii.h"
 #include "kernel/fd.h"
+#include "kernel/replace.h"
 
 namespace fs = std::filesystem;
 
@@ -120,23 +121,7 @@ Outcome TrustStore::remember(const CertificateFacts& facts) const {
   text += facts.host + " " + facts.fingerprint + " # " + oneLine(facts.subject) + ", valid until " +
           oneLine(facts.validUntil) + "\n";
 
-  std::string temporary = file_.string() + ".XXXXXX";
-  kernel::UniqueFd out(::mkstemp(temporary.data()));
-  if (!out.valid()) return fileError(errno);
-  const auto discard = [&](int err) {
-    ::unlink(temporary.c_str());
-    return fileError(err);
-  };
-  ::fchmod(out.get(), 0600);
-  for (size_t at = 0; at < text.size();) {
-    const ssize_t n = ::write(out.get(), text.data() + at, text.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return discard(n < 0 ? errno : ENOSPC);
-    at += static_cast<size_t>(n);
-  }
-  if (::fsync(out.get()) != 0) return discard(errno);
-  out.reset();
-  if (::rename(temporary.c_str(), file_.c_str()) != 0) return discard(errno);
+  if (const int err = kernel::replaceFile(file_.string(), text, 0600); err != 0) return fileError(err);
   return Outcome::success();
 }
 

@@ -1,6 +1,9 @@
-// Runs a connection's jobs one after the other on a thread of the connection's own. The thread starts
-// with the first job and lives as long as the connection: a kept connection takes its worker along to
-// the handle that takes it again, so a batch of many files runs on one thread, not one per request.
+// Runs a connection's requests one after the other on a thread of its own, which starts with the first
+// job and ends at stop(), once the jobs posted before have run. A worker belongs to the logged-on control
+// connection, not to one handle: a connection kept after its handle closed takes its worker into the
+// pool and on to the handle that takes it again, so a batch of many files runs on one thread, not one
+// per request. It stops when its control connection closes: with its handle, or in the pool (expired,
+// found dead, or making room).
 #pragma once
 
 #include <condition_variable>
