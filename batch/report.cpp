@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -50,10 +51,6 @@ struct State {
 
   // The entry in flight.
   std::optional<Clock::time_point> fileStart;
-  std::uint64_t fileBytes = 0;
-  // An announced command or reply is owed its count: what comes unannounced is data.
-  bool commandOwed = false;
-  bool replyOwed = false;
 
   unsigned attemptLimit = 0;  // 0: none
   unsigned failedInARow = 0;
@@ -207,41 +204,13 @@ std::string localDirectory() {
   return directory;
 }
 
-void startFile(State& s) {
-  s.fileStart.reset();
-  s.fileBytes = 0;
-  s.commandOwed = s.replyOwed = false;
-}
+// The file in flight's own bytes, as its window counts them.
+std::uint64_t fileBytes() { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, BatchBytes.load())); }
+
+void startFile(State& s) { s.fileStart.reset(); }
 
 Clock::duration fileTime(const State& s) {
   return s.fileStart ? Clock::now() - *s.fileStart : Clock::duration{};
-}
-
-void countData(State& s, std::uint32_t handle, DWORD status, const void* info, DWORD length) {
-  // Only the connection of the file in flight moves its bytes: a retired one saying goodbye meanwhile
-  // has notices of its own, which would pair with this one's.
-  if (handle == 0 || handle != hBatchFtp.load()) return;
-  const int16_t batchState = BatchState.load();
-  switch (status) {
-    case INTERNET_STATUS_SENDING_REQUEST:
-      s.commandOwed = true;
-      break;
-    case INTERNET_STATUS_RECEIVING_RESPONSE:
-      s.replyOwed = true;
-      break;
-    case INTERNET_STATUS_REQUEST_SENT:
-      if (std::exchange(s.commandOwed, false)) break;
-      if (batchState == StatePutting)
-        if (const auto n = engine::byteCountOf(info, length)) s.fileBytes += *n;
-      break;
-    case INTERNET_STATUS_RESPONSE_RECEIVED:
-      if (std::exchange(s.replyOwed, false)) break;
-      if (batchState == StateGetting)
-        if (const auto n = engine::byteCountOf(info, length)) s.fileBytes += *n;
-      break;
-    default:
-      break;
-  }
 }
 
 }  // namespace
@@ -361,10 +330,7 @@ void connecting() {
 void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   State& s = state();
   std::lock_guard lock(s.mutex);
-  if (status != INTERNET_STATUS_REQUEST_COMPLETE) {
-    countData(s, handle, status, info, length);
-    return;
-  }
+  if (status != INTERNET_STATUS_REQUEST_COMPLETE) return;
   const INTERNET_ASYNC_RESULT result = engine::completionOf(info, length);
   // A completion the batch made up has no reply of its own; this thread's would belong to another.
   const Reply reply = handle != 0 ? lastReply(s.password) : Reply{};
@@ -376,8 +342,6 @@ void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length
     }
     s.failedInARow = 0;
     if (BatchState.load() == StateFirstConnect) s.checked = true;  // the server check runs next
-    s.fileBytes = 0;
-    s.commandOwed = s.replyOwed = false;
     return;
   }
   if (kind != Run::Request::Transfer) return;
@@ -390,7 +354,7 @@ void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length
               : !found && s.checked ? Outcome::Missing
                                     : classify(result.dwError, reply.code);
   e.reply = reply;
-  e.bytes = s.fileBytes;
+  e.bytes = fileBytes();
   e.took = fileTime(s);
   writeEntry(s, position, e);
   startFile(s);
@@ -422,7 +386,7 @@ void end() {
       e.outcome = classify(e.error, e.reply.code);
     } else if (p == current && transferring) {
       e.error = ERROR_INTERNET_OPERATION_CANCELLED;  // End batch closed its connection
-      e.bytes = s.fileBytes;
+      e.bytes = fileBytes();
     }
     if (p == current) e.took = fileTime(s);
     writeEntry(s, p, e);
