@@ -60,7 +60,7 @@ double median(std::vector<double> v) {
 }
 
 std::string small(int i) {
-  char name[16];
+  char name[32];
   std::snprintf(name, sizeof name, "s%02d.bin", i);
   return name;
 }
