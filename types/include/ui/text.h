@@ -81,7 +81,7 @@ class ZText {
   static constexpr std::size_t capacity = N - 1;  // characters it can hold
 
   constexpr ZText() noexcept { buf_[0] = '\0'; }
-  ZText(std::string_view s) noexcept { assign(s); }  // NOLINT: implicit by design, like the fields
+  ZText(std::string_view s) noexcept { assign(s); }  // implicit, as assigning to a field is
   ZText(const char* s) noexcept { assign(s ? std::string_view(s) : std::string_view()); }
   ZText(const std::string& s) noexcept { assign(s); }
 
@@ -102,7 +102,7 @@ class ZText {
   std::string_view view() const noexcept { return std::string_view(buf_, ::strnlen(buf_, N)); }
   std::string_view clip() const noexcept { return ui::clip(view()); }
   std::string str() const { return std::string(view()); }
-  operator std::string_view() const noexcept { return view(); }  // NOLINT
+  operator std::string_view() const noexcept { return view(); }  // implicit: reads as its text
 
   const char* c_str() const noexcept { return buf_; }
   // Raw buffer of N bytes, for platform calls that fill a text. ensureTerminated() afterwards.
@@ -135,7 +135,7 @@ class PText {
   static constexpr std::size_t capacity = N;
 
   constexpr PText() noexcept { std::fill(buf_, buf_ + N, ' '); }
-  PText(std::string_view s) noexcept { assign(s); }  // NOLINT
+  PText(std::string_view s) noexcept { assign(s); }  // implicit, as assigning to a field is
   PText(const char* s) noexcept { assign(s ? std::string_view(s) : std::string_view()); }
   PText(const std::string& s) noexcept { assign(s); }
 
@@ -157,7 +157,7 @@ class PText {
   std::string_view view() const noexcept { return std::string_view(buf_, N); }
   std::string_view clip() const noexcept { return ui::clip(view()); }
   std::string str() const { return std::string(clip()); }
-  operator std::string_view() const noexcept { return clip(); }  // NOLINT
+  operator std::string_view() const noexcept { return clip(); }  // implicit: reads without padding
 
   char* data() noexcept { return buf_; }
   static constexpr std::size_t size() noexcept { return N; }
