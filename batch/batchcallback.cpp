@@ -6,8 +6,9 @@
 #include "batch/report.h"
 #include "batch/status.h"
 #include "batch/threadcheck.h"
-#include "engine/callback.h"
 #include "engine/notification.h"
+#include "engine/progress.h"
+#include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "inet/options.h"
 #include "nimbo.h"
@@ -83,19 +84,6 @@ std::optional<std::string_view> notificationText(DWORD code) {
   return text;
 }
 
-int32_t percentOf(int64_t bytes, int64_t size) {
-  if (size <= 0 || bytes <= 0) return 0;
-  if (bytes >= size) return 100;
-  // bytes < size here, so bytes × 100 ÷ size is below 100; taken in 128 bits, it cannot overflow.
-  return static_cast<int32_t>(static_cast<unsigned __int128>(bytes) * 100 / static_cast<uint64_t>(size));
-}
-
-std::string progressText(std::string_view label, int64_t bytes, uint64_t resumedFrom) {
-  if (resumedFrom == 0) return ui::cat(ui::clip(label), " ", std::to_string(bytes), " bytes.");
-  return ui::cat(ui::clip(label), " ", std::to_string(bytes), " bytes (resumed at byte ",
-                 std::to_string(resumedFrom), ").");
-}
-
 void batchStatusCallback(HINTERNET hInternet, DWORD_PTR, DWORD dwInternetStatus, LPVOID lpvStatusInformation,
                          DWORD dwStatusInformationLength) {
   // The layer delivers on its own threads; the window's thread only ever reads what this writes.
@@ -120,8 +108,8 @@ void reportBatchProgress(DWORD bytes) {
   const int64_t total = BatchBytes.fetch_add(bytes) + bytes;
   // A resumed download's bar starts where the partial file ended.
   const uint64_t from = BatchState.load() == StateGetting ? BatchResumedFrom.load() : 0;
-  BatchPercent = percentOf(total + static_cast<int64_t>(from), BatchFileSize.load());
-  showStatus(2, progressText(BatchProgressLabel.get().view(), total, from));
+  BatchPercent = engine::percentOf(total + static_cast<int64_t>(from), BatchFileSize.load());
+  showStatus(2, engine::progressText(BatchProgressLabel.get().view(), total, from));
   // A redisplay request rather than a posted event: requests coalesce, so a fast transfer cannot
   // flood the window with thousands of events a second.
   ui::requestRedisplay(MainWindow.load());

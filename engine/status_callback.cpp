@@ -1,11 +1,11 @@
 #include "engine/status_callback.h"
 
-#include <algorithm>
 #include <string>
 
 #include "engine/client_session.h"
 #include "engine/directory_tree.h"
 #include "engine/notification.h"
+#include "engine/progress.h"
 #include "engine/remote_commands.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
@@ -113,9 +113,9 @@ void progressStep(DWORD bytes) {
   const std::int64_t done =
       total +
       (OperationState.load() == state::GetRunning ? static_cast<std::int64_t>(ResumedFrom.load()) : 0);
-  ProgressPercent = size <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(100, done * 100 / size));
+  ProgressPercent = percentOf(done, size);
   const ui::WindowRef window = MainWindow.load();
-  ui::setStatus(window, 2, ui::cat(ProgressLabel.get().clip(), " ", std::to_string(total), " bytes."));
+  ui::setStatus(window, 2, progressText(ProgressLabel.get().view(), total));
   ui::requestRedisplay(window);
 }
 

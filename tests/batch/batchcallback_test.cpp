@@ -24,6 +24,7 @@
 #include "batch/run.h"
 #include "batch/status.h"
 #include "batch/threadcheck.h"
+#include "engine/progress.h"
 #include "nimbo.h"
 #include "ui/runtime.h"
 
@@ -149,12 +150,13 @@ TEST_F(CallbackTest, TransfersCountTheFilesBytesIntoPercentAndZone2) {
   hBatchFtp = 0;
 
   constexpr int64_t GiB = int64_t{1} << 30;
-  EXPECT_EQ(percentOf(30'000'000, 40'000'000), 75) << "30 MB × 100 does not fit 32 bits";
-  EXPECT_EQ(percentOf(GiB + GiB / 2, 3 * GiB), 50) << "a 3 GiB file";
-  EXPECT_EQ(percentOf(GiB, 5 * GiB), 20) << "a 5 GiB file, not one of its low 32 bits";
-  EXPECT_EQ(percentOf(6 * GiB, 5 * GiB), 100);
-  EXPECT_EQ(percentOf(std::numeric_limits<int64_t>::max() - 1, std::numeric_limits<int64_t>::max()), 99);
-  EXPECT_EQ(percentOf(-1, 5), 0);
+  EXPECT_EQ(engine::percentOf(30'000'000, 40'000'000), 75) << "30 MB × 100 does not fit 32 bits";
+  EXPECT_EQ(engine::percentOf(GiB + GiB / 2, 3 * GiB), 50) << "a 3 GiB file";
+  EXPECT_EQ(engine::percentOf(GiB, 5 * GiB), 20) << "a 5 GiB file, not one of its low 32 bits";
+  EXPECT_EQ(engine::percentOf(6 * GiB, 5 * GiB), 100);
+  EXPECT_EQ(engine::percentOf(std::numeric_limits<int64_t>::max() - 1, std::numeric_limits<int64_t>::max()),
+            99);
+  EXPECT_EQ(engine::percentOf(-1, 5), 0);
 }
 
 TEST_F(CallbackTest, TheLastTransferFinishesTheBatchAndClosesItsWindow) {

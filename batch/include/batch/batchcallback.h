@@ -27,14 +27,6 @@ void handleNotification(Source source, uint32_t handle, DWORD status, const void
 // The text a notification code sets, or nothing for a code the batch does not know.
 std::optional<std::string_view> notificationText(DWORD code);
 
-// Percent of a transfer: bytes × 100 ÷ size, 0 for size 0, and 100 at most (a file that grew while it
-// was moved shows a full bar, not more). The size is the file's whole size.
-int32_t percentOf(int64_t bytes, int64_t size);
-
-// "Sent:" or "Received:" (the label without its trailing blanks), a blank, the count, " bytes."; for a
-// download that resumed, " bytes (resumed at byte N)." instead.
-std::string progressText(std::string_view label, int64_t bytes, uint64_t resumedFrom = 0);
-
 // A transfer is being issued: what its connection said before does not count as its bytes.
 void startCounting();
 // Report batch progress: `bytes` more of the file in flight.
