@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "client_driver.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "ftp_servers.h"
 #include "window_fixture.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/session.h"
-#include "engine/tree.h"
+#include "engine/client_session.h"
+#include "engine/directory_tree.h"
 #include "ftp_servers.h"
 #include "inet/wininet.h"
 #include "standin_window.h"

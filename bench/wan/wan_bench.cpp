@@ -30,7 +30,7 @@
 
 #include "client_driver.h"
 #include "delay_relay.h"
-#include "engine/session.h"
+#include "engine/client_session.h"
 #include "ftp_servers.h"
 #include "inet/options.h"
 #include "inet/wininet.h"
