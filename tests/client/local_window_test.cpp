@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QWidget>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "client/controls.h"
 #include "client/local.h"
 #include "client/local_paths.h"
 #include "client/local_tags.h"
@@ -103,7 +106,7 @@ class LocalWindow : public ::testing::Test {
       if (event == ui::event::Alert && control == control::FolderList) goToFolder(*side_);
       if (event == ui::event::Accepted && control == control::PreviousLevel) folderUp(*side_);
       if (event == ui::event::Accepted && control == control::DriveList) changeDrive(*side_);
-      if (event == ui::event::Accepted && control == 24) clearLocalTags();
+      if (event == ui::event::Accepted && control == control::ClearLocalTags) clearLocalTags();
     });
   }
 
@@ -122,6 +125,47 @@ class LocalWindow : public ::testing::Test {
   std::unique_ptr<ui::Window> window_;
   std::unique_ptr<LocalSide> side_;
 };
+
+// The numbers the client's code and its tests use (client/controls.h) are those of the window as
+// built from its definition, each of the kind the code expects of it.
+TEST_F(LocalWindow, EveryControlNumberTheClientUsesIsInItsWindow) {
+  using namespace control;
+  const std::pair<int, const char*> controls[] = {{ProxyFromRegistry, "QCheckBox"},
+                                                  {StartSession, "QPushButton"},
+                                                  {CloseSession, "QPushButton"},
+                                                  {ProxyServer, "QLineEdit"},
+                                                  {ServerName, "QLineEdit"},
+                                                  {UserName, "QLineEdit"},
+                                                  {Password, "QLineEdit"},
+                                                  {Connect, "QPushButton"},
+                                                  {Passive, "QCheckBox"},
+                                                  {Disconnect, "QPushButton"},
+                                                  {RemotePath, "QLabel"},
+                                                  {Transfer, "QGroupBox"},
+                                                  {Binary, "QRadioButton"},
+                                                  {Ascii, "QRadioButton"},
+                                                  {Get, "QPushButton"},
+                                                  {Put, "QPushButton"},
+                                                  {ClearRemoteTags, "QPushButton"},
+                                                  {Progress, "QProgressBar"},
+                                                  {ClearLocalTags, "QPushButton"},
+                                                  {RemoteTree, "QAbstractItemView"},
+                                                  {Close, "QPushButton"},
+                                                  {LocalPath, "QLabel"},
+                                                  {FolderList, "QAbstractItemView"},
+                                                  {DriveImage, "QLabel"},
+                                                  {PreviousLevel, "QPushButton"},
+                                                  {FileList, "QAbstractItemView"},
+                                                  {DriveList, "QComboBox"}};
+  ui::test::withWidgets(window_->ref(), [&](const ui::test::Widgets& w) {
+    for (const auto& [number, kind] : controls) {
+      QWidget* widget = w.control(number);
+      ASSERT_NE(widget, nullptr) << "control " << number;
+      EXPECT_TRUE(widget->inherits(kind))
+          << "control " << number << " is a " << widget->metaObject()->className();
+    }
+  });
+}
 
 TEST_F(LocalWindow, DrivesAndADrivesRootInBothLists) {
   touch(drives().ram / "Readme.TXT", 5);
@@ -168,7 +212,7 @@ TEST_F(LocalWindow, DrivesAndADrivesRootInBothLists) {
 
   // "Clear Tagged" under the file list.
   AllFiles.locked([](auto& q) { q.at(1)->MARKFIELD = 1; });
-  ASSERT_TRUE(uitest::press(window_->ref(), 24));
+  ASSERT_TRUE(uitest::press(window_->ref(), control::ClearLocalTags));
   pump();
   AllFiles.forEach([](std::size_t, const AllFilesRecord& f) { EXPECT_EQ(f.MARKFIELD, 0); });
 }

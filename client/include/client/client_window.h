@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "client/certificate_question.h"
+#include "client/controls.h"
 #include "client/local.h"
 #include "client/resizer.h"
 #include "nimbo.h"
@@ -16,31 +17,6 @@
 #include "ui/text.h"
 
 namespace client {
-
-// The client window's controls (the local side's are in local.h).
-namespace control {
-constexpr int ProxyFromRegistry = 1;
-constexpr int StartSession = 2;
-constexpr int CloseSession = 3;
-constexpr int ProxyServer = 5;
-constexpr int ServerName = 7;
-constexpr int UserName = 9;
-constexpr int Password = 11;
-constexpr int Connect = 12;
-constexpr int Passive = 13;
-constexpr int Disconnect = 14;
-constexpr int RemotePath = 16;
-constexpr int Transfer = 17;
-constexpr int Binary = 18;
-constexpr int Ascii = 19;
-constexpr int Get = 20;
-constexpr int Put = 21;
-constexpr int ClearRemoteTags = 22;
-constexpr int Progress = 23;
-constexpr int ClearLocalTags = 24;
-constexpr int RemoteTree = 25;
-constexpr int Close = 26;
-}  // namespace control
 
 // Events the window receives from the engine, posted from whatever thread ended the work.
 namespace event {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "client/controls.h"
 #include "ui/guarded.h"
 #include "ui/queue.h"
 #include "ui/runtime.h"
@@ -47,16 +48,6 @@ struct SubfolderNamesRecord {
 extern ui::Guarded<ui::ZText<126>> LocalDirectory;
 // The files of the current local folder, in name order.
 extern ui::Queue<AllFilesRecord> AllFiles;
-
-// The client window's controls on the local side.
-namespace control {
-constexpr int LocalPath = 28;
-constexpr int FolderList = 29;
-constexpr int DriveImage = 30;
-constexpr int PreviousLevel = 31;
-constexpr int FileList = 32;
-constexpr int DriveList = 33;
-}  // namespace control
 
 // The lists of one run of the client window, and the window they are shown in.
 struct LocalSide {
