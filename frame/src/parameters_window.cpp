@@ -93,8 +93,14 @@ class ParametersManager final : public Procedure {
     // Full widths: the padding is part of what is passed.
     const std::string server(p_.server.view()), user(p_.userName.view()), password(p_.password.view()),
         remote(p_.remoteDirectory.view()), local(p_.localDirectory.view()), list(p_.fileList->view());
+    // This window's loop waits while the batch runs, and so would a press of its buttons, to start a
+    // second batch or close the window once this one ends: they take none until then.
+    window().enable(kStart, false);
+    window().enable(kCancel, false);
     UPLDNL_AS(server.c_str(), user.c_str(), password.c_str(), remote.c_str(), local.c_str(), list.c_str(),
               p_.passive, p_.actionType);
+    window().enable(kStart, true);
+    window().enable(kCancel, true);
   }
 
   Parameters& p_;

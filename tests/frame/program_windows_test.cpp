@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -33,6 +34,10 @@ struct BatchCall {
 std::mutex callsMutex;
 std::vector<BatchCall> batchCalls;
 int clientCalls = 0;
+// While the stand-in batch runs, it presses Start and Cancel of this window, as an impatient user
+// would, and records whether they took the click.
+std::atomic<ui::WindowRef> pressedDuringBatch{0};
+std::vector<bool> tookPressDuringBatch;  // under callsMutex
 
 std::vector<BatchCall> takeBatchCalls() {
   std::lock_guard lock(callsMutex);
@@ -94,6 +99,7 @@ TEST_F(ProgramWindows, ParametersShowTheirDefaultsAtEveryOpeningAndPassThemAtFul
         // The entry takes 255 characters of a longer list; the variable is passed at 512.
         ASSERT_TRUE(uitest::type(params, kFileList, std::string(300, 'x')));
       }
+      if (opening == 2) pressedDuringBatch = params;
       ASSERT_TRUE(uitest::press(params, kStart));
       ASSERT_TRUE(waitFor([&] {
         std::lock_guard lock(callsMutex);
@@ -106,6 +112,10 @@ TEST_F(ProgramWindows, ParametersShowTheirDefaultsAtEveryOpeningAndPassThemAtFul
     }
   });
   EXPECT_EQ(code, 0);
+  {
+    std::lock_guard lock(callsMutex);
+    EXPECT_EQ(tookPressDuringBatch, (std::vector<bool>{false, false})) << "Start and Cancel during a batch";
+  }
 
   const std::vector<std::string> defaults = {
       "1", "1", "192.0.2.7:2121", "", "", "/incoming", here, std::string(tarnwick::kDefaultFileList)};
@@ -301,7 +311,14 @@ TEST_F(ProgramWindows, StandardEntriesActOnTheFocusedControlAndTheChildWindows) 
 extern "C" void UPLDNL_AS(const char* server, const char* userName, const char* password,
                           const char* remoteDirectory, const char* localDirectory, const char* fileList,
                           uint8_t passive, uint8_t direction) {
+  // On the window's thread, inside the parameters window's Start.
+  std::vector<bool> took;
+  if (const ui::WindowRef params = pressedDuringBatch.exchange(0)) {
+    took.push_back(uitest::press(params, kStart));
+    took.push_back(uitest::press(params, kCancel));
+  }
   std::lock_guard lock(callsMutex);
+  tookPressDuringBatch.insert(tookPressDuringBatch.end(), took.begin(), took.end());
   batchCalls.push_back(
       {{server, userName, password, remoteDirectory, localDirectory, fileList}, passive, direction});
 }
