@@ -1,5 +1,7 @@
 #include "threads.h"
 
+#include <openssl/crypto.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -41,6 +43,10 @@ bool spawn(std::function<void()> fn) {
     std::thread([fn = std::move(fn)]() mutable {
       fn();
       fn = nullptr;  // what it captured goes before the thread counts as ended
+      // And so does OpenSSL's state of this thread. Left to the thread's own end, it would be freed
+      // after the count says the thread is gone, while a program that waited for that count may
+      // already be exiting.
+      OPENSSL_thread_stop();
       leave();
     }).detach();
   } catch (const std::system_error&) {
