@@ -183,9 +183,6 @@ std::variant<std::vector<std::string>, std::string> splitNames(std::string_view 
     const std::size_t comma = list.find(',');
     const std::string_view name = trimBlanks(list.substr(0, comma));
     if (name.empty()) return std::string("an empty name in the list (two commas in a row, or one at an end)");
-    if (name.size() > kNameLimit)
-      return "the name '" + std::string(name) + "' is longer than the " + std::to_string(kNameLimit) +
-             " characters a batch keeps";
     names.emplace_back(name);
     if (comma == std::string_view::npos) break;
     list.remove_prefix(comma + 1);

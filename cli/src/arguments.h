@@ -69,12 +69,12 @@ std::optional<std::pair<std::size_t, std::size_t>> passwordSpan(std::string_view
 void wipePasswords(int argc, char** argv);
 
 // What the batch keeps of its texts (longer ones it would cut, and a cut password or name would fail
-// in ways no one could tell from the outcome).
+// in ways no one could tell from the outcome). A name is kept whole, as long as the list can carry
+// it; a folder with the separator the batch closes it with is kept up to the directory limit.
 inline constexpr std::size_t kServerLimit = 39;
 inline constexpr std::size_t kUserLimit = 19;
 inline constexpr std::size_t kPasswordLimit = 19;
-inline constexpr std::size_t kNameLimit = 59;
-inline constexpr std::size_t kPathLimit = 259;
+inline constexpr std::size_t kDirectoryLimit = 259;
 inline constexpr std::size_t kListLimit = 1024;
 
 }  // namespace cli

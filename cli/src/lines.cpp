@@ -121,4 +121,12 @@ std::string printable(std::string_view text) {
   return out;
 }
 
+std::string byteCountShown(std::string_view progress) {
+  const std::size_t blank = progress.find(' '), end = progress.find(" bytes");
+  if (blank == std::string_view::npos || end == std::string_view::npos || blank >= end ||
+      progress.find(':') > blank)
+    return {};
+  return std::string(progress.substr(blank + 1, end + 6 - (blank + 1)));
+}
+
 }  // namespace cli

@@ -33,6 +33,10 @@ std::string describe(const FileLine& file);
 // "2 of 3 files moved, 1 missing; 1,234 bytes in 0.52 s"
 std::string describe(const SummaryLine& summary);
 
+// The count of the batch window's progress text: "123 bytes" of "Received: 123 bytes." or of
+// "Received: 123 bytes (resumed at byte 456)."; empty for any other text.
+std::string byteCountShown(std::string_view progress);
+
 // A text from a server or a file name, safe for a terminal: control characters (escape sequences
 // included) shown as "?".
 std::string printable(std::string_view text);

@@ -225,11 +225,8 @@ class Follower {
     if (reported_ >= names_.size()) return;
     std::string line = "[" + std::to_string(reported_ + 1) + "/" + std::to_string(names_.size()) + "] " +
                        printable(names_[reported_]);
-    // The batch's window counts the bytes of the transfer in flight: "Received: 123 bytes."
-    const std::string count = ui::status(MainWindow.load(), 2);
-    if (const std::size_t blank = count.find(' ');
-        blank != std::string::npos && count.ends_with(" bytes.") && count.find(':') < blank)
-      line += "  " + count.substr(blank + 1, count.size() - blank - 2);
+    if (const std::string count = byteCountShown(ui::status(MainWindow.load(), 2)); !count.empty())
+      line += "  " + count;
     winsize size{};
     const std::size_t width =
         ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 80;
@@ -312,14 +309,16 @@ int runProgram(int argc, char** argv) {
   // directory's drive, which need not be the folder's.
   const std::string local =
       kernel::windowsPath(fs::absolute(o.localDirectory, ec).lexically_normal().string());
-  std::size_t longest = 0;
-  for (const std::string& name : std::get<std::vector<std::string>>(names))
-    longest = std::max(longest, name.size());
   if (server.serverName().size() > kServerLimit)
     return usage("the server's name and port are longer than the " + std::to_string(kServerLimit) +
                  " characters a batch keeps");
-  if (local.size() + 1 + longest > kPathLimit || server.directory.size() + 1 + longest > kPathLimit)
-    return usage("a path is longer than the " + std::to_string(kPathLimit) + " characters a batch keeps");
+  // The batch closes each folder with its separator where it has none.
+  auto kept = [](std::string_view folder, char separator) {
+    return folder.size() + (folder.ends_with(separator) ? 0 : 1) <= kDirectoryLimit;
+  };
+  if (!kept(local, '\\') || !kept(server.directory, '/'))
+    return usage("a folder is longer than the " + std::to_string(kDirectoryLimit) +
+                 " characters a batch keeps");
 
   const auto login = loginFor(server);
   if (const auto* error = std::get_if<std::string>(&login)) return usage(*error);

@@ -176,11 +176,13 @@ TEST_F(Cli, DownloadAndUploadWithTheLoginFromNetrcOrTheEnvironment) {
 
 TEST_F(Cli, UsageErrorsExitTwoAndAPasswordOnTheCommandLineIsRefused) {
   fs::create_directories(local / "dir");
-  for (const Strings& args : {Strings{"--verbose", "ftp://h/", local.path().string(), "a"},
-                              Strings{"http://h/", local.path().string(), "a"},
-                              Strings{"ftp://h:99999/", local.path().string(), "a"},
-                              Strings{"ftp://h/", (local / "missing").string(), "a"},
-                              Strings{"ftp://h/", local.path().string(), "a,,b"}, Strings{"ftp://h/"}}) {
+  for (const Strings& args :
+       {Strings{"--verbose", "ftp://h/", local.path().string(), "a"},
+        Strings{"http://h/", local.path().string(), "a"},
+        Strings{"ftp://h:99999/", local.path().string(), "a"},
+        Strings{"ftp://h/", (local / "missing").string(), "a"},
+        Strings{"ftp://h/", local.path().string(), "a,,b"},
+        Strings{"ftp://h/" + std::string(259, 'd'), local.path().string(), "a"}, Strings{"ftp://h/"}}) {
     const Ran r = run(args);
     EXPECT_EQ(r.code, 2) << args[0];
     EXPECT_NE(r.err.find("nimbo-batch: "), std::string::npos) << r.err;
@@ -270,6 +272,24 @@ TEST_F(Cli, EveryFailureHasItsClass) {
       r.out.find("1 of 5 files moved, 1 missing, 1 failed-transient, 1 failed-permanent, 1 local-error"),
       std::string::npos)
       << r.out;
+}
+
+// A server check that could not log on knows nothing of the files: the report says so, and a file
+// that then fails is not "missing" but failed by the server's reply.
+TEST_F(Cli, ACheckThatCouldNotLogOnKnowsNothing) {
+  faultftp::Options options;
+  options.password = "fault-pw";
+  faultftp::FaultServer server(options);
+  server.putFile("/pub/a.txt", "bytes");
+  server.add(faultftp::Fault::on("PASS", 2).replying("421 Too many connections."));  // the check's logon
+  const Ran r = run({"ftp://u@" + server.address() + "/pub", local.path().string(), "a.txt,gone.txt"},
+                    {"NIMBO_PASSWORD=fault-pw", "NIMBO_FTP_KEEP=0"});
+  EXPECT_EQ(r.code, 1);
+  ASSERT_EQ(r.report.size(), 3u) << r.out;
+  EXPECT_EQ(r.outcome(0), "done");
+  EXPECT_TRUE(r.file(0).value("exists").isNull());
+  EXPECT_EQ(r.outcome(1), "failed-permanent");
+  EXPECT_TRUE(r.file(1).value("exists").isNull());
 }
 
 TEST_F(Cli, TerminatedMidTransferItReportsTheRestAsStopped) {

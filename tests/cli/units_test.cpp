@@ -77,8 +77,12 @@ TEST(Arguments, OptionsNamesAndPasswordsWiped) {
 
   EXPECT_EQ(std::get<std::vector<std::string>>(splitNames(" a.txt ,!how to.txt,b")),
             (std::vector<std::string>{"a.txt", "!how to.txt", "b"}));
-  for (const std::string& bad : {std::string("a,,b"), std::string("a,"), std::string(""),
-                                 std::string(60, 'n'), std::string(1025, 'n')})
+  const std::string longName = "2024-06-15 Quarterly Report - Final Version (approved by board).pdf";
+  EXPECT_EQ(std::get<std::vector<std::string>>(splitNames("a," + longName)),
+            (std::vector<std::string>{"a", longName}))
+      << "a name the list can carry is kept whole";
+  for (const std::string& bad :
+       {std::string("a,,b"), std::string("a,"), std::string(""), std::string(1025, 'n')})
     EXPECT_TRUE(std::holds_alternative<std::string>(splitNames(bad))) << bad.size();
 
   char a0[] = "nimbo-batch", a1[] = "ftp://ann:s3cret@h:21/pub", a2[] = "--password", a3[] = "hunter2",
@@ -131,6 +135,10 @@ TEST(Lines, ReportLinesPrintedSafely) {
   EXPECT_EQ(describe(std::get<SummaryLine>(summary)),
             "1 of 3 files moved, 1 missing, 1 stopped; 10 bytes in 2.00 s");
   EXPECT_TRUE(std::holds_alternative<std::monostate>(parseReportLine("{\"type\":\"file\"")));
+  EXPECT_EQ(byteCountShown("Received: 123 bytes."), "123 bytes");
+  EXPECT_EQ(byteCountShown("Received: 123 bytes (resumed at byte 456)."), "123 bytes");
+  EXPECT_EQ(byteCountShown("Finished"), "");
+  EXPECT_EQ(byteCountShown("Download complete bytes"), "");
   EXPECT_EQ(printable("a\xC2\x9B"
                       "31mb\xC3\xBC"),
             "a?31mb\xC3\xBC");
