@@ -35,8 +35,7 @@ void noteResumption() {
 
 }  // namespace
 
-void handleNotification(Source source, uint32_t handle, DWORD status, const void* info, DWORD length,
-                        Run::Request kind) {
+void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   report::notified(handle, status, info, length, kind);
   if (auto text = notificationText(status)) BatchStatusText = *text;
   // Only the connection of the file in flight moves its bytes; a retired one may still say goodbye.
@@ -69,7 +68,7 @@ void handleNotification(Source source, uint32_t handle, DWORD status, const void
       if (handle != 0) connectionClosed(handle);
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
-      if (!requestCompleted(source, kind, engine::completionOf(info, length))) return;
+      if (!requestCompleted(kind, engine::completionOf(info, length))) return;
       break;
     default:
       break;
@@ -95,8 +94,7 @@ void batchStatusCallback(HINTERNET hInternet, DWORD_PTR, DWORD dwInternetStatus,
   if (dwInternetStatus == INTERNET_STATUS_HANDLE_CLOSING) TheRun.closed(handle);
   Run::Step step(TheRun, handle);
   if (!step) return;
-  handleNotification(Source::Layer, handle, dwInternetStatus, lpvStatusInformation, dwStatusInformationLength,
-                     kind);
+  handleNotification(handle, dwInternetStatus, lpvStatusInformation, dwStatusInformationLength, kind);
 }
 
 void startCounting() {

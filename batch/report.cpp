@@ -163,16 +163,6 @@ struct Ending {
   Clock::duration took{};
 };
 
-// What the check before the transfers found, as the record holds it: the size the record keeps is
-// the low 32 bits, taken as unsigned.
-template <typename Size>
-std::uint64_t sizeOf(Size size) {
-  if constexpr (sizeof(Size) <= 4)
-    return static_cast<std::uint32_t>(size);
-  else
-    return static_cast<std::uint64_t>(size);
-}
-
 void writeEntry(State& s, std::uint32_t position, const Ending& e) {
   if (position == 0 || position >= s.written.size() || s.written[position]) return;
   s.written[position] = true;
@@ -181,16 +171,17 @@ void writeEntry(State& s, std::uint32_t position, const Ending& e) {
   const std::string name(FTPR.FILENAME.view());
   const std::string local = joinPath(BatchLocalDirectory.view(), name);
   const bool known = s.checked;
-  std::string line = ui::cat(R"({"type":"file","name":)", jsonString(name), R"(,"direction":)",
-                             s.download ? R"("download")" : R"("upload")", R"(,"remote":)",
-                             jsonString(joinPath(BatchRemoteDirectory.view(), name)), R"(,"local":)",
-                             jsonString(kernel::hostPath(local).value_or(local)), R"(,"exists":)",
-                             known ? (FTPR.FILEEXISTS ? "true" : "false") : "null", R"(,"size":)",
-                             known ? number(sizeOf(FTPR.SIZE)) : "null", R"(,"bytes":)", number(e.bytes),
-                             R"(,"resumed_from":)", number(resumedFrom(position)), R"(,"seconds":)",
-                             seconds(e.took), R"(,"outcome":")", outcomeName(e.outcome), R"(","reply_code":)",
-                             number(e.reply.code), R"(,"reply":)", jsonString(e.reply.text), R"(,"error":)",
-                             number(e.error), R"(,"error_text":)", jsonString(errorText(e.error)), "}");
+  std::string line =
+      ui::cat(R"({"type":"file","name":)", jsonString(name), R"(,"direction":)",
+              s.download ? R"("download")" : R"("upload")", R"(,"remote":)",
+              jsonString(joinPath(BatchRemoteDirectory.view(), name)), R"(,"local":)",
+              jsonString(kernel::hostPath(local).value_or(local)), R"(,"exists":)",
+              known ? (FTPR.FILEEXISTS ? "true" : "false") : "null", R"(,"size":)",
+              known ? number(static_cast<std::uint64_t>(FTPR.SIZE)) : "null", R"(,"bytes":)", number(e.bytes),
+              R"(,"resumed_from":)", number(resumedFrom(position)), R"(,"seconds":)", seconds(e.took),
+              R"(,"outcome":")", outcomeName(e.outcome), R"(","reply_code":)", number(e.reply.code),
+              R"(,"reply":)", jsonString(e.reply.text), R"(,"error":)", number(e.error), R"(,"error_text":)",
+              jsonString(errorText(e.error)), "}");
   writeLine(s, std::move(line));
   ++s.counts[static_cast<int>(e.outcome)];
   s.bytes += e.bytes;
@@ -327,6 +318,13 @@ void connecting() {
     s.fileStart = Clock::now();
 }
 
+void serverChecked(bool lookedUp) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  // Entries a check that could not log on marked as missing are not known to be missing.
+  s.checked = lookedUp;
+}
+
 void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind) {
   State& s = state();
   std::lock_guard lock(s.mutex);
@@ -341,7 +339,6 @@ void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length
       return;
     }
     s.failedInARow = 0;
-    if (BatchState.load() == StateFirstConnect) s.checked = true;  // the server check runs next
     return;
   }
   if (kind != Run::Request::Transfer) return;

@@ -95,8 +95,7 @@ void completeAtOnce(Run::Request kind, DWORD result, DWORD error) {
     Run::Step step(TheRun);
     if (!step) return;
     const INTERNET_ASYNC_RESULT completion{result, error};
-    handleNotification(Source::AtOnce, 0, INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion,
-                       kind);
+    handleNotification(0, INTERNET_STATUS_REQUEST_COMPLETE, &completion, sizeof completion, kind);
   });
 }
 
@@ -248,6 +247,7 @@ void checkAndReconnect() {
   if (connection && !TheRun.adopt(hConnection, connection)) return;
   lookUpEntries(connection);
   if (!TheRun.running()) return;
+  report::serverChecked(connection != nullptr);
 
   // Between the two sessions nothing of the batch is in flight, and the state says so until the
   // connect for the first download is issued.
@@ -343,7 +343,7 @@ void putNextFile() { transferNext(true); }
 
 void getNextFile() { transferNext(false); }
 
-bool requestCompleted(Source, Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
+bool requestCompleted(Run::Request kind, const INTERNET_ASYNC_RESULT& result) {
   if (result.dwError != 0) {
     retry(kind, result.dwError);
     return false;

@@ -21,8 +21,7 @@ void batchStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD dwInter
 
 // One notification, inside a Step: from the FTP layer through the callback, or a completion the batch
 // made up (`handle` 0).
-void handleNotification(Source source, uint32_t handle, DWORD status, const void* info, DWORD length,
-                        Run::Request kind);
+void handleNotification(uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind);
 
 // The text a notification code sets, or nothing for a code the batch does not know.
 std::optional<std::string_view> notificationText(DWORD code);

@@ -61,6 +61,9 @@ std::uint64_t resumedFrom(std::uint32_t position);
 void begin(bool download);
 // A connect is being issued for the next entry (inside a step).
 void connecting();
+// The server check has run: `lookedUp` when its own logon succeeded, so that what it marked is what
+// the server said (inside a step).
+void serverChecked(bool lookedUp);
 // Every notification of the batch's callback, before the batch acts on it (inside a step). `handle`
 // is 0 for a completion the batch made up itself.
 void notified(std::uint32_t handle, DWORD status, const void* info, DWORD length, Run::Request kind);

@@ -23,12 +23,6 @@ class Window;
 
 namespace batch {
 
-// Where a completion comes from.
-enum class Source {
-  Layer,   // the FTP layer's REQUEST_COMPLETE, through the status callback (a delivery thread)
-  AtOnce,  // made up by the batch for a request that ended when it was issued (the retry thread)
-};
-
 // Connect: issues the batch's next connect (the body of RUNINTERNETCONNECT, inside a Step).
 void issueConnect();
 
@@ -43,9 +37,11 @@ void checkFilesOnServer();
 void putNextFile();
 void getNextFile();
 
-// A REQUEST_COMPLETE, from either source: the table's step for the state, or on an error the retry.
-// False on the error path, which leaves status zone 1 as it was.
-bool requestCompleted(Source source, Run::Request kind, const INTERNET_ASYNC_RESULT& result);
+// A REQUEST_COMPLETE, from either source (the FTP layer's, through the status callback on a delivery
+// thread, or one the batch made up for a request that ended when it was issued, on the retry thread):
+// the table's step for the state, or on an error the retry. False on the error path, which leaves
+// status zone 1 as it was.
+bool requestCompleted(Run::Request kind, const INTERNET_ASYNC_RESULT& result);
 
 // Retry: the HANDLE_CLOSING of a connection; when it is the one the next connect waits for, that
 // connect is issued now.
