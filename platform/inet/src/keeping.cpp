@@ -119,15 +119,17 @@ void KeptConnections::keep(Link link) {
     closeLink(link, "keeping is off");
     return;
   }
-  if (ending()) {
-    // Kept now, it would outlive the goodbyes said at exit and go without its QUIT.
-    closeLink(link, "the process is ending");
-    return;
-  }
   std::vector<Link> surplus;
   {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    std::unique_lock lock(s.mutex);
+    if (s.ending) {
+      // Kept now, it would outlive the goodbyes said at exit and go without its QUIT. Looked at under
+      // the same lock as the pool, so the exit's goodbyes cannot pass between the look and the keep.
+      lock.unlock();
+      closeLink(link, "the process is ending");
+      return;
+    }
     const std::string server = link.ftp->server();
     link.ftp->trace().note("kept, idle, for the next connect with the same logon");
     s.idle.push_back({std::move(link), Clock::now()});
@@ -230,12 +232,6 @@ void KeptConnections::closeAllForGood() {
   // Their threads end by themselves now; OpenSSL frees a thread's own state only when it ends, so a
   // program that returns from main right after its last transfer waits for them, briefly.
   waitForThreads(0, std::chrono::milliseconds(500));
-}
-
-bool KeptConnections::ending() const {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.ending;
 }
 
 int KeptConnections::idle() const {

@@ -53,7 +53,6 @@ class KeptConnections {
   // At the process's end: closes the idle ones, and every connection that finishes later is closed
   // rather than kept.
   void closeAllForGood();
-  bool ending() const;
 
  private:
   KeptConnections() = default;

@@ -11,6 +11,7 @@
 
 #include "kernel/paths.h"
 #include "kernel/replace.h"
+#include "ui/text.h"
 
 namespace inet {
 namespace {
@@ -56,20 +57,19 @@ std::string_view lastComponent(std::string_view path) {
 // The first line of every record.
 constexpr std::string_view kRecordHeader = "nimbo partial download\n";
 
-// At most `limit` bytes of a name, cut where a UTF-8 character begins.
-std::string cutName(std::string name, size_t limit) {
-  if (name.size() <= limit) return name;
-  size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  name.resize(cut);
-  return name;
+// Whether a descriptor is a regular file: a record's name taken by a FIFO or a device must neither
+// block the connection (it is opened without waiting) nor be read or written as one.
+bool regularFile(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A small file read whole; empty when it is missing, unreadable, a link or implausibly large.
+// A small file read whole; empty when it is missing, unreadable, a link, not a regular file or
+// implausibly large.
 std::string readSmallFile(const std::string& path) {
   constexpr size_t kLimit = 16384;
-  kernel::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd.valid()) return {};
+  kernel::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid() || !regularFile(fd.get())) return {};
   std::string text;
   char chunk[4096];
   for (;;) {
@@ -137,13 +137,12 @@ Outcome DownloadFile::open(std::string_view windowsPath, bool failIfExists, bool
   std::string directory = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
   // Room for the suffixes within the 255-byte name limit. Two long names that begin alike share a
   // partial file; its record names the whole target, so neither takes the other's bytes.
-  std::string base = cutName(slash == std::string::npos ? target_ : target_.substr(slash + 1), 200);
-  if (wanted == Kind::Partial && openPartial(directory, base, readOnly).ok()) return Outcome::success();
+  std::string base(ui::utf8Fit(slash == std::string::npos ? target_ : target_.substr(slash + 1), 200));
+  if (wanted == Kind::Partial && openPartial(directory, base).ok()) return Outcome::success();
   return openTemporary(directory, base, readOnly);
 }
 
-Outcome DownloadFile::openPartial(const std::string& directory, const std::string& base, bool readOnly) {
-  (void)readOnly;  // applied at the commit: a partial file is written again by later downloads
+Outcome DownloadFile::openPartial(const std::string& directory, const std::string& base) {
   const std::string path = directory + "." + base + ".part";
   for (int attempt = 0; attempt < 8; ++attempt) {
     created_ = false;
@@ -223,8 +222,9 @@ std::string DownloadFile::recordOf(std::string_view identity) const {
 
 bool DownloadFile::writeRecord(const std::string& record) {
   kernel::UniqueFd out(
-      ::open(recordPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-  return out.valid() && writeAll(out.get(), record.data(), record.size()).ok() && ::close(out.release()) == 0;
+      ::open(recordPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666));
+  return out.valid() && regularFile(out.get()) && writeAll(out.get(), record.data(), record.size()).ok() &&
+         ::close(out.release()) == 0;
 }
 
 Outcome DownloadFile::label(std::string_view identity, uint64_t size, uint64_t& kept, std::string& why) {
@@ -306,8 +306,10 @@ Outcome DownloadFile::commit() {
     fd_ = std::move(lock);
     return Outcome::failure(fileError(err, false));
   };
-  if (const int err = kernel::renameOver(path_, target_, failIfExists_); err != 0) return failed(err);
+  // The record goes while the lock still guards the path it names: once renamed, the next download may
+  // make a partial file of that name again, and its record must not be this one's to remove.
   if (kind_ == Kind::Partial) removeRecord();
+  if (const int err = kernel::renameOver(path_, target_, failIfExists_); err != 0) return failed(err);
   state_ = State::Done;
   return Outcome::success();
 }

@@ -63,7 +63,7 @@ class DownloadFile {
 
  private:
   enum class State { Untouched, Labelled, Unlabelled, Done };
-  Outcome openPartial(const std::string& directory, const std::string& base, bool readOnly);
+  Outcome openPartial(const std::string& directory, const std::string& base);
   Outcome openTemporary(const std::string& directory, const std::string& base, bool readOnly);
   Outcome empty();
   std::string recordOf(std::string_view identity) const;
