@@ -4,10 +4,6 @@
 # rest of the build so that both change without touching each other.
 include(GNUInstallDirs)
 
-if(NOT TARGET nimbo OR NOT TARGET tarnwick OR NOT TARGET nimbo-batch)
-  return()
-endif()
-
 set(NIMBO_SOVERSION 0)
 set_target_properties(nimbo uirt PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${NIMBO_SOVERSION})
 

@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "engine/directory_tree.h"
 #include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"

@@ -2,7 +2,6 @@
 
 #include "engine/client_session.h"
 #include "engine/directory_tree.h"
-#include "engine/status_callback.h"
 #include "engine/texts.h"
 #include "engine/thread_check.h"
 #include "ui/runtime.h"

@@ -3,11 +3,9 @@
 #include <string>
 
 #include "engine/client_session.h"
-#include "engine/directory_tree.h"
 #include "engine/notification.h"
 #include "engine/progress.h"
 #include "engine/remote_commands.h"
-#include "engine/texts.h"
 #include "engine/thread_check.h"
 #include "inet/options.h"
 #include "ui/runtime.h"

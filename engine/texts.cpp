@@ -1,6 +1,5 @@
 #include "engine/texts.h"
 
-#include <algorithm>
 #include <string>
 
 #include "inet/wininet.h"

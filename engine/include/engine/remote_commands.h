@@ -61,8 +61,7 @@ bool stopTransfer();
 // and the session is closed (Close session).
 void endWithWindow();
 
-// Delivery thread (or the window's, for a call the FTP layer finished at once). A REQUEST_COMPLETE
-// without error: the command in flight one step on.
+// Delivery thread. A REQUEST_COMPLETE without error: the command in flight one step on.
 void requestCompleted(const INTERNET_ASYNC_RESULT& result);
 
 // Any thread. The end of a transfer: progress reset, "Finished". next is Idle, or Relisting when a

@@ -2,8 +2,8 @@
 //
 // Three kinds: the window's thread (MainThread: the client window's event loop, which starts every
 // command), a delivery thread (the FTP layer's, which runs the status callback and so every step of a
-// command after its start), and any thread. With no window (MainThread 0: the batch, a test without
-// one) the threads cannot be told apart and every check holds.
+// command after its start), and any thread. With no window (MainThread 0: a test without one) the
+// threads cannot be told apart and every check holds.
 //
 // The checks are compiled in when NIMBO_THREAD_CHECKS is set (engine/CMakeLists.txt, on by default);
 // a check that fails writes which function ran where and aborts.
