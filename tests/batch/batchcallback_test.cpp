@@ -241,6 +241,7 @@ TEST_F(CallbackTest, NotificationsOfAnEarlierRunOrAfterTheEndDoNothing) {
   EXPECT_EQ(BatchState.load(), StateGetting);
 }
 
+#if NIMBO_THREAD_CHECKS
 // The tree's builds check the threads: a step on a thread it must not run on stops the program.
 TEST(ThreadCheck, AStepOnAWrongThreadStopsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -252,6 +253,7 @@ TEST(ThreadCheck, AStepOnAWrongThreadStopsTheProgram) {
     onThread("check", Thread::Delivery);
   }).join();
 }
+#endif
 
 TEST(RunRetries, EachRunsWhenDueNotBehindOneAskedForEarlierThatIsDueLater) {
   batch::Run run;

@@ -9,9 +9,11 @@
 #include "client.h"
 #include "fault_server.h"
 #include "ftp_servers.h"
+#include "timing.h"
 
 namespace fs = std::filesystem;
 namespace ts = testsupport;
+using namespace std::chrono_literals;
 using namespace inettest;
 using faultftp::Fault;
 using faultftp::FaultServer;
@@ -234,7 +236,8 @@ TEST_P(ResumeOnServers, AServerStoppedAndStartedAgainMidTransferIsResumed) {
     });
   };
   auto cut = std::async(std::launch::async, download);
-  arrived.get_future().wait();
+  ASSERT_EQ(arrived.get_future().wait_for(ts::scaled(20s)), std::future_status::ready)
+      << "the download never got going";
   EXPECT_EQ(server->restart(), "");
   release.set_value();
   EXPECT_NE(cut.get().error, 0u);

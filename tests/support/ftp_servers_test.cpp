@@ -355,7 +355,8 @@ TEST(LocalUserServers, ServeOnlyTheLocalTestUser) {
   for (const char* kind : {"vsftpd", "proftpd", "pure-ftpd"}) {
     auto server = ts::startServer(kind, options);
     EXPECT_FALSE(server.ok()) << kind;
-    EXPECT_FALSE(server.error().empty()) << kind;
+    if (server.skipped()) continue;  // no root, or the server not unpacked: it says that instead
+    EXPECT_NE(server.error().find("serves only the local test user"), std::string::npos) << server.error();
   }
 }
 
