@@ -2,6 +2,7 @@
 // same file continues it with REST: cut by the scripted server, cancelled, cut by a real server that
 // is stopped and started again; and every case where it must start over instead.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <future>
@@ -117,6 +118,13 @@ TEST_F(Resume, APartialFileThatDoesNotMatchIsThrownAway) {
        }},
       {"REST refused",
        [](FaultServer& s, const fs::path&) { s.add(Fault::on("REST").replying("502 No REST.")); }},
+      // Neither read nor written: opened as a file, it would wait for a writer or reader for good.
+      {"record a FIFO",
+       [](FaultServer&, const fs::path& p) {
+         const std::string record = p.string() + ".info";
+         fs::remove(record);
+         ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
+       }},
   };
   for (const auto& [why, spoil] : cases) {
     FaultServer fresh{withRest()};
